@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the run command need.
+set -euo pipefail
+packages=(
+    build-essential cmake ninja-build pkg-config ccache clang-format
+    qt6-base-dev qt6-svg-dev libqt6svg6 libsodium-dev doctest-dev
+    g++-mingw-w64-x86-64-posix wine64 xvfb
+    clang libclang-rt-14-dev fonts-inter-variable
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
