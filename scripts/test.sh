@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native build, the unit tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the Windows lane (the OS seam cross-compiled with MinGW-w64, run under
+# Wine) and a bounded run of the fuzz targets.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+export CTEST_OUTPUT_ON_FAILURE=1
+
+echo "== native build and tests"
+cmake --preset debug
+cmake --build --preset debug -j "$jobs"
+ctest --preset debug -j "$jobs"
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+export LSAN_OPTIONS="suppressions=$PWD/cmake/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+cmake --preset asan
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+
+echo "== fuzz targets (bounded)"
+bash scripts/fuzz.sh "${SOLVIKVPN_FUZZ_SECONDS:-60}"
+
+echo "== Windows lane under Wine"
+bash scripts/test-windows-lane.sh
