@@ -1,0 +1,178 @@
+#include "app/settingskeys.h"
+
+#include <QSettings>
+
+namespace settings {
+namespace {
+
+QString text(QLatin1StringView key, QLatin1StringView fallback = {})
+{
+    return QSettings().value(key, QString(fallback)).toString();
+}
+
+bool flag(QLatin1StringView key)
+{
+    return QSettings().value(key, false).toBool();
+}
+
+void write(QLatin1StringView key, const QVariant &value)
+{
+    QSettings().setValue(key, value);
+}
+
+namespace location {
+constexpr QLatin1StringView checkedAt{"checkedAt"};
+constexpr QLatin1StringView country{"country"};
+constexpr QLatin1StringView countryCode{"countryCode"};
+constexpr QLatin1StringView city{"city"};
+constexpr QLatin1StringView latitude{"latitude"};
+constexpr QLatin1StringView longitude{"longitude"};
+} // namespace location
+
+CachedLocation readLocation(const QString &group)
+{
+    QSettings store;
+    store.beginGroup(group);
+    CachedLocation result;
+    result.checkedAt = store.value(location::checkedAt, 0).toLongLong();
+    result.country = store.value(location::country).toString();
+    result.countryCode = store.value(location::countryCode).toString();
+    result.city = store.value(location::city).toString();
+    result.latitude = store.value(location::latitude, 0.0).toDouble();
+    result.longitude = store.value(location::longitude, 0.0).toDouble();
+    return result;
+}
+
+void writeLocation(const QString &group, const CachedLocation &value)
+{
+    QSettings store;
+    store.beginGroup(group);
+    store.setValue(location::checkedAt, value.checkedAt);
+    store.setValue(location::country, value.country);
+    store.setValue(location::countryCode, value.countryCode);
+    store.setValue(location::city, value.city);
+    store.setValue(location::latitude, value.latitude);
+    store.setValue(location::longitude, value.longitude);
+}
+
+} // namespace
+
+QString theme()
+{
+    return text(keys::theme, darkTheme);
+}
+
+void setTheme(const QString &theme)
+{
+    write(keys::theme, theme);
+}
+
+bool isLightTheme()
+{
+    return theme() == lightTheme;
+}
+
+QString accent()
+{
+    return text(keys::accent, defaultAccent);
+}
+
+void setAccent(const QString &accent)
+{
+    write(keys::accent, accent);
+}
+
+bool guidedTourSeen()
+{
+    return flag(keys::guidedTourSeen);
+}
+
+void setGuidedTourSeen(bool seen)
+{
+    write(keys::guidedTourSeen, seen);
+}
+
+bool legacySettingsMigrated()
+{
+    return flag(keys::legacySettingsMigrated);
+}
+
+void setLegacySettingsMigrated(bool migrated)
+{
+    write(keys::legacySettingsMigrated, migrated);
+}
+
+QString apiUrl()
+{
+    return text(keys::apiUrl);
+}
+
+void setApiUrl(const QString &url)
+{
+    write(keys::apiUrl, url);
+}
+
+bool production()
+{
+    return flag(keys::production);
+}
+
+void setProduction(bool production)
+{
+    write(keys::production, production);
+}
+
+CachedLocation myGeoLocation()
+{
+    return readLocation(keys::myGeoLocation);
+}
+
+void setMyGeoLocation(const CachedLocation &location)
+{
+    writeLocation(keys::myGeoLocation, location);
+}
+
+CachedLocation geoIpCache(const QString &address)
+{
+    return readLocation(keys::geoIpCachePrefix + address);
+}
+
+void setGeoIpCache(const QString &address, const CachedLocation &location)
+{
+    writeLocation(keys::geoIpCachePrefix + address, location);
+}
+
+QString managedVlessTunnel()
+{
+    return text(keys::managedVlessTunnel);
+}
+
+void setManagedVlessTunnel(const QString &tunnelName)
+{
+    write(keys::managedVlessTunnel, tunnelName);
+}
+
+QDateTime connectionStartedAt()
+{
+    const QDateTime stored = QSettings().value(keys::connectionStartedAt).toDateTime();
+    return stored.isValid() ? stored.toUTC() : QDateTime();
+}
+
+void setConnectionStartedAt(const QDateTime &startedAt)
+{
+    write(keys::connectionStartedAt, startedAt.toUTC());
+}
+
+void removeConnectionStartedAt()
+{
+    QSettings().remove(keys::connectionStartedAt);
+}
+
+void clearAll()
+{
+    QSettings store;
+    store.clear();
+    store.sync();
+}
+
+} // namespace settings

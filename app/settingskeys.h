@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLatin1StringView>
+#include <QString>
+
+// The catalogue of the client's persistent, non-secret preferences. Secrets never go here: they
+// live in protected files. Every accessor opens the settings store afresh (QSettings with no
+// arguments), so it follows the application identity of the current run and nothing caches a
+// settings object across calls.
+namespace settings {
+
+namespace keys {
+inline constexpr QLatin1StringView theme{"theme"};
+inline constexpr QLatin1StringView accent{"accent"};
+inline constexpr QLatin1StringView guidedTourSeen{"guidedTourSeen"};
+inline constexpr QLatin1StringView legacySettingsMigrated{"legacySettingsMigrated"};
+inline constexpr QLatin1StringView apiUrl{"apiUrl"};
+inline constexpr QLatin1StringView production{"production"};
+inline constexpr QLatin1StringView myGeoLocation{"myGeoLocation"};
+// Followed by the address text: one group per looked-up public address.
+inline constexpr QLatin1StringView geoIpCachePrefix{"geoIpCache/"};
+inline constexpr QLatin1StringView managedVlessTunnel{"managedVlessTunnel"};
+inline constexpr QLatin1StringView connectionStartedAt{"connectionStartedAt"};
+} // namespace keys
+
+inline constexpr QLatin1StringView darkTheme{"dark"};
+inline constexpr QLatin1StringView lightTheme{"light"};
+inline constexpr QLatin1StringView defaultAccent{"#87d6c2"};
+
+// "dark" or "light"; "dark" when absent.
+QString theme();
+void setTheme(const QString &theme);
+// The one test every painter uses: exactly "light" (case-sensitive) selects the light theme.
+bool isLightTheme();
+
+// "#" and six hexadecimal digits; "#87d6c2" when absent.
+QString accent();
+void setAccent(const QString &accent);
+
+bool guidedTourSeen();
+void setGuidedTourSeen(bool seen);
+
+bool legacySettingsMigrated();
+void setLegacySettingsMigrated(bool migrated);
+
+// Backend base URL; empty until the first start stores the production address.
+QString apiUrl();
+void setApiUrl(const QString &url);
+
+// Restricts the backend to HTTPS.
+bool production();
+void setProduction(bool production);
+
+// A cached geolocation: the user's own position or that of one server address.
+struct CachedLocation
+{
+    // Milliseconds since the Unix epoch (UTC); 0 when nothing is cached.
+    qint64 checkedAt = 0;
+    QString country;
+    QString countryCode;
+    QString city;
+    double latitude = 0;
+    double longitude = 0;
+};
+
+CachedLocation myGeoLocation();
+void setMyGeoLocation(const CachedLocation &location);
+CachedLocation geoIpCache(const QString &address);
+void setGeoIpCache(const QString &address, const CachedLocation &location);
+
+// Name of the tunnel this client created; empty when none.
+QString managedVlessTunnel();
+void setManagedVlessTunnel(const QString &tunnelName);
+
+// When the current connection came up, in UTC; invalid when absent.
+QDateTime connectionStartedAt();
+void setConnectionStartedAt(const QDateTime &startedAt);
+void removeConnectionStartedAt();
+
+// Removes every key of the current store (used only by the throw-away test identities).
+void clearAll();
+
+} // namespace settings

@@ -1,0 +1,45 @@
+#include "app/startupoptions.h"
+
+StartupOptions StartupOptions::parse(const QStringList &arguments)
+{
+    static const QString smokeTestSwitch = QStringLiteral("--smoke-test");
+    static const QString websiteShotPrefix = QStringLiteral("--website-shot=");
+    static const QString captureDirectoryPrefix = QStringLiteral("--capture-directory=");
+    static const QString previewProfileSwitch = QStringLiteral("--preview-profile");
+    static const QString previewGuidedTourSwitch = QStringLiteral("--preview-guided-tour");
+
+    StartupOptions options;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == smokeTestSwitch) {
+            options.smokeTest = true;
+        } else if (argument.startsWith(websiteShotPrefix)) {
+            options.websiteShot = argument.mid(websiteShotPrefix.size());
+        } else if (argument.startsWith(captureDirectoryPrefix)) {
+            options.captureDirectory = argument.mid(captureDirectoryPrefix.size());
+        } else if (argument == previewProfileSwitch) {
+            options.previewProfile = true;
+        } else if (argument == previewGuidedTourSwitch) {
+            options.previewGuidedTour = true;
+        }
+    }
+    return options;
+}
+
+RunKind StartupOptions::runKind() const
+{
+    if (!smokeTest) {
+        return RunKind::Normal;
+    }
+    return websiteShot.isEmpty() ? RunKind::SmokeTest : RunKind::WebsiteAssets;
+}
+
+bool StartupOptions::previewMode() const
+{
+    return smokeTest && (previewProfile || previewGuidedTour);
+}
+
+bool StartupOptions::websiteCapture() const
+{
+    return smokeTest && !websiteShot.isEmpty() && !captureDirectory.isEmpty();
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "app/applicationidentity.h"
+
+#include <QString>
+#include <QStringList>
+
+// The client's command line. All matches are case-sensitive.
+struct StartupOptions
+{
+    bool smokeTest = false;
+    // Remainder of the last "--website-shot=" argument.
+    QString websiteShot;
+    // Remainder of the last "--capture-directory=" argument.
+    QString captureDirectory;
+    bool previewProfile = false;
+    bool previewGuidedTour = false;
+
+    // `arguments` is the full argument vector; its first entry, the program path, is not an option.
+    static StartupOptions parse(const QStringList &arguments);
+
+    RunKind runKind() const;
+    // Preview data is shown only in smoke-test runs, with either preview switch.
+    bool previewMode() const;
+    // A website capture needs both a shot name and a directory to write into.
+    bool websiteCapture() const;
+};

@@ -1,0 +1,40 @@
+#include "app/applicationfont.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QTest>
+#include <QToolTip>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestApplicationFont : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void installsBundledFont();
+};
+
+void TestApplicationFont::installsBundledFont()
+{
+    // The font must come from the program's own resources, not from the machine.
+    QVERIFY(QFile::exists(u":/fonts/InterVariable.ttf"_s));
+    applicationfont::install();
+
+    const QFont font = QApplication::font();
+    QVERIFY2(font.family().startsWith(u"Inter"_s), qPrintable(font.family()));
+    QCOMPARE(font.pixelSize(), 14);
+    QCOMPARE(font.styleStrategy(),
+             QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
+    QCOMPARE(font.hintingPreference(), QFont::PreferNoHinting);
+
+    const QFont toolTip = QToolTip::font();
+    QCOMPARE(toolTip.family(), font.family());
+    QCOMPARE(toolTip.pixelSize(), 13);
+    QCOMPARE(toolTip.weight(), QFont::Normal);
+    QCOMPARE(toolTip.styleStrategy(), font.styleStrategy());
+    QCOMPARE(toolTip.hintingPreference(), QFont::PreferNoHinting);
+}
+
+QTEST_MAIN(TestApplicationFont)
+#include "tst_applicationfont.moc"

@@ -1,0 +1,117 @@
+#include "app/applicationidentity.h"
+#include "app/startupoptions.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestStartupOptions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_data();
+    void parse();
+    void identity_data();
+    void identity();
+};
+
+void TestStartupOptions::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("smokeTest");
+    QTest::addColumn<QString>("websiteShot");
+    QTest::addColumn<QString>("captureDirectory");
+    QTest::addColumn<bool>("previewMode");
+    QTest::addColumn<int>("runKind");
+
+    const auto normal = int(RunKind::Normal);
+    const auto smoke = int(RunKind::SmokeTest);
+    const auto website = int(RunKind::WebsiteAssets);
+    const QString none;
+
+    QTest::newRow("no arguments") << QStringList{u"solvikvpn"_s} << false << none << none << false
+                                  << normal;
+    QTest::newRow("smoke test first")
+        << QStringList{u"solvikvpn"_s, u"--smoke-test"_s} << true << none << none << false << smoke;
+    QTest::newRow("smoke test twice, not first")
+        << QStringList{u"solvikvpn"_s, u"--other"_s, u"--smoke-test"_s, u"--smoke-test"_s} << true
+        << none << none << false << smoke;
+    QTest::newRow("other letter case is not the switch")
+        << QStringList{u"solvikvpn"_s, u"--Smoke-Test"_s} << false << none << none << false
+        << normal;
+    QTest::newRow("switch with a suffix is not the switch")
+        << QStringList{u"solvikvpn"_s, u"--smoke-tests"_s} << false << none << none << false
+        << normal;
+    QTest::newRow("program path is not an option")
+        << QStringList{u"--smoke-test"_s} << false << none << none << false << normal;
+    QTest::newRow("website shot selects website assets")
+        << QStringList{u"solvikvpn"_s, u"--smoke-test"_s, u"--website-shot=home-light"_s} << true
+        << u"home-light"_s << none << false << website;
+    QTest::newRow("last website shot and capture directory win")
+        << QStringList{u"solvikvpn"_s,
+                       u"--website-shot=home"_s,
+                       u"--capture-directory=/a"_s,
+                       u"--smoke-test"_s,
+                       u"--website-shot=account"_s,
+                       u"--capture-directory=/b=c"_s}
+        << true << u"account"_s << u"/b=c"_s << false << website;
+    QTest::newRow("empty website shot keeps smoke test")
+        << QStringList{u"solvikvpn"_s, u"--smoke-test"_s, u"--website-shot=home"_s,
+                       u"--website-shot="_s}
+        << true << none << none << false << smoke;
+    QTest::newRow("website shot without smoke test is a normal run")
+        << QStringList{u"solvikvpn"_s, u"--website-shot=home"_s} << false << u"home"_s << none
+        << false << normal;
+    QTest::newRow("prefix in other letter case is ignored")
+        << QStringList{u"solvikvpn"_s, u"--smoke-test"_s, u"--Website-Shot=home"_s} << true << none
+        << none << false << smoke;
+    QTest::newRow("preview profile")
+        << QStringList{u"solvikvpn"_s, u"--preview-profile"_s, u"--smoke-test"_s} << true << none
+        << none << true << smoke;
+    QTest::newRow("preview guided tour")
+        << QStringList{u"solvikvpn"_s, u"--smoke-test"_s, u"--preview-guided-tour"_s} << true
+        << none << none << true << smoke;
+    QTest::newRow("preview without smoke test has no effect")
+        << QStringList{u"solvikvpn"_s, u"--preview-profile"_s} << false << none << none << false
+        << normal;
+    QTest::newRow("preview switch must be exact")
+        << QStringList{u"solvikvpn"_s, u"--smoke-test"_s, u"--preview-profile=1"_s} << true << none
+        << none << false << smoke;
+}
+
+void TestStartupOptions::parse()
+{
+    QFETCH(QStringList, arguments);
+    const StartupOptions options = StartupOptions::parse(arguments);
+    QTEST(options.smokeTest, "smokeTest");
+    QTEST(options.websiteShot, "websiteShot");
+    QTEST(options.captureDirectory, "captureDirectory");
+    QTEST(options.previewMode(), "previewMode");
+    QTEST(int(options.runKind()), "runKind");
+}
+
+void TestStartupOptions::identity_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("organisation");
+    QTest::addColumn<QString>("application");
+
+    QTest::newRow("normal") << int(RunKind::Normal) << u"SolvikVPN"_s << u"SolvikVPN"_s;
+    QTest::newRow("smoke test") << int(RunKind::SmokeTest) << u"SolvikVPNTests"_s << u"SmokeTest"_s;
+    QTest::newRow("website assets")
+        << int(RunKind::WebsiteAssets) << u"SolvikVPNTests"_s << u"WebsiteAssets"_s;
+}
+
+void TestStartupOptions::identity()
+{
+    QFETCH(int, kind);
+    identity::apply(RunKind(kind));
+    QTEST(QCoreApplication::organizationName(), "organisation");
+    QTEST(QCoreApplication::applicationName(), "application");
+    QCOMPARE(QCoreApplication::applicationVersion(), u"0.8.0"_s);
+}
+
+QTEST_GUILESS_MAIN(TestStartupOptions)
+#include "tst_startupoptions.moc"
