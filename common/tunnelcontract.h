@@ -1,0 +1,91 @@
+#pragma once
+
+#include "common/tunnelprofile.h"
+#include "platform/winerror.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+// What the desktop client and the privileged tunnel program agree on: tunnel names, service
+// names, file paths, the helper's command lines and exit codes, and the tunnel profile file.
+namespace tunnelcontract {
+
+inline constexpr char tunnelNamePattern[] = "^tnel_[a-f0-9]{20}$";
+bool isValidTunnelName(const QString &name);
+
+// "SolvikVPN$" + tunnel name.
+QString serviceName(const QString &tunnelName);
+// The same for every tunnel.
+QString serviceDisplayName();
+
+// The tunnel helper beside the client: application directory + "/solvikvpn-tunnel" + the
+// platform's executable suffix. Forward slashes; callers convert to native form to start it.
+QString helperPath(const QString &applicationDirectory);
+// dataDirectory + "/" + tunnelName + ".vless.dpapi".
+QString tunnelProfilePath(const QString &dataDirectory, const QString &tunnelName);
+// The profile file's full path + ".error.dpapi".
+QString tunnelErrorPath(const QString &tunnelProfilePath);
+
+// "--install <name> "<native profile path>"": the quotes keep a path with spaces one argument.
+QString installArguments(const QString &tunnelName, const QString &profilePath);
+// "--stop <name>".
+QString stopArguments(const QString &tunnelName);
+
+// The two public pages that answer 204 with an empty body; the health check fetches them in
+// this order through the engine's probe proxy.
+QList<QUrl> connectivityCheckUrls();
+
+// What the helper's and the service's exit codes mean to the client. The numbers are Windows
+// error numbers; any other code is the error number of a failing service-manager call.
+namespace exitcode {
+inline constexpr int success = platform::winerror::success;
+// The engine executable is missing beside the programs.
+inline constexpr int engineMissing = platform::winerror::fileNotFound;
+// The engine could not be placed in its kill-on-close job.
+inline constexpr int engineNotContained = platform::winerror::accessDenied;
+// The tunnel profile file is unreadable, malformed or fails validation.
+inline constexpr int invalidTunnelProfile = platform::winerror::invalidData;
+// Malformed command line, a tunnel name not matching its pattern, or a refused profile path.
+inline constexpr int invalidCommandLine = platform::winerror::invalidParameter;
+// The service did not reach the awaited state in time, or a status query failed without an
+// error number.
+inline constexpr int serviceTimeout = platform::winerror::serviceRequestTimeout;
+// The service stopped while starting and reported exit code 0.
+inline constexpr int serviceStoppedWhileStarting = platform::winerror::serviceNotActive;
+// The user dismissed the elevation prompt.
+inline constexpr int elevationCancelled = platform::winerror::cancelled;
+// The service ran but the end-to-end health check failed; the service was removed again.
+inline constexpr int healthCheckFailed = platform::winerror::connectionAborted;
+} // namespace exitcode
+
+// The service accepts only unprivileged loopback ports for the probe proxy.
+inline constexpr int minimumProxyPort = 1024;
+inline constexpr int maximumProxyPort = 65535;
+
+// The plain content of the tunnel profile file, as validated on the receiving side.
+struct TunnelProfileFile
+{
+    TunnelProfile profile;
+    quint16 proxyPort = 0;
+    QString proxyPassword;
+};
+
+// {"connection":{"uri":...},"proxyPassword":...,"proxyPort":...} as compact UTF-8 JSON.
+// The result holds credentials: the caller wipes it after writing the protected file.
+QByteArray serializeTunnelProfileFile(const QString &uri, quint16 proxyPort,
+                                      const QString &proxyPassword);
+
+// Parses and re-validates the plain bytes of a tunnel profile file: exactly the three members,
+// "connection" holding exactly "uri" and passing parseTunnelProfile, "proxyPort" an integer from
+// 1024 to 65535, "proxyPassword" 36 characters of lower-case hexadecimal digits and hyphens. Pure;
+// nothing when any rule fails. The caller still owns and wipes `plain`.
+std::optional<TunnelProfileFile> parseTunnelProfileFile(const QByteArray &plain);
+
+// Zeroes the credentials the parsed file holds.
+void wipeTunnelProfileFile(TunnelProfileFile &file);
+
+} // namespace tunnelcontract
