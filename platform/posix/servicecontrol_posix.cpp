@@ -1,0 +1,405 @@
+#include "platform/servicecontrol.h"
+
+#include "platform/posix/posixerror.h"
+#include "platform/posix/servicerecord.h"
+#include "platform/winerror.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace platform {
+
+namespace record = servicerecord;
+
+namespace {
+
+// Splits a stored command line the way the service manager reads lpBinaryPathName: blanks
+// separate words, double quotes group (the quotes themselves are dropped).
+std::vector<std::string> splitCommandLine(const std::string &commandLine)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (const char c : commandLine) {
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+bool readFully(int fd, void *buffer, std::size_t size)
+{
+    auto *bytes = static_cast<char *>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::read(fd, bytes, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Starts the service program detached from us, in a session of its own (double fork), with
+// quiet standard streams, "/" as working directory and the record's path in its environment.
+std::uint32_t spawnService(std::vector<std::string> words, const std::string &recordPath,
+                           pid_t &servicePid)
+{
+    if (words.empty() || words.front().empty() || words.front().front() != '/')
+        return winerror::fileNotFound;
+    std::vector<char *> argv;
+    for (auto &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::string recordEntry = std::string(record::recordVariable) + "=" + recordPath;
+    const std::string prefix = std::string(record::recordVariable) + "=";
+    std::vector<char *> envp;
+    for (char **entry = environ; *entry; ++entry) {
+        if (std::string_view(*entry).substr(0, prefix.size()) != prefix)
+            envp.push_back(*entry);
+    }
+    envp.push_back(recordEntry.data());
+    envp.push_back(nullptr);
+
+    int channel[2];
+    if (::pipe2(channel, O_CLOEXEC) != 0)
+        return windowsErrorFromErrno(errno);
+    const pid_t intermediate = ::fork();
+    if (intermediate == 0) {
+        ::setsid();
+        const pid_t service = ::fork();
+        if (service == 0) {
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP})
+                ::signal(signal, SIG_DFL);
+            const int quiet = ::open("/dev/null", O_RDWR);
+            if (quiet >= 0) {
+                ::dup2(quiet, STDIN_FILENO);
+                ::dup2(quiet, STDOUT_FILENO);
+                ::dup2(quiet, STDERR_FILENO);
+            }
+            if (::chdir("/") == 0)
+                ::execve(argv[0], argv.data(), envp.data());
+            const int error = errno;
+            (void)!::write(channel[1], &error, sizeof error);
+            ::_exit(127);
+        }
+        (void)!::write(channel[1], &service, sizeof service);
+        ::_exit(service > 0 ? 0 : 1);
+    }
+    ::close(channel[1]);
+    if (intermediate < 0) {
+        const int error = errno;
+        ::close(channel[0]);
+        return windowsErrorFromErrno(error);
+    }
+    pid_t service = -1;
+    const bool gotPid = readFully(channel[0], &service, sizeof service) && service > 0;
+    int execError = 0;
+    const bool execFailed = gotPid && readFully(channel[0], &execError, sizeof execError);
+    ::close(channel[0]);
+    int status = 0;
+    while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!gotPid)
+        return winerror::generalFailure;
+    if (execFailed)
+        return windowsErrorFromErrno(execError);
+    servicePid = service;
+    return winerror::success;
+}
+
+std::uint64_t newRecordId()
+{
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+               std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()) |
+           1u;
+}
+
+} // namespace
+
+struct ServiceHandle::Impl
+{
+    std::string root;
+    std::string name;
+    std::uint64_t id = 0;
+    unsigned access = 0;
+    ServiceStatus lastStatus;
+
+    // The service this handle was opened on, brought up to date; false when it is gone.
+    bool current(record::Record &entry)
+    {
+        if (!record::read(root, name, entry) || entry.id != id)
+            return false;
+        if (!record::settle(root, entry))
+            return false;
+        lastStatus = record::statusOf(entry);
+        return true;
+    }
+};
+
+struct ServiceManager::Impl
+{
+    std::string root;
+    ManagerAccess access = ManagerAccess::Connect;
+};
+
+ServiceHandle::ServiceHandle() = default;
+ServiceHandle::~ServiceHandle() = default;
+ServiceHandle::ServiceHandle(ServiceHandle &&other) noexcept = default;
+ServiceHandle &ServiceHandle::operator=(ServiceHandle &&other) noexcept = default;
+
+bool ServiceHandle::isOpen() const
+{
+    return d != nullptr;
+}
+
+std::uint32_t ServiceHandle::error() const
+{
+    return d ? winerror::success : (openError ? openError : winerror::invalidParameter);
+}
+
+void ServiceHandle::close()
+{
+    d.reset();
+}
+
+std::uint32_t ServiceHandle::start()
+{
+    if (!d)
+        return error();
+    if (!(d->access & ServiceStart))
+        return winerror::accessDenied;
+    record::Lock lock(d->root);
+    if (!lock.isLocked())
+        return winerror::accessDenied;
+    record::Record entry;
+    if (!d->current(entry) || entry.deleted)
+        return winerror::serviceMarkedForDelete;
+    if (entry.state != ServiceState::Stopped)
+        return winerror::serviceAlreadyRunning;
+    pid_t pid = 0;
+    const auto spawned = spawnService(splitCommandLine(entry.commandLine),
+                                      record::recordPath(d->root, d->name), pid);
+    if (spawned != winerror::success)
+        return spawned;
+    // Written before the lock is released: the service's first report waits for it.
+    entry.state = ServiceState::StartPending;
+    entry.acceptsStop = false;
+    entry.exitCode = 0;
+    entry.specificExitCode = 0;
+    entry.checkPoint = 0;
+    entry.waitHint = 0;
+    entry.pid = pid;
+    entry.pidStart = record::processStartTime(pid);
+    if (entry.pidStart == 0)
+        entry.pidStart = 1; // already gone: the next look at the record reports 1067
+    record::write(d->root, entry);
+    d->lastStatus = record::statusOf(entry);
+    return winerror::success;
+}
+
+std::uint32_t ServiceHandle::stop(ServiceStatus *status)
+{
+    if (!d)
+        return error();
+    if (!(d->access & ServiceStop))
+        return winerror::accessDenied;
+    record::Lock lock(d->root);
+    if (!lock.isLocked())
+        return winerror::accessDenied;
+    record::Record entry;
+    const bool present = d->current(entry);
+    if (status)
+        *status = d->lastStatus;
+    if (!present || entry.state == ServiceState::Stopped)
+        return winerror::serviceNotActive;
+    if (!entry.acceptsStop)
+        return winerror::serviceCannotAcceptControl;
+    if (::kill(entry.pid, SIGTERM) != 0)
+        return windowsErrorFromErrno(errno);
+    return winerror::success;
+}
+
+std::uint32_t ServiceHandle::query(ServiceStatus &status)
+{
+    if (!d)
+        return error();
+    if (!(d->access & ServiceQueryStatus))
+        return winerror::accessDenied;
+    record::Lock lock(d->root);
+    if (!lock.isLocked())
+        return winerror::accessDenied;
+    record::Record entry;
+    if (!d->current(entry)) {
+        // Deleted and gone: like an open handle on Windows, report it stopped.
+        d->lastStatus.state = ServiceState::Stopped;
+        d->lastStatus.processId = 0;
+        d->lastStatus.acceptsStop = false;
+    }
+    status = d->lastStatus;
+    return winerror::success;
+}
+
+std::uint32_t ServiceHandle::remove()
+{
+    if (!d)
+        return error();
+    if (!(d->access & ServiceDelete))
+        return winerror::accessDenied;
+    record::Lock lock(d->root);
+    if (!lock.isLocked())
+        return winerror::accessDenied;
+    record::Record entry;
+    if (!d->current(entry) || entry.deleted)
+        return winerror::serviceMarkedForDelete;
+    entry.deleted = true;
+    if (entry.state == ServiceState::Stopped)
+        record::remove(d->root, d->name);
+    else
+        record::write(d->root, entry);
+    return winerror::success;
+}
+
+ServiceManager::ServiceManager(ManagerAccess access)
+{
+    std::string root;
+    openError = record::openRoot(root);
+    if (openError == winerror::success)
+        d.reset(new Impl{root, access});
+}
+
+ServiceManager::~ServiceManager() = default;
+ServiceManager::ServiceManager(ServiceManager &&other) noexcept = default;
+ServiceManager &ServiceManager::operator=(ServiceManager &&other) noexcept = default;
+
+bool ServiceManager::isOpen() const
+{
+    return d != nullptr;
+}
+
+std::uint32_t ServiceManager::error() const
+{
+    return d ? winerror::success : openError;
+}
+
+ServiceHandle ServiceManager::openService(const std::string &name, unsigned access)
+{
+    ServiceHandle handle;
+    if (!d) {
+        handle.openError = error();
+        return handle;
+    }
+    if (!record::isValidServiceName(name)) {
+        handle.openError = winerror::invalidName;
+        return handle;
+    }
+    record::Lock lock(d->root);
+    record::Record entry;
+    if (!lock.isLocked() || !record::read(d->root, name, entry) ||
+        !record::settle(d->root, entry)) {
+        handle.openError = lock.isLocked() ? winerror::serviceDoesNotExist : winerror::accessDenied;
+        return handle;
+    }
+    handle.d.reset(
+        new ServiceHandle::Impl{d->root, name, entry.id, access, record::statusOf(entry)});
+    return handle;
+}
+
+ServiceHandle ServiceManager::createService(const ServiceDefinition &definition, unsigned access)
+{
+    ServiceHandle handle;
+    if (!d || d->access != ManagerAccess::CreateService) {
+        handle.openError = d ? winerror::accessDenied : error();
+        return handle;
+    }
+    if (!record::isValidServiceName(definition.name)) {
+        handle.openError = winerror::invalidName;
+        return handle;
+    }
+    if (!record::isValidRecordText(definition.displayName) ||
+        !record::isValidRecordText(definition.commandLine) || definition.commandLine.empty()) {
+        handle.openError = winerror::invalidParameter;
+        return handle;
+    }
+    record::Lock lock(d->root);
+    if (!lock.isLocked()) {
+        handle.openError = winerror::accessDenied;
+        return handle;
+    }
+    record::Record existing;
+    if (record::read(d->root, definition.name, existing) && record::settle(d->root, existing)) {
+        handle.openError =
+            existing.deleted ? winerror::serviceMarkedForDelete : winerror::serviceExists;
+        return handle;
+    }
+    record::Record entry;
+    entry.name = definition.name;
+    entry.displayName = definition.displayName;
+    entry.commandLine = definition.commandLine;
+    entry.autoStart = definition.startType == ServiceStartType::Auto;
+    entry.id = newRecordId();
+    if (!record::write(d->root, entry)) {
+        handle.openError = winerror::accessDenied;
+        return handle;
+    }
+    handle.d.reset(
+        new ServiceHandle::Impl{d->root, entry.name, entry.id, access, record::statusOf(entry)});
+    return handle;
+}
+
+std::uint32_t ServiceManager::enumerateServices(std::vector<ServiceEntry> &entries)
+{
+    entries.clear();
+    if (!d)
+        return error();
+    if (d->access != ManagerAccess::Enumerate)
+        return winerror::accessDenied;
+    record::Lock lock(d->root);
+    DIR *directory = lock.isLocked() ? ::opendir(d->root.c_str()) : nullptr;
+    if (!directory)
+        return winerror::accessDenied;
+    const std::string suffix = ".service";
+    while (const dirent *item = ::readdir(directory)) {
+        const std::string file = item->d_name;
+        if (file.size() <= suffix.size() ||
+            file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        record::Record entry;
+        const std::string name = file.substr(0, file.size() - suffix.size());
+        if (record::read(d->root, name, entry) && record::settle(d->root, entry))
+            entries.push_back({entry.name, record::statusOf(entry)});
+    }
+    ::closedir(directory);
+    std::sort(entries.begin(), entries.end(),
+              [](const ServiceEntry &a, const ServiceEntry &b) { return a.name < b.name; });
+    return winerror::success;
+}
+
+} // namespace platform

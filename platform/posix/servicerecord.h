@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/servicecontrol.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+// The state of the POSIX service manager: one record file per service, "<name>.service", in a
+// state directory guarded by one lock file, ".lock". Shared by the manager side and the service
+// side. Every read treats the directory as untrusted.
+namespace platform::servicerecord {
+
+inline constexpr const char *rootVariable = "SOLVIKVPN_SERVICE_ROOT";
+inline constexpr const char *recordVariable = "SOLVIKVPN_SERVICE_RECORD";
+inline constexpr const char *defaultRoot = "/var/lib/solvikvpn/services";
+
+struct Record
+{
+    std::string name;
+    std::string displayName;
+    std::string commandLine;
+    bool autoStart = false;
+    std::uint64_t id = 0; // tells a re-created service from the one a handle was opened on
+    bool deleted = false;
+    ServiceState state = ServiceState::Stopped;
+    bool acceptsStop = false;
+    std::uint32_t exitCode = 0;
+    std::uint32_t specificExitCode = 0;
+    std::uint32_t checkPoint = 0;
+    std::uint32_t waitHint = 0;
+    pid_t pid = 0;
+    std::uint64_t pidStart = 0; // the process's start time, so a reused pid is not mistaken
+};
+
+// Windows service names: 1 to 256 characters, no slashes, nothing a record file could misuse.
+bool isValidServiceName(const std::string &name);
+// Text that fits into one record line.
+bool isValidRecordText(const std::string &text);
+
+// The state directory: SOLVIKVPN_SERVICE_ROOT or the default, created when missing. Returns 0,
+// or 5 when it is not a real directory owned by this account and closed to everyone else.
+std::uint32_t openRoot(std::string &root);
+std::uint32_t checkRoot(const std::string &root);
+
+std::string recordPath(const std::string &root, const std::string &name);
+
+// Exclusive lock on the state directory for one read-modify-write; released by the destructor.
+class Lock
+{
+public:
+    explicit Lock(const std::string &root);
+    ~Lock();
+    Lock(const Lock &) = delete;
+    Lock &operator=(const Lock &) = delete;
+    bool isLocked() const { return fd >= 0; }
+
+private:
+    int fd = -1;
+};
+
+// False when the record is missing or malformed.
+bool read(const std::string &root, const std::string &name, Record &record);
+// Atomic replacement through a temporary file.
+bool write(const std::string &root, const Record &record);
+void remove(const std::string &root, const std::string &name);
+
+// 0 when the process is gone (or a zombie, or the pid now belongs to another process).
+std::uint64_t processStartTime(pid_t pid);
+
+// Brings a record up to date with reality: a service whose process died without reporting
+// STOPPED is stopped with 1067. Writes the change; removes a deleted service once it is
+// stopped. Returns false when the record is gone afterwards.
+bool settle(const std::string &root, Record &record);
+
+ServiceStatus statusOf(const Record &record);
+
+} // namespace platform::servicerecord

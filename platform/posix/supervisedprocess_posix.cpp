@@ -1,0 +1,287 @@
+#include "platform/supervisedprocess.h"
+
+#include "platform/posix/posixerror.h"
+#include "platform/winerror.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Runs in the forked child: only async-signal-safe calls until exec.
+[[noreturn]] void execChild(pid_t parent, int input, int output, int errorPipe,
+                            const char *directory, char *const argv[])
+{
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(127); // the supervisor died before the parent-death signal was armed
+    // Masks and ignored signals survive exec; the child must see break and stop like any program.
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP})
+        ::signal(signal, SIG_DFL);
+    if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
+        ::dup2(output, STDERR_FILENO) < 0 || (directory && ::chdir(directory) != 0)) {
+        const int error = errno;
+        (void)!::write(errorPipe, &error, sizeof error);
+        ::_exit(127);
+    }
+    ::execv(argv[0], argv);
+    const int error = errno;
+    (void)!::write(errorPipe, &error, sizeof error);
+    ::_exit(127);
+}
+
+} // namespace
+
+struct SupervisedProcess::Impl
+{
+    pid_t pid = -1;
+    bool reaped = false;
+    bool contained = false;
+    int status = 0;
+    bool terminated = false;
+    std::uint32_t terminateCode = 0;
+    int inputFd = -1;
+    int outputFd = -1;
+
+    bool reap(bool block)
+    {
+        if (pid <= 0 || reaped)
+            return reaped;
+        int result;
+        do {
+            result = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+        } while (result < 0 && errno == EINTR);
+        if (result == pid || (result < 0 && errno == ECHILD))
+            reaped = true;
+        return reaped;
+    }
+};
+
+SupervisedProcess::SupervisedProcess()
+    : d(std::make_unique<Impl>())
+{}
+
+SupervisedProcess::~SupervisedProcess()
+{
+    closeContainment();
+    if (d->pid > 0 && !d->reaped) {
+        ::kill(d->pid, SIGKILL);
+        d->reap(true);
+    }
+    closeFd(d->inputFd);
+    closeFd(d->outputFd);
+}
+
+std::uint32_t SupervisedProcess::start(const std::string &program,
+                                       const std::vector<std::string> &arguments,
+                                       const std::string &workingDirectory)
+{
+    if (d->pid > 0)
+        return winerror::invalidParameter;
+    int input[2];
+    int output[2];
+    int errorPipe[2];
+    if (::pipe2(input, O_CLOEXEC) != 0)
+        return windowsErrorFromErrno(errno);
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        const auto error = windowsErrorFromErrno(errno);
+        closeFd(input[0]);
+        closeFd(input[1]);
+        return error;
+    }
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        const auto error = windowsErrorFromErrno(errno);
+        for (int *fd : {&input[0], &input[1], &output[0], &output[1]})
+            closeFd(*fd);
+        return error;
+    }
+    // Everything the child needs is prepared before fork: it may only make async-safe calls.
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (auto &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const char *directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        execChild(parent, input[0], output[1], errorPipe[1], directory, argv.data());
+    const int forkErrno = errno;
+    closeFd(input[0]);
+    closeFd(output[1]);
+    closeFd(errorPipe[1]);
+    if (pid < 0) {
+        closeFd(input[1]);
+        closeFd(output[0]);
+        closeFd(errorPipe[0]);
+        return windowsErrorFromErrno(forkErrno);
+    }
+    ::setpgid(pid, pid); // also here, so the group exists before either side goes on
+    d->pid = pid;
+    d->contained = true;
+    d->inputFd = input[1];
+    d->outputFd = output[0];
+    int childErrno = 0;
+    ssize_t got;
+    do {
+        got = ::read(errorPipe[0], &childErrno, sizeof childErrno);
+    } while (got < 0 && errno == EINTR);
+    closeFd(errorPipe[0]);
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        d->reap(true);
+        d->pid = -1;
+        d->reaped = false;
+        d->contained = false;
+        closeFd(d->inputFd);
+        closeFd(d->outputFd);
+        return windowsErrorFromErrno(childErrno);
+    }
+    return winerror::success;
+}
+
+bool SupervisedProcess::writeInput(const void *data, std::size_t size)
+{
+    if (d->inputFd < 0)
+        return false;
+    // A child that closed its input must fail the write, not kill us with SIGPIPE: block the
+    // signal on this thread and swallow a pending one afterwards.
+    sigset_t pipeSignal;
+    sigset_t previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    const auto *bytes = static_cast<const char *>(data);
+    bool ok = true;
+    while (size > 0) {
+        const ssize_t written = ::write(d->inputFd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            ok = false;
+            break;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    if (!ok) {
+        const timespec immediately{0, 0};
+        while (::sigtimedwait(&pipeSignal, nullptr, &immediately) == SIGPIPE) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return ok;
+}
+
+void SupervisedProcess::closeInput()
+{
+    closeFd(d->inputFd);
+}
+
+std::size_t SupervisedProcess::readOutput(void *buffer, std::size_t size)
+{
+    const int fd = d->outputFd;
+    if (fd < 0)
+        return 0;
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+void SupervisedProcess::closeOutput()
+{
+    closeFd(d->outputFd);
+}
+
+SupervisedProcess::WaitResult SupervisedProcess::wait(int timeoutMs, const Event *stop)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    // There is no portable way to wait for a child and an event at once; a short poll keeps
+    // the reaction time well below what the callers' timeouts can notice.
+    constexpr int sliceMs = 10;
+    for (;;) {
+        if (d->pid <= 0 || d->reap(false))
+            return WaitResult::Exited;
+        if (stop && stop->isSet())
+            return WaitResult::EventSet;
+        if (timeoutMs >= 0 && Clock::now() >= deadline)
+            return WaitResult::TimedOut;
+        if (stop)
+            stop->wait(sliceMs);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(sliceMs));
+    }
+}
+
+bool SupervisedProcess::hasExited()
+{
+    return d->pid <= 0 || d->reap(false);
+}
+
+std::uint32_t SupervisedProcess::exitCode() const
+{
+    if (!d->reaped)
+        return 0;
+    if (WIFEXITED(d->status))
+        return static_cast<std::uint32_t>(WEXITSTATUS(d->status));
+    if (d->terminated && WIFSIGNALED(d->status) && WTERMSIG(d->status) == SIGKILL)
+        return d->terminateCode;
+    if (WIFSIGNALED(d->status))
+        return 128u + static_cast<std::uint32_t>(WTERMSIG(d->status));
+    return 1;
+}
+
+bool SupervisedProcess::sendBreak()
+{
+    if (d->pid <= 0 || d->reaped)
+        return false;
+    return ::killpg(d->pid, SIGINT) == 0;
+}
+
+bool SupervisedProcess::terminate(std::uint32_t exitCode)
+{
+    if (d->pid <= 0 || d->reaped)
+        return false;
+    d->terminated = true;
+    d->terminateCode = exitCode;
+    return ::kill(d->pid, SIGKILL) == 0;
+}
+
+void SupervisedProcess::closeContainment()
+{
+    if (!d->contained)
+        return;
+    d->contained = false;
+    // The group outlives its leader while members remain, so this also reaches grandchildren.
+    ::killpg(d->pid, SIGKILL);
+}
+
+std::uint32_t SupervisedProcess::processId() const
+{
+    return d->pid > 0 ? static_cast<std::uint32_t>(d->pid) : 0;
+}
+
+} // namespace platform

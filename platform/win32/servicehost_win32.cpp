@@ -1,0 +1,133 @@
+#include "platform/servicehost.h"
+
+#include "platform/win32/widetext.h"
+#include "platform/winerror.h"
+
+#include <mutex>
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+// One service per process: the dispatcher's callbacks are plain functions, so what they need
+// lives here.
+struct Host
+{
+    std::mutex mutex;
+    ServiceMain serviceMain;
+    ServiceControlHandler handler;
+    SERVICE_STATUS_HANDLE statusHandle = nullptr;
+};
+
+Host &host()
+{
+    static Host instance;
+    return instance;
+}
+
+DWORD currentStateOf(ServiceState state)
+{
+    switch (state) {
+    case ServiceState::Stopped:
+        return SERVICE_STOPPED;
+    case ServiceState::StartPending:
+        return SERVICE_START_PENDING;
+    case ServiceState::StopPending:
+        return SERVICE_STOP_PENDING;
+    case ServiceState::Running:
+    case ServiceState::Other:
+        break;
+    }
+    return SERVICE_RUNNING;
+}
+
+void WINAPI serviceMainEntry(DWORD argc, LPWSTR *argv)
+{
+    std::vector<std::string> arguments;
+    for (DWORD i = 0; i < argc; ++i)
+        arguments.push_back(win32::toUtf8(argv[i]));
+    ServiceMain serviceMain;
+    {
+        std::lock_guard lock(host().mutex);
+        serviceMain = host().serviceMain;
+    }
+    if (serviceMain)
+        serviceMain(arguments);
+}
+
+DWORD WINAPI controlHandlerEntry(DWORD control, DWORD, LPVOID, LPVOID)
+{
+    ServiceControlHandler handler;
+    {
+        std::lock_guard lock(host().mutex);
+        handler = host().handler;
+    }
+    if (handler) {
+        const ServiceControl mapped = control == SERVICE_CONTROL_STOP ? ServiceControl::Stop
+                                      : control == SERVICE_CONTROL_SHUTDOWN
+                                          ? ServiceControl::Shutdown
+                                          : ServiceControl::Other;
+        handler(mapped);
+    }
+    return NO_ERROR;
+}
+
+} // namespace
+
+std::uint32_t runServiceDispatcher(const std::string &serviceName, ServiceMain serviceMain)
+{
+    auto name = win32::toWide(serviceName);
+    if (!name || name->empty() || !serviceMain)
+        return winerror::invalidParameter;
+    {
+        std::lock_guard lock(host().mutex);
+        host().serviceMain = std::move(serviceMain);
+    }
+    SERVICE_TABLE_ENTRYW table[] = {{name->data(), serviceMainEntry}, {nullptr, nullptr}};
+    const std::uint32_t result =
+        StartServiceCtrlDispatcherW(table) ? winerror::success : GetLastError();
+    std::lock_guard lock(host().mutex);
+    host().serviceMain = nullptr;
+    host().handler = nullptr;
+    host().statusHandle = nullptr;
+    return result;
+}
+
+bool registerServiceControlHandler(const std::string &serviceName, ServiceControlHandler handler)
+{
+    const auto name = win32::toWide(serviceName);
+    if (!name || name->empty() || !handler)
+        return false;
+    {
+        std::lock_guard lock(host().mutex);
+        host().handler = std::move(handler);
+    }
+    SERVICE_STATUS_HANDLE statusHandle =
+        RegisterServiceCtrlHandlerExW(name->c_str(), controlHandlerEntry, nullptr);
+    std::lock_guard lock(host().mutex);
+    host().statusHandle = statusHandle;
+    if (!statusHandle)
+        host().handler = nullptr;
+    return statusHandle != nullptr;
+}
+
+bool reportServiceStatus(const ServiceStatusReport &report)
+{
+    // The service thread and the control handler both report: one at a time.
+    std::lock_guard lock(host().mutex);
+    if (!host().statusHandle)
+        return false;
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = currentStateOf(report.state);
+    status.dwControlsAccepted =
+        report.acceptsStop ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwWin32ExitCode = report.win32ExitCode;
+    status.dwServiceSpecificExitCode = report.serviceSpecificExitCode;
+    status.dwCheckPoint = report.checkPoint;
+    status.dwWaitHint = report.waitHintMs;
+    return SetServiceStatus(host().statusHandle, &status) != FALSE;
+}
+
+} // namespace platform
