@@ -27,6 +27,7 @@ inline constexpr std::uint32_t failedServiceControllerConnect = 1063; // ..._CON
 inline constexpr std::uint32_t processAborted = 1067;                 // ERROR_PROCESS_ABORTED
 inline constexpr std::uint32_t serviceMarkedForDelete = 1072; // ERROR_SERVICE_MARKED_FOR_DELETE
 inline constexpr std::uint32_t serviceExists = 1073;          // ERROR_SERVICE_EXISTS
+inline constexpr std::uint32_t duplicateServiceName = 1078;   // ERROR_DUPLICATE_SERVICE_NAME
 inline constexpr std::uint32_t cancelled = 1223;              // ERROR_CANCELLED
 inline constexpr std::uint32_t connectionAborted = 1236;      // ERROR_CONNECTION_ABORTED
 

@@ -34,8 +34,12 @@ TEST_CASE("every number the programs report survives the trip through an exit st
     for (const std::uint32_t code : codes) {
         CAPTURE(code);
         const int status = toExitStatus(code);
+#ifdef _WIN32
+        CHECK(static_cast<std::uint32_t>(status) == code);
+#else
         CHECK(status >= 0);
         CHECK(status <= 255);
+#endif
         CHECK(fromExitStatus(status) == code);
     }
 }

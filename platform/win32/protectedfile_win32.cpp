@@ -1,0 +1,179 @@
+#include "platform/protectedfile.h"
+
+#include "platform/crypto.h"
+#include "platform/win32/filesecurity.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/widetext.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <dpapi.h>
+
+#include <limits>
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+using win32::LocalMemory;
+using win32::UniqueHandle;
+
+// A DPAPI output buffer: wiped and released with LocalFree whatever path the caller takes.
+class DpapiOutput
+{
+public:
+    DpapiOutput() = default;
+    DpapiOutput(const DpapiOutput &) = delete;
+    DpapiOutput &operator=(const DpapiOutput &) = delete;
+    ~DpapiOutput()
+    {
+        if (m_blob.pbData) {
+            secureZero(m_blob.pbData, m_blob.cbData);
+            LocalFree(m_blob.pbData);
+        }
+    }
+    DATA_BLOB *receive() { return &m_blob; }
+    const BYTE *data() const { return m_blob.pbData; }
+    DWORD size() const { return m_blob.cbData; }
+
+private:
+    DATA_BLOB m_blob{0, nullptr};
+};
+
+// A path for the wide calls; nothing for an empty path, an embedded NUL (which would silently
+// name another file) or invalid UTF-8.
+std::optional<std::wstring> widePath(const std::string &path)
+{
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return std::nullopt;
+    const std::optional<std::wstring> wide = win32::toWide(path);
+    if (!wide)
+        return std::nullopt;
+    return win32::nativeSeparators(*wide);
+}
+
+// The access list of an existing file. A null DACL would grant everyone full access, so it is
+// refused rather than copied onto a secret.
+bool copiedDescriptor(const std::wstring &source, LocalMemory<PSECURITY_DESCRIPTOR> &descriptor)
+{
+    PACL dacl = nullptr;
+    if (GetNamedSecurityInfoW(source.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, descriptor.receive()) != ERROR_SUCCESS)
+        return false;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL acl = nullptr;
+    return GetSecurityDescriptorDacl(descriptor.get(), &present, &acl, &defaulted) && present &&
+           acl != nullptr;
+}
+
+bool writeAndMove(const std::wstring &target, const std::wstring &temporary,
+                  PSECURITY_DESCRIPTOR descriptor, const DpapiOutput &blob)
+{
+    // CREATE_ALWAYS keeps the access list of a file that already exists, so a leftover temporary
+    // file is removed first: the new file must carry the descriptor given here.
+    if (!DeleteFileW(temporary.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+    UniqueHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return false;
+    DWORD written = 0;
+    const bool stored = WriteFile(file.get(), blob.data(), blob.size(), &written, nullptr) &&
+                        written == blob.size() && FlushFileBuffers(file.get());
+    if (!file.close() || !stored) {
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    if (!MoveFileExW(temporary.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeProtectedFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes,
+                                  const std::string &description, bool machineScope,
+                                  const std::string &aclSourcePath)
+{
+    const std::optional<std::wstring> target = widePath(path);
+    const std::optional<std::wstring> temporary = widePath(path + ".tmp");
+    const std::optional<std::wstring> wideDescription = win32::toWide(description);
+    if (!target || !temporary || !wideDescription ||
+        bytes.size() > std::numeric_limits<DWORD>::max())
+        return false;
+
+    // An empty vector has no storage, and DPAPI refuses a null input buffer even of length 0.
+    BYTE none = 0;
+    DATA_BLOB input{static_cast<DWORD>(bytes.size()),
+                    bytes.empty() ? &none : const_cast<BYTE *>(bytes.data())};
+    const DWORD flags = CRYPTPROTECT_UI_FORBIDDEN | (machineScope ? CRYPTPROTECT_LOCAL_MACHINE : 0);
+    DpapiOutput blob;
+    if (!CryptProtectData(&input, wideDescription->c_str(), nullptr, nullptr, nullptr, flags,
+                          blob.receive()))
+        return false;
+
+    LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+    if (aclSourcePath.empty()) {
+        if (!win32::ownerOnlyDescriptor(descriptor))
+            return false;
+    } else {
+        const std::optional<std::wstring> source = widePath(aclSourcePath);
+        if (!source || !copiedDescriptor(*source, descriptor))
+            return false;
+    }
+    return writeAndMove(*target, *temporary, descriptor.get(), blob);
+}
+
+std::vector<std::uint8_t> readProtectedFile(const std::string &path)
+{
+    const std::optional<std::wstring> widePathText = widePath(path);
+    if (!widePathText)
+        return {};
+    // Sharing delete lets a concurrent writer move its new file into place while we read.
+    UniqueHandle file(CreateFileW(widePathText->c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return {};
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > protectedFileLimit)
+        return {};
+
+    std::vector<std::uint8_t> encrypted(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < encrypted.size()) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), encrypted.data() + done,
+                      static_cast<DWORD>(encrypted.size() - done), &got, nullptr) ||
+            got == 0)
+            break;
+        done += got;
+    }
+    file.close();
+
+    std::vector<std::uint8_t> plain;
+    if (done == encrypted.size()) {
+        DATA_BLOB input{static_cast<DWORD>(encrypted.size()), encrypted.data()};
+        DpapiOutput output;
+        if (CryptUnprotectData(&input, nullptr, nullptr, nullptr, nullptr,
+                               CRYPTPROTECT_UI_FORBIDDEN, output.receive()))
+            plain.assign(output.data(), output.data() + output.size());
+    }
+    secureZero(encrypted);
+    return plain;
+}
+
+std::string currentAccountId()
+{
+    return win32::toUtf8(win32::currentSidText());
+}
+
+} // namespace platform

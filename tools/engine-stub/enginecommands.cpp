@@ -1,0 +1,111 @@
+#include "enginecommands.h"
+
+#include "breaksignal.h"
+#include "common/secretwipe.h"
+#include "engineconfig.h"
+#include "mixedproxy.h"
+#include "tunadapter.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace enginecommands {
+namespace {
+
+constexpr qint64 floodChunk = 64 * 1024;
+
+void flood(const StubModes &modes, EngineLog &log)
+{
+    for (qint64 at = 0; at < modes.floodBytes; at += floodChunk)
+        log.writeRaw(floodPattern(at, qMin(floodChunk, modes.floodBytes - at)));
+}
+
+// Shared by both commands: decode, apply the log settings, honour an injected diagnostic.
+// Returns the exit code when the command ends here, or -1 to go on.
+int prepare(QByteArray &configuration, const QString &source, const QString &command,
+            const StubModes &modes, EngineLog &log, engineconfig::Document *document)
+{
+    QString error;
+    const bool decoded = engineconfig::decode(configuration, source, document, &error);
+    secretwipe::wipe(configuration);
+    if (!decoded) {
+        log.write(EngineLog::Level::Fatal, error);
+        return 1;
+    }
+    log.setThreshold(document->logLevel);
+    log.setDisabled(document->logDisabled);
+    const QString diagnostic = modes.diagnosticFor(command);
+    if (!diagnostic.isEmpty()) {
+        log.write(EngineLog::Level::Fatal, diagnostic);
+        flood(modes, log);
+        return 1;
+    }
+    return -1;
+}
+
+} // namespace
+
+QByteArray floodPattern(qint64 from, qint64 count)
+{
+    QByteArray bytes;
+    bytes.reserve(count + 16);
+    qint64 line = from - from % 16;
+    while (line < from + count) {
+        bytes += QByteArray::number(line).rightJustified(15, '0') + '\n';
+        line += 16;
+    }
+    return bytes.mid(from % 16, count);
+}
+
+int check(QByteArray &configuration, const QString &source, const StubModes &modes, EngineLog &log)
+{
+    engineconfig::Document document;
+    const int ended = prepare(configuration, source, u"check"_s, modes, log, &document);
+    if (ended >= 0)
+        return ended;
+    flood(modes, log);
+    return 0;
+}
+
+int run(QByteArray &configuration, const QString &source, const StubModes &modes, EngineLog &log)
+{
+    engineconfig::Document document;
+    const int ended = prepare(configuration, source, u"run"_s, modes, log, &document);
+    if (ended >= 0)
+        return ended;
+    BreakSignal breakSignal(modes.ignoreBreak);
+    QObject::connect(&breakSignal, &BreakSignal::received, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(0); });
+    TunAdapter tun;
+    QString error;
+    if (!document.tunInterface.isEmpty() &&
+        (modes.noTun || !tun.open(document.tunInterface, document.tunMtu, &error))) {
+        log.write(EngineLog::Level::Warn, u"inbound/tun["_s + document.tunTag +
+                                              u"]: running without the "_s + document.tunInterface +
+                                              u" adapter"_s +
+                                              (error.isEmpty() ? QString() : u": "_s + error));
+    }
+    std::vector<std::unique_ptr<MixedProxy>> proxies;
+    for (const engineconfig::MixedInbound &inbound : document.mixedInbounds) {
+        if (modes.noPort)
+            break;
+        proxies.push_back(std::make_unique<MixedProxy>(inbound, &log));
+        if (!proxies.back()->listen(&error)) {
+            log.write(EngineLog::Level::Fatal, u"start service: "_s + error);
+            return 1;
+        }
+    }
+    for (engineconfig::MixedInbound &inbound : document.mixedInbounds) {
+        for (engineconfig::ProxyUser &user : inbound.users)
+            secretwipe::wipe(user.password);
+    }
+    log.write(EngineLog::Level::Info, u"sing-box started"_s);
+    flood(modes, log);
+    return QCoreApplication::exec();
+}
+
+} // namespace enginecommands

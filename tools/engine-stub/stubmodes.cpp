@@ -1,0 +1,44 @@
+#include "stubmodes.h"
+
+#include <QStringList>
+#include <QtGlobal>
+
+namespace {
+
+bool flag(const char *name)
+{
+    return qEnvironmentVariable(name) == QLatin1String("1");
+}
+
+} // namespace
+
+StubModes StubModes::fromEnvironment()
+{
+    StubModes modes;
+    bool ok = false;
+    const int code = qEnvironmentVariable("SOLVIKVPN_STUB_EXIT_CODE").toInt(&ok);
+    if (ok && code >= 0 && code <= 255)
+        modes.exitCode = code;
+    modes.diagnostic = qEnvironmentVariable("SOLVIKVPN_STUB_DIAGNOSTIC");
+    if (qEnvironmentVariableIsSet("SOLVIKVPN_STUB_FAIL")) {
+        const QStringList commands =
+            qEnvironmentVariable("SOLVIKVPN_STUB_FAIL").split(QLatin1Char(','), Qt::SkipEmptyParts);
+        modes.diagnosticForCheck = commands.contains(QLatin1String("check"));
+        modes.diagnosticForRun = commands.contains(QLatin1String("run"));
+    }
+    const qint64 flood = qEnvironmentVariable("SOLVIKVPN_STUB_FLOOD_BYTES").toLongLong(&ok);
+    if (ok && flood > 0)
+        modes.floodBytes = flood;
+    modes.ignoreBreak = flag("SOLVIKVPN_STUB_IGNORE_BREAK");
+    modes.noPort = flag("SOLVIKVPN_STUB_NO_PORT");
+    modes.noTun = flag("SOLVIKVPN_STUB_NO_TUN");
+    modes.silent = flag("SOLVIKVPN_STUB_SILENT");
+    modes.hangCheck = flag("SOLVIKVPN_STUB_HANG_CHECK");
+    return modes;
+}
+
+QString StubModes::diagnosticFor(const QString &command) const
+{
+    const bool applies = command == QLatin1String("check") ? diagnosticForCheck : diagnosticForRun;
+    return applies ? diagnostic : QString();
+}
