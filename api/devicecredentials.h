@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// This installation's device credentials: created once on the first sign-in, kept in the protected
+// file "installation" and sent with every sign-in as the "device" object.
+namespace api {
+
+inline constexpr int deviceLockWaitMs = 5000;
+
+// The "device" object for POST "/auth/login", or an empty object with the user-facing reason in
+// `error`. Credentials are never recreated over an existing file: a device that lost them must not
+// register silently as a second device. `lockWaitMs` is shortened only by tests.
+QJsonObject deviceInfo(QString *error = nullptr, int lockWaitMs = deviceLockWaitMs);
+
+// The "device" object from a validated credential record and the machine's descriptive values.
+QJsonObject deviceObject(const QJsonObject &record, const QString &hostName,
+                         const QString &appVersion);
+
+// True when both members of a stored record have their exact form.
+bool isValidCredentialRecord(const QJsonObject &record);
+
+} // namespace api

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// The user-facing sentence for a backend request that did not succeed. Nothing in the text comes
+// from the reply.
+namespace api {
+
+// For every request. `body` is not consulted; it keeps the signature symmetric with sign-in.
+QString failureMessage(int status, const QJsonObject &body, bool cancelled);
+
+// For POST "/auth/login", whose 401, 403 and device-limit 409 mean something else to the user.
+QString signInFailureMessage(int status, const QJsonObject &body);
+
+} // namespace api

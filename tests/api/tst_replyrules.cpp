@@ -1,0 +1,224 @@
+#include "api/apiaddress.h"
+#include "api/backendcatalogue.h"
+#include "api/replyrules.h"
+#include "app/settingskeys.h"
+#include "support/testhome.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QJsonObject object(const char *json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
+
+} // namespace
+
+class ReplyRulesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void jsonText_data();
+    void jsonText();
+    void unwrapData_data();
+    void unwrapData();
+    void pageItems_data();
+    void pageItems();
+    void allowedApiUrl_data();
+    void allowedApiUrl();
+    void cataloguePaths_data();
+    void cataloguePaths();
+    void apiConfiguration_data();
+    void apiConfiguration();
+
+private:
+    TestHome m_home;
+};
+
+void ReplyRulesTest::jsonText_data()
+{
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("string") << QJsonValue(u"abc"_s) << u"abc"_s;
+    QTest::newRow("empty string") << QJsonValue(u""_s) << QString();
+    QTest::newRow("whole number") << QJsonValue(42) << u"42"_s;
+    QTest::newRow("negative") << QJsonValue(-7) << u"-7"_s;
+    QTest::newRow("fraction") << QJsonValue(4.5) << u"0"_s;
+    QTest::newRow("whole double") << QJsonValue(12.0) << u"12"_s;
+    QTest::newRow("above 2^53 kept exact")
+        << QJsonDocument::fromJson("[9007199254740993]").array().at(0) << u"9007199254740993"_s;
+    QTest::newRow("beyond 64 bits") << QJsonValue(1e30) << u"0"_s;
+    QTest::newRow("true") << QJsonValue(true) << QString();
+    QTest::newRow("null") << QJsonValue(QJsonValue::Null) << QString();
+    QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined) << QString();
+    QTest::newRow("array") << QJsonValue(QJsonArray{1}) << QString();
+    QTest::newRow("object") << QJsonValue(QJsonObject{{u"id"_s, 1}}) << QString();
+}
+
+void ReplyRulesTest::jsonText()
+{
+    QFETCH(QJsonValue, value);
+    QFETCH(QString, expected);
+    QCOMPARE(api::jsonText(value), expected);
+}
+
+void ReplyRulesTest::unwrapData_data()
+{
+    QTest::addColumn<QJsonObject>("input");
+    QTest::addColumn<QJsonObject>("expected");
+    QTest::newRow("data object with numeric _id")
+        << object(R"({"data":{"_id":7},"other":1})") << object(R"({"_id":7,"id":7})");
+    QTest::newRow("empty id replaced by _id")
+        << object(R"({"id":"","_id":"abc"})") << object(R"({"id":"abc","_id":"abc"})");
+    QTest::newRow("non-empty id kept")
+        << object(R"({"id":"keep","_id":"other"})") << object(R"({"id":"keep","_id":"other"})");
+    QTest::newRow("numeric id kept")
+        << object(R"({"id":0,"_id":"x"})") << object(R"({"id":0,"_id":"x"})");
+    QTest::newRow("data array leaves object alone")
+        << object(R"({"data":[1],"a":2})") << object(R"({"data":[1],"a":2})");
+    QTest::newRow("bool _id ignored") << object(R"({"_id":true})") << object(R"({"_id":true})");
+    QTest::newRow("flat without ids") << object(R"({"a":1})") << object(R"({"a":1})");
+}
+
+void ReplyRulesTest::unwrapData()
+{
+    QFETCH(QJsonObject, input);
+    QFETCH(QJsonObject, expected);
+    QCOMPARE(api::unwrapData(input), expected);
+}
+
+void ReplyRulesTest::pageItems_data()
+{
+    QTest::addColumn<QJsonObject>("input");
+    QTest::addColumn<QJsonArray>("expected");
+    QTest::newRow("data array with objects unwrapped")
+        << object(R"({"data":[{"_id":1},"text",{"data":{"id":"x"}}]})")
+        << QJsonDocument::fromJson(R"([{"_id":1,"id":1},"text",{"id":"x"}])").array();
+    QTest::newRow("items at top level") << object(R"({"items":[{"id":"a"}],"total":1})")
+                                        << QJsonDocument::fromJson(R"([{"id":"a"}])").array();
+    QTest::newRow("items inside data object")
+        << object(R"({"data":{"items":[{"_id":"p"}]}})")
+        << QJsonDocument::fromJson(R"([{"_id":"p","id":"p"}])").array();
+    QTest::newRow("no records") << object(R"({"data":{"total":0}})") << QJsonArray();
+    QTest::newRow("items not an array") << object(R"({"items":{"id":1}})") << QJsonArray();
+}
+
+void ReplyRulesTest::pageItems()
+{
+    QFETCH(QJsonObject, input);
+    QFETCH(QJsonArray, expected);
+    QCOMPARE(api::pageItems(input), expected);
+}
+
+void ReplyRulesTest::allowedApiUrl_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("production");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("https any host") << u"https://api.example.net"_s << false << true;
+    QTest::newRow("https slash path") << u"https://api.example.net/"_s << true << true;
+    QTest::newRow("https with port") << u"https://10.0.0.5:8443"_s << true << true;
+    QTest::newRow("loopback http") << u"http://127.0.0.1:3000"_s << false << true;
+    QTest::newRow("loopback http in production") << u"http://127.0.0.1:3000"_s << true << false;
+    QTest::newRow("localhost any port") << u"http://localhost:61234/"_s << false << true;
+    QTest::newRow("ipv6 loopback") << u"http://[::1]:3000"_s << false << true;
+    QTest::newRow("production host over http")
+        << QUrl(api::productionBaseUrl()).host().prepend(u"http://"_s) << false << true;
+    QTest::newRow("production base url") << api::productionBaseUrl() << true << true;
+    QTest::newRow("private network http") << u"http://192.168.1.10:3000"_s << false << false;
+    QTest::newRow("other host http") << u"http://example.com"_s << false << false;
+    QTest::newRow("loopback lookalike") << u"http://127.0.0.2"_s << false << false;
+    QTest::newRow("path") << u"https://api.example.net/v1"_s << false << false;
+    QTest::newRow("double slash path") << u"https://api.example.net//"_s << false << false;
+    QTest::newRow("query") << u"https://api.example.net/?a=1"_s << false << false;
+    QTest::newRow("empty query") << u"https://api.example.net/?"_s << false << false;
+    QTest::newRow("fragment") << u"https://api.example.net/#x"_s << false << false;
+    QTest::newRow("user info") << u"https://user:pw@api.example.net"_s << false << false;
+    QTest::newRow("user name only") << u"http://user@127.0.0.1:3000"_s << false << false;
+    QTest::newRow("ftp scheme") << u"ftp://127.0.0.1"_s << false << false;
+    QTest::newRow("upper-case scheme") << u"HTTPS://api.example.net"_s << false << true;
+    QTest::newRow("no host") << u"https:///"_s << false << false;
+    QTest::newRow("relative") << u"/auth/login"_s << false << false;
+    QTest::newRow("empty") << QString() << false << false;
+}
+
+void ReplyRulesTest::allowedApiUrl()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, production);
+    QFETCH(bool, allowed);
+    QCOMPARE(api::isAllowedApiUrl(QUrl(url), production), allowed);
+}
+
+void ReplyRulesTest::cataloguePaths_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("servers") << backend::serversPage(3) << u"/servers?page=3&limit=20"_s;
+    QTest::newRow("devices") << backend::devicesPage(1) << u"/devices?page=1&limit=20"_s;
+    QTest::newRow("profiles") << backend::vpnProfilesPage(2) << u"/vpn-profiles?page=2&limit=20"_s;
+    QTest::newRow("device id") << backend::device(u"d_12"_s) << u"/devices/d_12"_s;
+    QTest::newRow("profile id") << backend::vpnProfile(u"vp-1"_s) << u"/vpn-profiles/vp-1"_s;
+    // An identifier is one path segment: it cannot climb, query or reach another host.
+    QTest::newRow("hostile id") << backend::vpnProfile(u"../me?x=1#f"_s)
+                                << u"/vpn-profiles/..%2Fme%3Fx%3D1%23f"_s;
+    QTest::newRow("absolute id") << backend::device(u"//evil.example/x"_s)
+                                 << u"/devices/%2F%2Fevil.example%2Fx"_s;
+}
+
+void ReplyRulesTest::cataloguePaths()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(path, expected);
+}
+
+void ReplyRulesTest::apiConfiguration_data()
+{
+    QTest::addColumn<QVariant>("storedUrl");
+    QTest::addColumn<bool>("storedProduction");
+    QTest::addColumn<QString>("expectedUrl");
+    QTest::addColumn<bool>("expectedProduction");
+    const QString released = api::productionBaseUrl();
+    QTest::newRow("first start") << QVariant() << false << released << false;
+    QTest::newRow("empty") << QVariant(QString()) << true << released << false;
+    QTest::newRow("development address")
+        << QVariant(u"http://127.0.0.1:3000"_s) << true << released << false;
+    QTest::newRow("chosen loopback kept")
+        << QVariant(u"http://localhost:4000"_s) << false << u"http://localhost:4000"_s << false;
+    QTest::newRow("chosen https with production")
+        << QVariant(u"https://api.example.net"_s) << true << u"https://api.example.net"_s << true;
+}
+
+void ReplyRulesTest::apiConfiguration()
+{
+    QFETCH(QVariant, storedUrl);
+    QFETCH(bool, storedProduction);
+    QFETCH(QString, expectedUrl);
+    QFETCH(bool, expectedProduction);
+    QVERIFY(m_home.isValid());
+    {
+        QSettings store;
+        store.clear();
+        if (storedUrl.isValid())
+            store.setValue(u"apiUrl"_s, storedUrl);
+        store.setValue(u"production"_s, storedProduction);
+    }
+
+    const api::ApiConfiguration configuration = api::loadApiConfiguration();
+
+    QCOMPARE(configuration.baseUrl, expectedUrl);
+    QCOMPARE(configuration.production, expectedProduction);
+    QCOMPARE(settings::apiUrl(), expectedUrl);
+    QCOMPARE(settings::production(), expectedProduction);
+}
+
+QTEST_GUILESS_MAIN(ReplyRulesTest)
+#include "tst_replyrules.moc"

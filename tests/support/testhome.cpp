@@ -1,0 +1,19 @@
+#include "testhome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+TestHome::TestHome()
+{
+    const auto point = [this](const char *variable, const QString &relative) {
+        const QString path = m_directory.filePath(relative);
+        QDir().mkpath(path);
+        qputenv(variable, QFile::encodeName(path));
+    };
+    point("HOME", QStringLiteral("home"));
+    point("XDG_DATA_HOME", QStringLiteral("home/.local/share"));
+    point("XDG_CONFIG_HOME", QStringLiteral("home/.config"));
+    point("XDG_CACHE_HOME", QStringLiteral("home/.cache"));
+    QStandardPaths::setTestModeEnabled(true);
+}
