@@ -1,0 +1,26 @@
+#pragma once
+
+#include "common/tunnelprofile.h"
+
+#include <QObject>
+#include <QString>
+
+// What the connection logic talks to when it brings a tunnel up or down. All operations return at
+// once; results arrive later as signals on the main thread.
+class TunnelAdapter : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+signals:
+    void stateChanged(const QString &text, bool running);
+    void failed(const QString &message);
+    void busyChanged(bool busy);
+
+public slots:
+    virtual void start(const QString &tunnelName, const TunnelProfile &profile) = 0;
+    virtual void stop(const QString &tunnelName) = 0;
+    virtual void refresh(const QString &tunnelName) = 0;
+};

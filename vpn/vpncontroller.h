@@ -1,0 +1,136 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class ApiClient;
+struct ApiResult;
+class QTimer;
+class TunnelAdapter;
+
+// Obtains this device's VPN profile from the backend and runs connections through the tunnel
+// adapter. The profile and a creation request the backend has not confirmed yet are kept in a
+// protected file per account, so a restart neither loses a profile nor creates a second one.
+class VpnController : public QObject
+{
+    Q_OBJECT
+
+public:
+    using HostNameSource = std::function<QString()>;
+
+    static constexpr int pollIntervalMs = 3000;
+
+    VpnController(ApiClient &api, TunnelAdapter &adapter, QObject *parent = nullptr);
+
+    // Called on every session change; two empty ids mean signed out.
+    void setAccount(const QString &apiUrl, const QString &userId, const QString &accountDeviceId);
+    // An empty id lets the backend choose the server, or repeats a pending creation request.
+    void connectVpn(const QString &serverId);
+    void switchServer(const QString &serverId);
+    void disconnectVpn();
+    QString currentServerId() const;
+    // The full server catalogue after each complete load.
+    void setServers(const QJsonArray &servers);
+
+    const QJsonObject &profile() const { return m_profile; }
+    const QJsonObject &pendingProfile() const { return m_pendingProfile; }
+    const QJsonArray &servers() const { return m_servers; }
+    QString storageKey() const { return m_storageKey; }
+    QString managedTunnel() const { return m_managedTunnel; }
+    QString accountDeviceId() const { return m_accountDeviceId; }
+    QDateTime connectedSince() const { return m_connectedSince; }
+    QString targetServerId() const { return m_targetServerId; }
+
+    bool connecting() const { return m_connecting; }
+    bool busy() const { return m_busy; }
+    bool running() const { return m_running; }
+    bool starting() const { return m_starting; }
+    bool switchAfterStop() const { return m_switchAfterStop; }
+    bool disconnecting() const { return m_disconnecting; }
+    bool accountApplied() const { return m_accountApplied; }
+
+    // Tests shorten the poll and replace the machine's host name.
+    void setPollInterval(int milliseconds);
+    int pollInterval() const;
+    void setHostNameSource(HostNameSource source);
+
+    // "vless_device_" + SHA-256 hex of apiUrl|userId|accountDeviceId.
+    static QString storageKeyFor(const QString &apiUrl, const QString &userId,
+                                 const QString &accountDeviceId);
+    // "tnel_" + the first 20 hex digits of SHA-256 of storageKey + profileId.
+    static QString tunnelNameFor(const QString &storageKey, const QString &profileId);
+    // The "name" of a creation request: trimmed, at most 80 characters, "Windows PC" when blank.
+    static QString deviceName(const QString &hostName);
+
+signals:
+    void changed();
+    void status(const QString &message);
+    void error(const QString &message);
+    void startFailed(const QString &message);
+    void serverChangeRequired(const QString &serverId);
+
+private:
+    using SuccessHandler = std::function<void(const QJsonObject &body)>;
+    using ResultHandler = std::function<void(const ApiResult &result)>;
+
+    // Connection state machine.
+    void onAdapterStateChanged(const QString &text, bool isRunning);
+    void onAdapterFailed(const QString &message);
+    void onAdapterBusyChanged(bool busy);
+    void poll();
+    bool foreignTunnelRunning() const;
+    void updateStartTime(bool isRunning, bool unknown);
+    void applyProfile();
+    void fail(const QString &message);
+
+    // Profile lifecycle.
+    void continueAfterAccessCheck(const QJsonObject &reply);
+    // Authenticated; the handler runs only while the account it was issued under is current.
+    void send(const QByteArray &method, const QString &path, const QJsonObject &body,
+              ResultHandler onResult);
+    // send() that turns any unsuccessful result into fail().
+    void request(const QByteArray &method, const QString &path, const QJsonObject &body,
+                 SuccessHandler onSuccess);
+    void failFor(const QString &path, const ApiResult &result);
+    void discoverProfile(int page);
+    void handleDiscoveryPage(int page, const QJsonObject &body);
+    void submit();
+    void fetchExisting();
+    void handleFetchedProfile(const QJsonObject &body);
+    void replaceProfile();
+    void startCreation();
+    void adoptProfile();
+    bool isBoundToDevice(const QJsonObject &record) const;
+    bool saveState();
+    void loadState();
+    void clearProfileAndRediscover();
+
+    ApiClient &m_api;
+    TunnelAdapter &m_adapter;
+    QString m_storageKey;
+    QString m_managedTunnel;
+    QString m_accountDeviceId;
+    QJsonObject m_profile;
+    QJsonObject m_pendingProfile;
+    QDateTime m_connectedSince;
+    QJsonArray m_servers;
+    bool m_connecting = false;
+    bool m_busy = false;
+    bool m_running = false;
+    bool m_starting = false;
+    bool m_switchAfterStop = false;
+    bool m_disconnecting = false;
+    bool m_accountApplied = false;
+    QString m_targetServerId;
+    QString m_switchTargetId;
+    quint64 m_generation = 0;
+
+    QTimer *m_pollTimer;
+    HostNameSource m_hostName;
+};
