@@ -1,7 +1,13 @@
-#include "common/protectedstore.h"
+#include "platform/exitstatus.h"
+#include "tunnel/tunnelprogram.h"
 
-// The modes arrive with the service program; until then every command line is malformed.
-int main()
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
 {
-    return 87;
+    // The application object gives the health check its event loop and the program its path.
+    QCoreApplication application(argc, argv);
+    // Outcomes are Windows error numbers; the seam fits them into the system's exit status.
+    return platform::toExitStatus(runTunnelProgram(QCoreApplication::arguments().mid(1),
+                                                   QCoreApplication::applicationFilePath()));
 }

@@ -1,0 +1,287 @@
+#include "tunnel/enginesupervisor.h"
+
+#include "common/secretwipe.h"
+#include "common/tunnelcontract.h"
+
+#include "tunnelfixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include <thread>
+
+using namespace Qt::Literals::StringLiterals;
+using platform::ServiceState;
+
+Q_DECLARE_METATYPE(ServiceState)
+
+namespace {
+
+// Sets engine-stub variables for one case and removes them again.
+class StubEnvironment
+{
+public:
+    explicit StubEnvironment(const QStringList &assignments)
+    {
+        for (const QString &assignment : assignments) {
+            const QByteArray name = assignment.section(u'=', 0, 0).toUtf8();
+            qputenv(name.constData(), assignment.section(u'=', 1).toUtf8());
+            m_names.append(name);
+        }
+    }
+    ~StubEnvironment()
+    {
+        for (const QByteArray &name : std::as_const(m_names)) {
+            qunsetenv(name.constData());
+        }
+    }
+
+private:
+    QList<QByteArray> m_names;
+};
+
+// The stub's flood: 16-byte lines, each the offset of its first byte in 15 digits and a line
+// feed, so any window of it is known without asking the stub.
+QByteArray floodTail(qint64 total, qint64 count)
+{
+    QByteArray bytes;
+    for (qint64 line = 0; line < total; line += 16) {
+        if (line + 16 > total - count) {
+            bytes += QByteArray::number(line).rightJustified(15, '0') + '\n';
+        }
+    }
+    return bytes.right(count);
+}
+
+struct Outcome
+{
+    std::uint32_t exitCode = 0;
+    QList<ServiceState> states;
+    qint64 elapsedMs = 0;
+};
+
+// Runs the supervisor on this thread; a stop is requested as soon as RUNNING is reported.
+Outcome runSupervisor(const TunnelFixture &fixture, EngineSupervisor::Timings timings,
+                      const QString &tunnelName = TunnelFixture::tunnelName)
+{
+    Outcome outcome;
+    platform::Event stop;
+    EngineSupervisor supervisor(
+        fixture.applicationDirectory(), tunnelName, fixture.profilePath(),
+        [&](ServiceState state, std::uint32_t exitCode) {
+            outcome.states.append(state);
+            if (state == ServiceState::Running) {
+                stop.set();
+            }
+            if (state == ServiceState::Stopped) {
+                outcome.exitCode = exitCode;
+            }
+        },
+        timings);
+    QElapsedTimer timer;
+    timer.start();
+    const std::uint32_t result = supervisor.run(stop);
+    outcome.elapsedMs = timer.elapsed();
+    if (result != outcome.exitCode) {
+        outcome.states.append(ServiceState::Other); // the return value must match the report
+    }
+    return outcome;
+}
+
+EngineSupervisor::Timings fastTimings()
+{
+    EngineSupervisor::Timings timings;
+    timings.breakGraceMs = 300;
+    timings.terminateGraceMs = 2000;
+    return timings;
+}
+
+const QFileDevice::Permissions sharedPermissions = QFileDevice::ReadOwner |
+                                                   QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                                   QFileDevice::WriteUser | QFileDevice::ReadGroup;
+
+const QList<ServiceState> ranStates{ServiceState::StartPending, ServiceState::Running,
+                                    ServiceState::StopPending, ServiceState::Stopped};
+const QList<ServiceState> failedStartStates{ServiceState::StartPending, ServiceState::StopPending,
+                                            ServiceState::Stopped};
+const QList<ServiceState> refusedStates{ServiceState::StartPending, ServiceState::Stopped};
+
+} // namespace
+
+class TestEngineSupervisor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void engineOutcomes_data();
+    void engineOutcomes();
+    void unusableProfileNeverStartsEngine_data();
+    void unusableProfileNeverStartsEngine();
+    void missingEngine();
+    void stopBeforePortEndsWait();
+};
+
+void TestEngineSupervisor::engineOutcomes_data()
+{
+    QTest::addColumn<QStringList>("stub");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QList<ServiceState>>("states");
+    QTest::addColumn<QByteArray>("errorContains"); // empty: no error file at all
+    QTest::addColumn<bool>("exactFloodTail");
+    QTest::addColumn<int>("minimumMs"); // the run must last at least this long
+
+    const QString diagnostic =
+        u"SOLVIKVPN_STUB_DIAGNOSTIC=decode config at stdin: outbounds[0].tls: reality verification failed"_s;
+    QTest::newRow("engine up, then stopped")
+        << QStringList{} << 0 << ranStates << QByteArray("running without the SolvikVPN adapter")
+        << false << 0;
+    QTest::newRow("silent engine leaves no error file")
+        << QStringList{u"SOLVIKVPN_STUB_SILENT=1"_s} << 0 << ranStates << QByteArray() << false
+        << 0;
+    QTest::newRow("configuration refused")
+        << QStringList{diagnostic, u"SOLVIKVPN_STUB_FAIL=run"_s} << 1062 << failedStartStates
+        << QByteArray(
+               "FATAL[0000] decode config at stdin: outbounds[0].tls: reality verification failed")
+        << false << 0;
+    QTest::newRow("engine exits at once without a word")
+        << QStringList{u"SOLVIKVPN_STUB_EXIT_CODE=3"_s} << 1062 << failedStartStates << QByteArray()
+        << false << 0;
+    QTest::newRow("100 KB of output keeps the last 32768 bytes")
+        << QStringList{diagnostic, u"SOLVIKVPN_STUB_FLOOD_BYTES=102400"_s} << 1062
+        << failedStartStates << QByteArray("000000000102384\n") << true << 0;
+    QTest::newRow("probe port never opens")
+        << QStringList{u"SOLVIKVPN_STUB_NO_PORT=1"_s} << 1062 << failedStartStates
+        << QByteArray("running without the SolvikVPN adapter") << false << 0;
+    // The break grace (300 ms here) passes in full before the engine is terminated.
+    QTest::newRow("engine ignoring the break is terminated")
+        << QStringList{u"SOLVIKVPN_STUB_IGNORE_BREAK=1"_s} << 0 << ranStates
+        << QByteArray("running without the SolvikVPN adapter") << false << 300;
+}
+
+void TestEngineSupervisor::engineOutcomes()
+{
+    QFETCH(QStringList, stub);
+    QFETCH(int, exitCode);
+    QFETCH(QList<ServiceState>, states);
+    QFETCH(QByteArray, errorContains);
+    QFETCH(bool, exactFloodTail);
+    QFETCH(int, minimumMs);
+
+    TunnelFixture fixture;
+    QVERIFY(fixture.isValid());
+    QVERIFY(fixture.writeProfile(TunnelFixture::freePort()));
+    QVERIFY(QFile::setPermissions(fixture.profilePath(), sharedPermissions));
+    const StubEnvironment environment(stub << u"SOLVIKVPN_STUB_NO_TUN=1"_s);
+    EngineSupervisor::Timings timings = fastTimings();
+    timings.probeAttempts = 10;
+
+    const Outcome outcome = runSupervisor(fixture, timings);
+    QCOMPARE(int(outcome.exitCode), exitCode);
+    QCOMPARE(outcome.states, states);
+    QVERIFY2(outcome.elapsedMs >= minimumMs && outcome.elapsedMs < 5000,
+             qPrintable(QString::number(outcome.elapsedMs)));
+
+    QByteArray error = fixture.readErrorFile();
+    if (errorContains.isEmpty()) {
+        QVERIFY(!QFile::exists(fixture.errorPath()));
+    } else if (exactFloodTail) {
+        QVERIFY(error == floodTail(102400, 32768));
+    } else {
+        QVERIFY2(error.contains(errorContains), error.constData());
+    }
+    secretwipe::wipe(error);
+    if (!errorContains.isEmpty()) {
+        // The error file copies the profile file's access list (here deliberately not the
+        // owner-only default), so whoever may read the profile may read the error.
+        QCOMPARE(QFile::permissions(fixture.errorPath()), sharedPermissions);
+    }
+}
+
+void TestEngineSupervisor::unusableProfileNeverStartsEngine_data()
+{
+    QTest::addColumn<QByteArray>("plain"); // empty: no profile file
+    QTest::addColumn<QString>("tunnelName");
+
+    const QString name = TunnelFixture::tunnelName;
+    const QByteArray good = tunnelcontract::serializeTunnelProfileFile(
+        TunnelFixture::profileLink, 20808, TunnelFixture::proxyPassword);
+    QTest::newRow("proxy port 1023") << QByteArray(good).replace("20808", "1023") << name;
+    QTest::newRow("proxy port 65536") << QByteArray(good).replace("20808", "65536") << name;
+    QTest::newRow("password in upper case")
+        << QByteArray(good).replace(TunnelFixture::proxyPassword.toLatin1(),
+                                    TunnelFixture::proxyPassword.toUpper().toLatin1())
+        << name;
+    QTest::newRow("not JSON") << QByteArray("\x01\x02not json") << name;
+    QTest::newRow("no profile file") << QByteArray() << name;
+    QTest::newRow("file named after another tunnel") << good << u"tnel_ffffffffffffffffffff"_s;
+}
+
+void TestEngineSupervisor::unusableProfileNeverStartsEngine()
+{
+    QFETCH(QByteArray, plain);
+    QFETCH(QString, tunnelName);
+
+    // An engine that only leaves a mark, so a start would show.
+    TunnelFixture fixture(false);
+    QVERIFY(fixture.isValid());
+    const QString engine = fixture.applicationDirectory() + u"/core/sing-box"_s;
+    const QString mark = fixture.applicationDirectory() + u"/engine-started"_s;
+    QFile script(engine);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\ntouch \"" + mark.toUtf8() + "\"\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    if (!plain.isEmpty()) {
+        QVERIFY(fixture.writePlainProfile(plain));
+    }
+
+    const Outcome outcome = runSupervisor(fixture, fastTimings(), tunnelName);
+    QCOMPARE(int(outcome.exitCode), 13);
+    QCOMPARE(outcome.states, refusedStates);
+    QVERIFY(!QFile::exists(mark));
+    QVERIFY(!QFile::exists(fixture.errorPath()));
+}
+
+void TestEngineSupervisor::missingEngine()
+{
+    TunnelFixture fixture(false);
+    QVERIFY(fixture.isValid());
+    QVERIFY(fixture.writeProfile(TunnelFixture::freePort()));
+
+    const Outcome outcome = runSupervisor(fixture, fastTimings());
+    QCOMPARE(int(outcome.exitCode), 2);
+    QCOMPARE(outcome.states, refusedStates);
+    QVERIFY(!QFile::exists(fixture.errorPath()));
+}
+
+void TestEngineSupervisor::stopBeforePortEndsWait()
+{
+    TunnelFixture fixture;
+    QVERIFY(fixture.isValid());
+    QVERIFY(fixture.writeProfile(TunnelFixture::freePort()));
+    const StubEnvironment environment(
+        {u"SOLVIKVPN_STUB_NO_PORT=1"_s, u"SOLVIKVPN_STUB_NO_TUN=1"_s});
+
+    platform::Event stop;
+    QList<ServiceState> states;
+    EngineSupervisor::Timings timings = fastTimings();
+    timings.probeAttempts = 1000; // far longer than the test waits
+    EngineSupervisor supervisor(
+        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(),
+        [&](ServiceState state, std::uint32_t) { states.append(state); }, timings);
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        stop.set();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const std::uint32_t result = supervisor.run(stop);
+    stopper.join();
+    QCOMPARE(int(result), 1062);
+    QCOMPARE(states, failedStartStates);
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+}
+
+QTEST_GUILESS_MAIN(TestEngineSupervisor)
+#include "tst_enginesupervisor.moc"

@@ -1,0 +1,273 @@
+#include "common/secretwipe.h"
+#include "common/tunnelcontract.h"
+#include "platform/exitstatus.h"
+#include "platform/servicecontrol.h"
+#include "tools/devbackend/httpserver.h"
+#include "tunnel/healthcheck.h"
+
+#include "tunnelfixture.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString serviceName = tunnelcontract::serviceName(TunnelFixture::tunnelName);
+
+} // namespace
+
+// The tunnel program end to end: real helper and service processes under the POSIX service
+// manager in a private state directory, the engine stub as the engine, the connectivity check
+// answered on loopback through the stub's probe proxy.
+class TestTunnelService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void installRunsAndStopRemoves();
+    void secondInstallReplacesFirst();
+    void failedInstalls_data();
+    void failedInstalls();
+    void stopOfUnknownTunnelSucceeds();
+    void serviceModeOutsideManager();
+    void cleanupModes_data();
+    void cleanupModes();
+
+private:
+    int runProgram(const QStringList &arguments, const QStringList &extraEnvironment = {});
+    platform::ServiceStatus serviceStatus(const QString &name, std::uint32_t &error);
+
+    HttpServer m_server;
+    std::unique_ptr<TunnelFixture> m_fixture;
+};
+
+void TestTunnelService::initTestCase()
+{
+    m_server.setHandler([](const HttpRequest &request, const HttpResponderPtr &reply) {
+        reply->send(request.path() == u"/generate_204"_s ? 204 : 200, QByteArray(), QByteArray());
+    });
+    QVERIFY(m_server.listen(QHostAddress::LocalHost));
+}
+
+void TestTunnelService::init()
+{
+    m_fixture = std::make_unique<TunnelFixture>();
+    QVERIFY(m_fixture->isValid());
+    // This process asks the same service manager as the program.
+    qputenv("SOLVIKVPN_SERVICE_ROOT", m_fixture->serviceRoot().toUtf8());
+    m_server.clearLog();
+}
+
+void TestTunnelService::cleanup()
+{
+    // Leave no service process behind, whatever the test did.
+    runProgram({u"--cleanup-all"_s});
+    qunsetenv("SOLVIKVPN_SERVICE_ROOT");
+    m_fixture.reset();
+}
+
+int TestTunnelService::runProgram(const QStringList &arguments, const QStringList &extraEnvironment)
+{
+    QProcessEnvironment environment = m_fixture->environment();
+    environment.insert(QLatin1String(healthcheck::urlOverrideVariable),
+                       u"http://127.0.0.1:%1/generate_204"_s.arg(m_server.port()));
+    environment.insert(u"SOLVIKVPN_STUB_NO_TUN"_s, u"1"_s);
+    for (const QString &assignment : extraEnvironment) {
+        environment.insert(assignment.section(u'=', 0, 0), assignment.section(u'=', 1));
+    }
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(m_fixture->programPath(), arguments);
+    if (!program.waitForStarted()) {
+        return -1;
+    }
+    // The loop keeps turning so the check page on this thread can answer the helper.
+    if (!QTest::qWaitFor([&program] { return program.state() == QProcess::NotRunning; }, 60000)) {
+        program.kill();
+        program.waitForFinished();
+        return -1;
+    }
+    // Back from the system's exit status to the Windows error number the program reported.
+    return program.exitStatus() == QProcess::NormalExit
+               ? int(platform::fromExitStatus(program.exitCode()))
+               : -1;
+}
+
+platform::ServiceStatus TestTunnelService::serviceStatus(const QString &name, std::uint32_t &error)
+{
+    platform::ServiceStatus status;
+    platform::ServiceManager manager(platform::ManagerAccess::Connect);
+    platform::ServiceHandle service =
+        manager.openService(name.toStdString(), platform::ServiceQueryStatus);
+    error = service.isOpen() ? service.query(status) : service.error();
+    return status;
+}
+
+void TestTunnelService::installRunsAndStopRemoves()
+{
+    QVERIFY(m_fixture->writeProfile(TunnelFixture::freePort()));
+    const QStringList install{u"--install"_s, TunnelFixture::tunnelName, m_fixture->profilePath()};
+    QCOMPARE(runProgram(install), 0);
+    // The check page was fetched through the engine's probe proxy.
+    QCOMPARE(m_server.requestCount(u"GET /generate_204"_s), 1);
+
+    std::uint32_t error = 0;
+    const platform::ServiceStatus running = serviceStatus(serviceName, error);
+    QCOMPARE(error, 0u);
+    QCOMPARE(running.state, platform::ServiceState::Running);
+    QVERIFY(running.acceptsStop);
+
+    QCOMPARE(runProgram({u"--stop"_s, TunnelFixture::tunnelName}), 0);
+    serviceStatus(serviceName, error);
+    QCOMPARE(error, 1060u);
+    // The engine's warnings were kept for the client; the profile file is untouched.
+    QByteArray output = m_fixture->readErrorFile();
+    QVERIFY(output.contains("running without the SolvikVPN adapter"));
+    secretwipe::wipe(output);
+    QVERIFY(QFile::exists(m_fixture->profilePath()));
+}
+
+void TestTunnelService::secondInstallReplacesFirst()
+{
+    QVERIFY(m_fixture->writeProfile(TunnelFixture::freePort()));
+    const QStringList install{u"--install"_s, TunnelFixture::tunnelName, m_fixture->profilePath()};
+    QCOMPARE(runProgram(install), 0);
+    std::uint32_t error = 0;
+    const std::uint32_t firstProcess = serviceStatus(serviceName, error).processId;
+    QVERIFY(firstProcess != 0);
+
+    // The client writes a new profile (new port) for every start.
+    QVERIFY(m_fixture->writeProfile(TunnelFixture::freePort()));
+    QCOMPARE(runProgram(install), 0);
+    const platform::ServiceStatus second = serviceStatus(serviceName, error);
+    QCOMPARE(error, 0u);
+    QCOMPARE(second.state, platform::ServiceState::Running);
+    QVERIFY(second.processId != 0);
+    QVERIFY(second.processId != firstProcess);
+
+    std::vector<platform::ServiceEntry> entries;
+    platform::ServiceManager manager(platform::ManagerAccess::Enumerate);
+    QCOMPARE(manager.enumerateServices(entries), 0u);
+    QCOMPARE(entries.size(), std::size_t(1));
+}
+
+void TestTunnelService::failedInstalls_data()
+{
+    QTest::addColumn<int>("proxyPort"); // 0: a free port
+    QTest::addColumn<bool>("withEngine");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("errorFileHolds"); // empty: no error file
+
+    QTest::newRow("engine refuses its configuration")
+        << 0 << true
+        << QStringList{u"SOLVIKVPN_STUB_DIAGNOSTIC=start service: start inbound/tun[tun-in]: "
+                       u"configure tun interface: operation not permitted"_s,
+                       u"SOLVIKVPN_STUB_FAIL=run"_s}
+        << 1062 << QByteArray("configure tun interface: operation not permitted");
+    QTest::newRow("engine missing") << 0 << false << QStringList{} << 2 << QByteArray();
+    QTest::newRow("proxy port 1023") << 1023 << true << QStringList{} << 13 << QByteArray();
+    QTest::newRow("check page answers 200")
+        << 0 << true
+        << QStringList{QLatin1String(healthcheck::urlOverrideVariable) + u"=http://127.0.0.1:"_s +
+                       QString::number(m_server.port()) + u"/portal"_s}
+        << 1236 << QByteArray("running without the SolvikVPN adapter");
+}
+
+void TestTunnelService::failedInstalls()
+{
+    QFETCH(int, proxyPort);
+    QFETCH(bool, withEngine);
+    QFETCH(QStringList, environment);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, errorFileHolds);
+
+    if (!withEngine) {
+        m_fixture = std::make_unique<TunnelFixture>(false);
+        QVERIFY(m_fixture->isValid());
+        qputenv("SOLVIKVPN_SERVICE_ROOT", m_fixture->serviceRoot().toUtf8());
+    }
+    QVERIFY(m_fixture->writeProfile(proxyPort ? quint16(proxyPort) : TunnelFixture::freePort()));
+    // A leftover error file of an earlier attempt must not survive into this one.
+    QFile stale(m_fixture->errorPath());
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write("stale");
+    stale.close();
+
+    QCOMPARE(runProgram({u"--install"_s, TunnelFixture::tunnelName, m_fixture->profilePath()},
+                        environment),
+             exitCode);
+    // A failed install leaves no service behind.
+    std::uint32_t error = 0;
+    serviceStatus(serviceName, error);
+    QCOMPARE(error, 1060u);
+    QByteArray output = m_fixture->readErrorFile();
+    if (errorFileHolds.isEmpty()) {
+        QVERIFY(!QFile::exists(m_fixture->errorPath()));
+    } else {
+        QVERIFY2(output.contains(errorFileHolds), output.constData());
+    }
+    secretwipe::wipe(output);
+}
+
+void TestTunnelService::stopOfUnknownTunnelSucceeds()
+{
+    QCOMPARE(runProgram({u"--stop"_s, u"tnel_ffffffffffffffffffff"_s}), 0);
+}
+
+void TestTunnelService::serviceModeOutsideManager()
+{
+    QVERIFY(m_fixture->writeProfile(TunnelFixture::freePort()));
+    QCOMPARE(runProgram({u"--service"_s, TunnelFixture::tunnelName, m_fixture->profilePath()}),
+             1063);
+}
+
+void TestTunnelService::cleanupModes_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("remaining");
+
+    const QString hex = u"0123456789abcdef0123"_s;
+    QTest::newRow("legacy") << u"--cleanup-legacy"_s
+                            << QStringList{u"SolvikVPN$tnel_"_s + hex, u"Unrelated"_s};
+    QTest::newRow("all") << u"--cleanup-all"_s << QStringList{u"Unrelated"_s};
+}
+
+void TestTunnelService::cleanupModes()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, remaining);
+
+    const QString hex = u"0123456789abcdef0123"_s;
+    {
+        platform::ServiceManager manager(platform::ManagerAccess::CreateService);
+        QVERIFY(manager.isOpen());
+        for (const QString &name : {u"WireGuardTunnel$zelv_"_s + hex, u"PelgraVPN$tnel_"_s + hex,
+                                    u"SolvikVPN$tnel_"_s + hex, u"Unrelated"_s}) {
+            const platform::ServiceDefinition definition{name.toStdString(), "Test", "/bin/true",
+                                                         platform::ServiceStartType::Demand};
+            QCOMPARE(manager.createService(definition, platform::ServiceQueryStatus).error(), 0u);
+        }
+    }
+    QCOMPARE(runProgram({mode}), 0);
+
+    std::vector<platform::ServiceEntry> entries;
+    platform::ServiceManager manager(platform::ManagerAccess::Enumerate);
+    QCOMPARE(manager.enumerateServices(entries), 0u);
+    QStringList names;
+    for (const platform::ServiceEntry &entry : entries) {
+        names.append(QString::fromStdString(entry.name));
+    }
+    names.sort();
+    remaining.sort();
+    QCOMPARE(names, remaining);
+}
+
+QTEST_GUILESS_MAIN(TestTunnelService)
+#include "tst_tunnelservice.moc"

@@ -1,0 +1,86 @@
+#include "tunnelfixture.h"
+
+#include "common/protectedstore.h"
+#include "common/tunnelcontract.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpServer>
+
+using namespace Qt::Literals::StringLiterals;
+
+TunnelFixture::TunnelFixture(bool withEngine)
+{
+    const QString built = QCoreApplication::applicationDirPath();
+    QDir root(m_root.path());
+    m_valid =
+        m_root.isValid() && root.mkpath(u"app/core"_s) && root.mkpath(u"data"_s) &&
+        root.mkpath(u"services"_s) &&
+        QFile::setPermissions(serviceRoot(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner) &&
+        QFile::copy(built + u"/solvikvpn-tunnel"_s, programPath());
+    if (m_valid && withEngine) {
+        m_valid = QFile::link(built + u"/sing-box"_s, applicationDirectory() + u"/core/sing-box"_s);
+    }
+}
+
+QString TunnelFixture::applicationDirectory() const
+{
+    return m_root.filePath(u"app"_s);
+}
+
+QString TunnelFixture::programPath() const
+{
+    return applicationDirectory() + u"/solvikvpn-tunnel"_s;
+}
+
+QString TunnelFixture::serviceRoot() const
+{
+    return m_root.filePath(u"services"_s);
+}
+
+QString TunnelFixture::dataDirectory() const
+{
+    return m_root.filePath(u"data"_s);
+}
+
+QString TunnelFixture::profilePath() const
+{
+    return tunnelcontract::tunnelProfilePath(dataDirectory(), tunnelName);
+}
+
+QString TunnelFixture::errorPath() const
+{
+    return tunnelcontract::tunnelErrorPath(profilePath());
+}
+
+bool TunnelFixture::writeProfile(quint16 proxyPort, const QString &password) const
+{
+    return writePlainProfile(
+        tunnelcontract::serializeTunnelProfileFile(profileLink, proxyPort, password));
+}
+
+bool TunnelFixture::writePlainProfile(const QByteArray &plain) const
+{
+    return protectedstore::writeMachineProtectedFile(profilePath(), tunnelName, plain, QString());
+}
+
+QByteArray TunnelFixture::readErrorFile() const
+{
+    return protectedstore::readProtectedFile(errorPath());
+}
+
+QProcessEnvironment TunnelFixture::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"SOLVIKVPN_SERVICE_ROOT"_s, serviceRoot());
+    return environment;
+}
+
+quint16 TunnelFixture::freePort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+// A throw-away installation for tests of the tunnel program: an application directory holding a
+// copy of solvikvpn-tunnel (a copy, because the service finds its engine beside its own resolved
+// path) and the engine stub as core/sing-box, a private state directory for the POSIX service
+// manager, and a data directory for the tunnel profile file.
+class TunnelFixture
+{
+public:
+    // Inline, so a test's own file-scope constants built from these see them initialised.
+    static inline const QString tunnelName = QStringLiteral("tnel_0123456789abcdef0123");
+    static inline const QString profileLink =
+        QStringLiteral("vless://d342d11e-d424-4583-b36e-524ab1f0afa4@203.0.113.7:443"
+                       "?security=reality&type=tcp&encryption=none&sni=www.example.com"
+                       "&pbk=ZGVmZ2hpamtsbW5vcHFyc3R1dnd4eXp7fH1-f4CBgoM&sid=0123abcd"
+                       "&fp=chrome&flow=xtls-rprx-vision");
+    static inline const QString proxyPassword =
+        QStringLiteral("0f8e5c1a-3b7d-4e29-9a61-d2c4b8f07e35");
+
+    // `withEngine` false leaves core/ empty, as an installation whose engine is missing.
+    explicit TunnelFixture(bool withEngine = true);
+
+    bool isValid() const { return m_valid; }
+    QString applicationDirectory() const;
+    QString programPath() const;
+    QString serviceRoot() const;
+    QString dataDirectory() const;
+    QString profilePath() const;
+    QString errorPath() const;
+
+    // Writes the tunnel profile file as the client does: machine scope, owner-only.
+    bool writeProfile(quint16 proxyPort, const QString &password = proxyPassword) const;
+    // Writes `plain` as the profile file's decrypted content, for malformed files.
+    bool writePlainProfile(const QByteArray &plain) const;
+    // The decrypted tunnel error file; empty when there is none.
+    QByteArray readErrorFile() const;
+
+    // The environment for the program: this process's plus the service manager's state
+    // directory.
+    QProcessEnvironment environment() const;
+
+    // An ephemeral loopback port that was free a moment ago.
+    static quint16 freePort();
+
+private:
+    QTemporaryDir m_root;
+    bool m_valid = false;
+};

@@ -1,0 +1,176 @@
+#include "tunnel/enginesupervisor.h"
+
+#include "common/enginecommand.h"
+#include "common/engineconfiguration.h"
+#include "common/protectedstore.h"
+#include "common/secretwipe.h"
+#include "common/tunnelcontract.h"
+#include "platform/crypto.h"
+#include "platform/probeport.h"
+#include "platform/profilepath.h"
+#include "platform/supervisedprocess.h"
+#include "platform/winerror.h"
+#include "tunnel/outputcollector.h"
+#include "tunnel/tunnelprofilefile.h"
+
+#include <QDir>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+using platform::ServiceState;
+namespace winerror = platform::winerror;
+
+namespace {
+
+constexpr std::size_t readChunk = 4096;
+
+std::optional<tunnelcontract::TunnelProfileFile> readValidatedProfile(const QString &tunnelName,
+                                                                      const QString &profilePath)
+{
+    // The command line came through the service manager; the path is checked again here.
+    const QString expectedFileName = tunnelName + u".vless.dpapi"_s;
+    if (!platform::isLocalProfilePath(profilePath.toStdString(), expectedFileName.toStdString())) {
+        return std::nullopt;
+    }
+    return readTunnelProfileFile(profilePath);
+}
+
+std::vector<std::string> engineArguments()
+{
+    std::vector<std::string> arguments;
+    const QStringList parts = enginecommand::runArguments().split(u' ', Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        arguments.push_back(part.toStdString());
+    }
+    return arguments;
+}
+
+// Fills the collector until the engine and everything that inherited its output closed it.
+void collectOutput(platform::SupervisedProcess &engine, OutputCollector &collector)
+{
+    char buffer[readChunk];
+    for (;;) {
+        const std::size_t count = engine.readOutput(buffer, sizeof buffer);
+        if (count == 0) {
+            break;
+        }
+        collector.append(buffer, count);
+    }
+    platform::secureZero(buffer, sizeof buffer);
+}
+
+// Writes the whole configuration and closes the engine's input; the configuration is wiped
+// whether or not the write succeeded.
+bool feedConfiguration(platform::SupervisedProcess &engine, QByteArray &configuration)
+{
+    const bool written = engine.writeInput(configuration.constData(),
+                                           static_cast<std::size_t>(configuration.size()));
+    secretwipe::wipe(configuration);
+    engine.closeInput();
+    return written;
+}
+
+bool waitForProbePort(platform::SupervisedProcess &engine, quint16 port,
+                      const platform::Event &stop, const EngineSupervisor::Timings &timings)
+{
+    for (int attempt = 0; attempt < timings.probeAttempts; ++attempt) {
+        if (engine.hasExited() || stop.isSet()) {
+            return false;
+        }
+        if (platform::probeLoopbackPort(port, timings.probeTimeoutMs)) {
+            return true;
+        }
+        // Waiting on the stop event lets a stop end the pause at once.
+        stop.wait(timings.probeRetryDelayMs);
+    }
+    return false;
+}
+
+void stopEngine(platform::SupervisedProcess &engine, const EngineSupervisor::Timings &timings)
+{
+    engine.sendBreak();
+    if (engine.wait(timings.breakGraceMs) == platform::SupervisedProcess::WaitResult::TimedOut) {
+        engine.terminate(1);
+        engine.wait(timings.terminateGraceMs);
+    }
+    engine.closeContainment();
+}
+
+} // namespace
+
+EngineSupervisor::EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
+                                   const QString &profilePath, StatusReporter reporter)
+    : EngineSupervisor(applicationDirectory, tunnelName, profilePath, std::move(reporter),
+                       Timings())
+{}
+
+EngineSupervisor::EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
+                                   const QString &profilePath, StatusReporter reporter,
+                                   Timings timings)
+    : m_applicationDirectory(applicationDirectory)
+    , m_tunnelName(tunnelName)
+    , m_profilePath(profilePath)
+    , m_report(std::move(reporter))
+    , m_timings(timings)
+{}
+
+std::uint32_t EngineSupervisor::finish(std::uint32_t exitCode)
+{
+    m_report(ServiceState::Stopped, exitCode);
+    return exitCode;
+}
+
+std::uint32_t EngineSupervisor::run(const platform::Event &stop)
+{
+    m_report(ServiceState::StartPending, 0);
+    std::optional<tunnelcontract::TunnelProfileFile> file =
+        readValidatedProfile(m_tunnelName, m_profilePath);
+    if (!file) {
+        return finish(winerror::invalidData);
+    }
+    const quint16 proxyPort = file->proxyPort;
+    QByteArray configuration = buildEngineConfiguration(
+        file->profile, proxyPort, QLatin1String(engineProbeProxyUser), file->proxyPassword);
+    tunnelcontract::wipeTunnelProfileFile(*file);
+
+    platform::SupervisedProcess engine;
+    const QString program =
+        QDir::toNativeSeparators(enginecommand::enginePath(m_applicationDirectory));
+    const QString directory =
+        QDir::toNativeSeparators(enginecommand::engineDirectory(m_applicationDirectory));
+    if (const std::uint32_t error =
+            engine.start(program.toStdString(), engineArguments(), directory.toStdString());
+        error != 0) {
+        secretwipe::wipe(configuration);
+        return finish(error);
+    }
+
+    OutputCollector output;
+    std::thread reader(collectOutput, std::ref(engine), std::ref(output));
+    bool ran = false;
+    if (feedConfiguration(engine, configuration) &&
+        waitForProbePort(engine, proxyPort, stop, m_timings)) {
+        m_report(ServiceState::Running, 0);
+        engine.wait(-1, &stop);
+        ran = true;
+    }
+
+    m_report(ServiceState::StopPending, 0);
+    stopEngine(engine, m_timings);
+    reader.join();
+    engine.closeOutput();
+
+    if (!output.isEmpty()) {
+        // Written before STOPPED is reported, so a client that sees the service stopped finds
+        // the file complete. The profile file's access list lets its owner read and delete it.
+        QByteArray text = output.bytes();
+        protectedstore::writeMachineProtectedFile(tunnelcontract::tunnelErrorPath(m_profilePath),
+                                                  m_tunnelName, text, m_profilePath);
+        secretwipe::wipe(text);
+    }
+    output.wipe();
+    return finish(ran ? 0 : winerror::serviceNotActive);
+}

@@ -1,0 +1,83 @@
+#include "tunnel/healthcheck.h"
+
+#include "common/engineconfiguration.h"
+#include "common/tunnelcontract.h"
+#include "tunnel/tunnelprofilefile.h"
+
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace healthcheck {
+
+namespace {
+
+bool isLoopbackUrl(const QUrl &url)
+{
+    const bool webScheme = url.scheme() == u"http"_s || url.scheme() == u"https"_s;
+    return url.isValid() && webScheme && QHostAddress(url.host()).isLoopback();
+}
+
+bool fetchAnswers204(QNetworkAccessManager &manager, const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setTransferTimeout(requestTimeoutMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply *reply = manager.get(request);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished()) {
+        loop.exec();
+    }
+    const bool passed = reply->error() == QNetworkReply::NoError &&
+                        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 204;
+    delete reply;
+    return passed;
+}
+
+} // namespace
+
+QList<QUrl> checkUrls()
+{
+    if (!qEnvironmentVariableIsSet(urlOverrideVariable)) {
+        return tunnelcontract::connectivityCheckUrls();
+    }
+    QList<QUrl> urls;
+    const QStringList texts =
+        qEnvironmentVariable(urlOverrideVariable).split(u' ', Qt::SkipEmptyParts);
+    for (const QString &text : texts) {
+        const QUrl url(text, QUrl::StrictMode);
+        if (!isLoopbackUrl(url)) {
+            return {};
+        }
+        urls.append(url);
+    }
+    return urls;
+}
+
+bool checkTunnelHealth(const QString &profilePath)
+{
+    std::optional<tunnelcontract::TunnelProfileFile> file = readTunnelProfileFile(profilePath);
+    if (!file) {
+        return false;
+    }
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, u"127.0.0.1"_s, file->proxyPort,
+                                   QLatin1String(engineProbeProxyUser), file->proxyPassword));
+    tunnelcontract::wipeTunnelProfileFile(*file);
+    const QList<QUrl> urls = checkUrls();
+    for (const QUrl &url : urls) {
+        if (fetchAnswers204(manager, url)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace healthcheck

@@ -1,0 +1,197 @@
+#include "tunnel/tunnelhelper.h"
+
+#include "common/tunnelcontract.h"
+#include "platform/profilepath.h"
+#include "platform/servicecontrol.h"
+#include "platform/winerror.h"
+#include "tunnel/healthcheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+namespace winerror = platform::winerror;
+
+namespace tunnelhelper {
+
+namespace {
+
+constexpr auto pollInterval = std::chrono::milliseconds(100);
+constexpr int stopQueries = 200;   // 20 s for a service to stop
+constexpr int startQueries = 250;  // 25 s for a service to come up
+constexpr int createAttempts = 20; // 2 s for an old service marked for deletion to go
+
+bool matches(const char *pattern, const QString &text)
+{
+    const QRegularExpression expression{QString::fromLatin1(pattern)};
+    return expression.match(text).hasMatch();
+}
+
+// Queries the service up to `queries` times, 100 ms apart (the first at once), until `done`
+// accepts its status. 0 when it did; else the failed query's error number, or 1053 when the
+// service never got there.
+template<typename Done>
+std::uint32_t pollUntil(platform::ServiceHandle &service, int queries,
+                        platform::ServiceStatus &status, Done done)
+{
+    for (int query = 0; query < queries; ++query) {
+        if (query > 0) {
+            std::this_thread::sleep_for(pollInterval);
+        }
+        if (const std::uint32_t error = service.query(status); error != 0) {
+            return error;
+        }
+        if (done(status)) {
+            return 0;
+        }
+    }
+    return winerror::serviceRequestTimeout;
+}
+
+// Waits for RUNNING; 0 then, else the install's result for the state the service ended in.
+std::uint32_t waitUntilRunning(platform::ServiceHandle &service)
+{
+    platform::ServiceStatus status;
+    const std::uint32_t error = pollUntil(service, startQueries, status, [](const auto &current) {
+        return current.state == platform::ServiceState::Running ||
+               current.state == platform::ServiceState::Stopped;
+    });
+    if (error != 0 || status.state == platform::ServiceState::Running) {
+        return error;
+    }
+    // A service that stopped while starting passes its own exit code on.
+    return status.win32ExitCode != 0 ? status.win32ExitCode : winerror::serviceNotActive;
+}
+
+platform::ServiceHandle createReplacingOld(platform::ServiceManager &manager,
+                                           const platform::ServiceDefinition &definition)
+{
+    const unsigned access =
+        platform::ServiceStart | platform::ServiceQueryStatus | platform::ServiceDelete;
+    for (int attempt = 1;; ++attempt) {
+        platform::ServiceHandle service = manager.createService(definition, access);
+        if (service.error() != winerror::serviceMarkedForDelete || attempt == createAttempts) {
+            return service;
+        }
+        std::this_thread::sleep_for(pollInterval);
+    }
+}
+
+} // namespace
+
+bool isCleanupTarget(const QString &serviceName, CleanupScope scope)
+{
+    return matches(earlierProductServicePattern, serviceName) ||
+           (scope == CleanupScope::All && matches(productServicePattern, serviceName));
+}
+
+std::uint32_t stopTunnelService(const QString &serviceName, bool remove)
+{
+    platform::ServiceManager manager(platform::ManagerAccess::Connect);
+    if (!manager.isOpen()) {
+        return manager.error();
+    }
+    platform::ServiceHandle service = manager.openService(
+        serviceName.toStdString(),
+        platform::ServiceStop | platform::ServiceQueryStatus | platform::ServiceDelete);
+    if (service.error() == winerror::serviceDoesNotExist) {
+        return 0;
+    }
+    if (!service.isOpen()) {
+        return service.error();
+    }
+    // A service that is already stopped refuses the control; the queries below decide.
+    service.stop();
+    platform::ServiceStatus status;
+    const std::uint32_t error = pollUntil(service, stopQueries, status, [](const auto &current) {
+        return current.state == platform::ServiceState::Stopped;
+    });
+    if (error != 0) {
+        return error;
+    }
+    return remove ? service.remove() : 0;
+}
+
+std::uint32_t cleanupServices(CleanupScope scope)
+{
+    std::vector<platform::ServiceEntry> entries;
+    {
+        platform::ServiceManager manager(platform::ManagerAccess::Enumerate);
+        if (!manager.isOpen()) {
+            return manager.error();
+        }
+        if (const std::uint32_t error = manager.enumerateServices(entries); error != 0) {
+            return error;
+        }
+    }
+    std::uint32_t result = 0;
+    for (const platform::ServiceEntry &entry : entries) {
+        const QString name = QString::fromStdString(entry.name);
+        if (!isCleanupTarget(name, scope)) {
+            continue;
+        }
+        if (const std::uint32_t error = stopTunnelService(name, true); error != 0) {
+            result = error;
+        }
+    }
+    return result;
+}
+
+QString serviceCommandLine(const QString &serviceProgramPath, const QString &tunnelName,
+                           const QString &profilePath)
+{
+    return u"\"%1\" --service %2 \"%3\""_s.arg(QDir::toNativeSeparators(serviceProgramPath),
+                                               tunnelName, QDir::toNativeSeparators(profilePath));
+}
+
+std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePath,
+                            const QString &serviceProgramPath)
+{
+    const QString expectedFileName = tunnelName + u".vless.dpapi"_s;
+    if (!tunnelcontract::isValidTunnelName(tunnelName) ||
+        !platform::isLocalProfilePath(profilePath.toStdString(), expectedFileName.toStdString())) {
+        return winerror::invalidParameter;
+    }
+    QFile::remove(tunnelcontract::tunnelErrorPath(profilePath));
+    if (const std::uint32_t error = cleanupServices(CleanupScope::EarlierProducts); error != 0) {
+        return error;
+    }
+    const QString serviceName = tunnelcontract::serviceName(tunnelName);
+    const platform::ServiceDefinition definition{
+        serviceName.toStdString(), tunnelcontract::serviceDisplayName().toStdString(),
+        serviceCommandLine(serviceProgramPath, tunnelName, profilePath).toStdString(),
+        platform::ServiceStartType::Demand};
+    if (const std::uint32_t error = stopTunnelService(serviceName, true); error != 0) {
+        return error;
+    }
+    std::uint32_t result = 0;
+    {
+        platform::ServiceManager manager(platform::ManagerAccess::CreateService);
+        if (!manager.isOpen()) {
+            return manager.error();
+        }
+        platform::ServiceHandle service = createReplacingOld(manager, definition);
+        if (!service.isOpen()) {
+            return service.error();
+        }
+        result = service.start();
+        if (result == 0) {
+            result = waitUntilRunning(service);
+        }
+    }
+    if (result == 0 && !healthcheck::checkTunnelHealth(profilePath)) {
+        result = winerror::connectionAborted;
+    }
+    if (result != 0) {
+        // A failed install leaves no service behind; the service's error file stays.
+        stopTunnelService(serviceName, true);
+    }
+    return result;
+}
+
+} // namespace tunnelhelper

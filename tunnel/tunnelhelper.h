@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// The elevated helper's service-control sequences. Every operation returns a Windows error
+// number (0 on success) that becomes the process exit code.
+namespace tunnelhelper {
+
+// Which earlier installations a clean-up removes.
+enum class CleanupScope
+{
+    EarlierProducts,
+    All
+};
+
+// Service names a clean-up may remove.
+inline constexpr char earlierProductServicePattern[] =
+    "^(?:WireGuardTunnel\\$zelv_|PelgraVPN\\$tnel_)[a-f0-9]{20}$";
+inline constexpr char productServicePattern[] = "^SolvikVPN\\$tnel_[a-f0-9]{20}$";
+
+bool isCleanupTarget(const QString &serviceName, CleanupScope scope);
+
+// Stops the service (waiting up to 20 s for STOPPED) and, with `remove`, deletes it. A service
+// that does not exist counts as done.
+std::uint32_t stopTunnelService(const QString &serviceName, bool remove);
+
+// Stops and deletes every service the scope names; the error of the last failure, or 0.
+std::uint32_t cleanupServices(CleanupScope scope);
+
+// The command line the service manager starts the service with: the quoted service program,
+// "--service", the tunnel name and the quoted profile path, in native separators.
+QString serviceCommandLine(const QString &serviceProgramPath, const QString &tunnelName,
+                           const QString &profilePath);
+
+// Validates the profile path, clears earlier products' services and any earlier service of
+// this tunnel, creates and starts the service running `serviceProgramPath`, waits up to 25 s
+// for RUNNING and proves the tunnel with the health check. On every failure after creation the
+// service is removed again.
+std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePath,
+                            const QString &serviceProgramPath);
+
+} // namespace tunnelhelper

@@ -1,0 +1,39 @@
+#include "tunnel/tunnelprogram.h"
+
+#include "common/tunnelcontract.h"
+#include "platform/winerror.h"
+#include "tunnel/commandline.h"
+#include "tunnel/tunnelhelper.h"
+#include "tunnel/tunnelservice.h"
+
+#include <QFileInfo>
+
+std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &programPath)
+{
+    const std::optional<TunnelCommand> command = parseTunnelCommandLine(arguments);
+    if (!command) {
+        return platform::winerror::invalidParameter;
+    }
+    std::uint32_t result = 0;
+    switch (command->mode) {
+    case TunnelMode::Install:
+        result =
+            tunnelhelper::installTunnel(command->tunnelName, command->profilePath, programPath);
+        break;
+    case TunnelMode::Stop:
+        result =
+            tunnelhelper::stopTunnelService(tunnelcontract::serviceName(command->tunnelName), true);
+        break;
+    case TunnelMode::Service:
+        result = tunnelservice::runServiceMode(command->tunnelName, command->profilePath,
+                                               QFileInfo(programPath).absolutePath());
+        break;
+    case TunnelMode::CleanupAll:
+        result = tunnelhelper::cleanupServices(tunnelhelper::CleanupScope::All);
+        break;
+    case TunnelMode::CleanupLegacy:
+        result = tunnelhelper::cleanupServices(tunnelhelper::CleanupScope::EarlierProducts);
+        break;
+    }
+    return result;
+}
