@@ -61,9 +61,9 @@ QString serviceName(const QString &tunnelName)
     return u"SolvikVPN$"_s + tunnelName;
 }
 
-QString serviceDisplayName()
+QString serviceDisplayName(const QString &tunnelName)
 {
-    return u"Solvik VPN VLESS Tunnel"_s;
+    return u"Solvik VPN VLESS Tunnel ("_s + tunnelName + u')';
 }
 
 QString helperPath(const QString &applicationDirectory)

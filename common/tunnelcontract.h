@@ -19,8 +19,10 @@ bool isValidTunnelName(const QString &name);
 
 // "SolvikVPN$" + tunnel name.
 QString serviceName(const QString &tunnelName);
-// The same for every tunnel.
-QString serviceDisplayName();
+// "Solvik VPN VLESS Tunnel (" + tunnel name + ")". The service manager refuses a second service
+// with a display name already in use, and a stopped service of another tunnel stays registered
+// (after a reboot, or when its engine ended), so the tunnel name keeps each one distinct.
+QString serviceDisplayName(const QString &tunnelName);
 
 // The tunnel helper beside the client: application directory + "/solvikvpn-tunnel" + the
 // platform's executable suffix. Forward slashes; callers convert to native form to start it.

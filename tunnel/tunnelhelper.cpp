@@ -163,7 +163,7 @@ std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePat
     }
     const QString serviceName = tunnelcontract::serviceName(tunnelName);
     const platform::ServiceDefinition definition{
-        serviceName.toStdString(), tunnelcontract::serviceDisplayName().toStdString(),
+        serviceName.toStdString(), tunnelcontract::serviceDisplayName(tunnelName).toStdString(),
         serviceCommandLine(serviceProgramPath, tunnelName, profilePath).toStdString(),
         platform::ServiceStartType::Demand};
     if (const std::uint32_t error = stopTunnelService(serviceName, true); error != 0) {

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -287,6 +288,33 @@ std::uint32_t ServiceHandle::remove()
     return winerror::success;
 }
 
+namespace {
+
+// Visits every live record under `root`; the caller holds the lock. False when the directory
+// cannot be read.
+bool forEachRecord(const std::string &root,
+                   const std::function<void(const record::Record &)> &visit)
+{
+    DIR *directory = ::opendir(root.c_str());
+    if (!directory)
+        return false;
+    const std::string suffix = ".service";
+    while (const dirent *item = ::readdir(directory)) {
+        const std::string file = item->d_name;
+        if (file.size() <= suffix.size() ||
+            file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        record::Record entry;
+        const std::string name = file.substr(0, file.size() - suffix.size());
+        if (record::read(root, name, entry) && record::settle(root, entry))
+            visit(entry);
+    }
+    ::closedir(directory);
+    return true;
+}
+
+} // namespace
+
 ServiceManager::ServiceManager(ManagerAccess access)
 {
     std::string root;
@@ -359,6 +387,15 @@ ServiceHandle ServiceManager::createService(const ServiceDefinition &definition,
             existing.deleted ? winerror::serviceMarkedForDelete : winerror::serviceExists;
         return handle;
     }
+    // Like the Windows manager, display names are unique across services.
+    bool displayNameTaken = false;
+    forEachRecord(d->root, [&](const record::Record &other) {
+        displayNameTaken = displayNameTaken || other.displayName == definition.displayName;
+    });
+    if (displayNameTaken) {
+        handle.openError = winerror::duplicateServiceName;
+        return handle;
+    }
     record::Record entry;
     entry.name = definition.name;
     entry.displayName = definition.displayName;
@@ -382,21 +419,10 @@ std::uint32_t ServiceManager::enumerateServices(std::vector<ServiceEntry> &entri
     if (d->access != ManagerAccess::Enumerate)
         return winerror::accessDenied;
     record::Lock lock(d->root);
-    DIR *directory = lock.isLocked() ? ::opendir(d->root.c_str()) : nullptr;
-    if (!directory)
-        return winerror::accessDenied;
-    const std::string suffix = ".service";
-    while (const dirent *item = ::readdir(directory)) {
-        const std::string file = item->d_name;
-        if (file.size() <= suffix.size() ||
-            file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
-            continue;
-        record::Record entry;
-        const std::string name = file.substr(0, file.size() - suffix.size());
-        if (record::read(d->root, name, entry) && record::settle(d->root, entry))
+    if (!lock.isLocked() || !forEachRecord(d->root, [&entries](const record::Record &entry) {
             entries.push_back({entry.name, record::statusOf(entry)});
-    }
-    ::closedir(directory);
+        }))
+        return winerror::accessDenied;
     std::sort(entries.begin(), entries.end(),
               [](const ServiceEntry &a, const ServiceEntry &b) { return a.name < b.name; });
     return winerror::success;

@@ -145,6 +145,11 @@ TEST_CASE("the manager's refusals carry the Windows error numbers")
     REQUIRE(service.error() == winerror::success);
     CHECK(manager.createService(environment.definition(name, 0, "normal"), allAccess).error() ==
           winerror::serviceExists);
+    ServiceDefinition sameDisplayName =
+        environment.definition(environment.name("other"), 0, "normal");
+    sameDisplayName.displayName = environment.definition(name, 0, "normal").displayName;
+    CHECK(manager.createService(sameDisplayName, allAccess).error() ==
+          winerror::duplicateServiceName);
 
     auto queryOnly = manager.openService(name, ServiceQueryStatus);
     REQUIRE(queryOnly.error() == winerror::success);

@@ -70,7 +70,10 @@ void TunnelContractTest::namesAndPaths()
 {
     const QString appDir = u"/opt/Solvik VPN"_s;
     QCOMPARE(tunnelcontract::serviceName(tunnelName), u"SolvikVPN$tnel_0123456789abcdef0123"_s);
-    QCOMPARE(tunnelcontract::serviceDisplayName(), u"Solvik VPN VLESS Tunnel"_s);
+    QCOMPARE(tunnelcontract::serviceDisplayName(tunnelName),
+             u"Solvik VPN VLESS Tunnel (tnel_0123456789abcdef0123)"_s);
+    QVERIFY(tunnelcontract::serviceDisplayName(u"tnel_00000000000000000000"_s) !=
+            tunnelcontract::serviceDisplayName(tunnelName));
     QCOMPARE(tunnelcontract::helperPath(appDir), u"/opt/Solvik VPN/solvikvpn-tunnel"_s + exeSuffix);
     QCOMPARE(enginecommand::enginePath(appDir), u"/opt/Solvik VPN/core/sing-box"_s + exeSuffix);
     QCOMPARE(enginecommand::engineDirectory(appDir), u"/opt/Solvik VPN/core"_s);

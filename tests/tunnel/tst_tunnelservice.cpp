@@ -250,7 +250,9 @@ void TestTunnelService::cleanupModes()
         QVERIFY(manager.isOpen());
         for (const QString &name : {u"WireGuardTunnel$zelv_"_s + hex, u"PelgraVPN$tnel_"_s + hex,
                                     u"SolvikVPN$tnel_"_s + hex, u"Unrelated"_s}) {
-            const platform::ServiceDefinition definition{name.toStdString(), "Test", "/bin/true",
+            // Display names are unique across services, as on Windows.
+            const platform::ServiceDefinition definition{name.toStdString(),
+                                                         "Test " + name.toStdString(), "/bin/true",
                                                          platform::ServiceStartType::Demand};
             QCOMPARE(manager.createService(definition, platform::ServiceQueryStatus).error(), 0u);
         }
