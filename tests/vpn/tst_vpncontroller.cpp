@@ -65,6 +65,7 @@ private slots:
     void discoveryPaging_data();
     void discoveryPaging();
     void switchServerWhileConnected();
+    void switchAfterProfileGoneOnBackend();
     void unsavableStateSendsNoCreation();
     void replyAfterAccountChangeIsDropped();
     void signOutStopsTunnelAndKeepsProfile();
@@ -396,6 +397,32 @@ void VpnControllerTest::switchServerWhileConnected()
                           u"start "_s + secondTunnel}));
     bed.adapter.finishStart();
     QVERIFY(controller->running());
+}
+
+void VpnControllerTest::switchAfterProfileGoneOnBackend()
+{
+    VpnTestBed bed;
+    QVERIFY(bed.signIn());
+    auto controller = bed.makeController();
+    const QJsonArray servers = bed.servers();
+    const QString first = idOf(servers.at(1).toObject());
+    const QString second = idOf(servers.at(7).toObject());
+    QVERIFY(bed.connectUntilRunning(*controller, first));
+    controller->disconnectVpn();
+    bed.adapter.finishStop();
+    QVERIFY(!controller->running());
+
+    // The profile is already gone on the backend, so the client's own DELETE meets 404: the
+    // switch must go on rather than leave a profile behind that can never be deleted.
+    const std::optional<ApiResult> removed =
+        sendAndWait(bed.api, "DELETE", backend::vpnProfile(idOf(controller->profile())), {}, true);
+    QVERIFY(removed && removed->successful());
+    QSignalSpy errors(controller.get(), &VpnController::error);
+    controller->switchServer(second);
+    QTRY_COMPARE(bed.adapter.startedProfiles.size(), 2);
+    QVERIFY(errors.isEmpty());
+    QCOMPARE(controller->currentServerId(), second);
+    QCOMPARE(bed.backend.profileCount(bed.session.deviceId()), 1);
 }
 
 void VpnControllerTest::unsavableStateSendsNoCreation()

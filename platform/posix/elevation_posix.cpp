@@ -1,0 +1,256 @@
+#include "platform/elevation.h"
+
+#include "platform/exitstatus.h"
+#include "platform/posix/posixerror.h"
+#include "platform/winerror.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr char elevationVariable[] = "SOLVIKVPN_ELEVATION";
+constexpr char pkexecPath[] = "/usr/bin/pkexec";
+// pkexec's exit codes for its own outcomes.
+constexpr int pkexecDismissed = 126;
+constexpr int pkexecNotAuthorised = 127;
+
+struct Elevator
+{
+    bool direct = true;
+    std::string program;
+};
+
+Elevator chooseElevator()
+{
+    const char *choice = std::getenv(elevationVariable);
+    if (choice && *choice) {
+        if (std::string(choice) == "direct")
+            return {};
+        return {false, choice};
+    }
+    if (::geteuid() == 0)
+        return {};
+    return {false, pkexecPath};
+}
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Runs in the forked child: only async-signal-safe calls until exec.
+[[noreturn]] void execChild(int nullInput, int errorPipe, char *const argv[])
+{
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGCHLD})
+        ::signal(signal, SIG_DFL);
+    if (::dup2(nullInput, STDIN_FILENO) >= 0)
+        ::execv(argv[0], argv);
+    const int error = errno;
+    (void)!::write(errorPipe, &error, sizeof error);
+    ::_exit(127);
+}
+
+} // namespace
+
+struct ElevatedProcess::Impl
+{
+    pid_t pid = -1;
+    bool direct = true;
+    bool reaped = false;
+    State state = State::Running;
+    std::uint32_t exitCode = 1;
+
+    Impl() = default;
+    Impl(const Impl &) = delete;
+    Impl &operator=(const Impl &) = delete;
+    ~Impl()
+    {
+        if (pid <= 0 || reaped)
+            return;
+        // Like a closed Windows handle, the program runs on; someone must still reap it.
+        std::thread([child = pid] {
+            int status;
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    }
+};
+
+ElevatedProcess::ElevatedProcess() = default;
+ElevatedProcess::~ElevatedProcess() = default;
+ElevatedProcess::ElevatedProcess(ElevatedProcess &&other) noexcept = default;
+ElevatedProcess &ElevatedProcess::operator=(ElevatedProcess &&other) noexcept = default;
+
+std::uint32_t ElevatedProcess::start(const std::string &program, const std::string &argumentText)
+{
+    if (isOpen())
+        return winerror::invalidParameter;
+    const Elevator elevator = chooseElevator();
+    // pkexec insists on absolute paths, and a relative one would depend on our working directory.
+    if (program.empty() || program.front() != '/' ||
+        (!elevator.direct && elevator.program.front() != '/'))
+        return winerror::invalidParameter;
+
+    std::vector<std::string> words;
+    if (!elevator.direct)
+        words.push_back(elevator.program);
+    words.push_back(program);
+    for (std::string &argument : splitArgumentText(argumentText))
+        words.push_back(std::move(argument));
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    int nullInput = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nullInput < 0)
+        return windowsErrorFromErrno(errno);
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        const auto error = windowsErrorFromErrno(errno);
+        closeFd(nullInput);
+        return error;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        execChild(nullInput, errorPipe[1], argv.data());
+    const int forkErrno = errno;
+    closeFd(nullInput);
+    closeFd(errorPipe[1]);
+    if (pid < 0) {
+        closeFd(errorPipe[0]);
+        return windowsErrorFromErrno(forkErrno);
+    }
+    // The pipe closes at a successful exec; an errno arriving instead means the exec failed.
+    int childErrno = 0;
+    ssize_t got;
+    do {
+        got = ::read(errorPipe[0], &childErrno, sizeof childErrno);
+    } while (got < 0 && errno == EINTR);
+    closeFd(errorPipe[0]);
+    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+        int status;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return windowsErrorFromErrno(childErrno);
+    }
+    d = std::make_unique<Impl>();
+    d->pid = pid;
+    d->direct = elevator.direct;
+    return winerror::success;
+}
+
+ElevatedProcess::State ElevatedProcess::poll()
+{
+    if (!isOpen())
+        return State::Exited;
+    if (d->reaped)
+        return d->state;
+    int status = 0;
+    pid_t result;
+    do {
+        result = ::waitpid(d->pid, &status, WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0)
+        return State::Running;
+    d->reaped = true;
+    d->state = State::Exited;
+    d->exitCode = 1; // reaped by someone else: the code is lost
+    if (result != d->pid)
+        return d->state;
+    if (WIFSIGNALED(status)) {
+        d->exitCode = 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+    } else if (WIFEXITED(status)) {
+        const int code = WEXITSTATUS(status);
+        if (!d->direct && (code == pkexecDismissed || code == pkexecNotAuthorised)) {
+            d->state = State::ElevationRefused;
+            d->exitCode = code == pkexecDismissed ? winerror::cancelled : winerror::accessDenied;
+        } else {
+            d->exitCode = fromExitStatus(code);
+        }
+    }
+    return d->state;
+}
+
+std::uint32_t ElevatedProcess::exitCode() const
+{
+    return d ? d->exitCode : 1;
+}
+
+bool ElevatedProcess::isOpen() const
+{
+    return d && d->pid > 0;
+}
+
+void ElevatedProcess::close()
+{
+    d.reset();
+}
+
+std::vector<std::string> splitArgumentText(const std::string &argumentText)
+{
+    std::vector<std::string> arguments;
+    std::string current;
+    bool started = false;
+    int quotes = 0; // 0 outside quotes, 1 inside
+    std::size_t backslashes = 0;
+    const std::size_t length = argumentText.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = argumentText[i];
+        if ((c == ' ' || c == '\t') && quotes == 0) {
+            if (started)
+                arguments.push_back(std::move(current));
+            current.clear();
+            started = false;
+            backslashes = 0;
+            continue;
+        }
+        started = true;
+        if (c == '\\') {
+            current += c;
+            ++backslashes;
+            continue;
+        }
+        if (c != '"') {
+            current += c;
+            backslashes = 0;
+            continue;
+        }
+        if (backslashes % 2 == 0) {
+            current.resize(current.size() - backslashes / 2);
+            ++quotes;
+        } else {
+            current.resize(current.size() - backslashes / 2 - 1);
+            current += '"';
+        }
+        backslashes = 0;
+        // A run of quotes: every third one (counting the opening) is a literal quote.
+        while (i + 1 < length && argumentText[i + 1] == '"') {
+            ++i;
+            if (++quotes == 3) {
+                current += '"';
+                quotes = 0;
+            }
+        }
+        if (quotes == 2)
+            quotes = 0;
+    }
+    if (started)
+        arguments.push_back(std::move(current));
+    return arguments;
+}
+
+} // namespace platform
