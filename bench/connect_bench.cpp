@@ -12,6 +12,7 @@
 //   health check RUNNING -> connected report: the helper's check page fetch through the probe
 //                proxy, its exit, and the adapter noticing it (its 200 ms watch dominates)
 // The figures are for reading, never a pass/fail verdict.
+#include "benchreport.h"
 #include "common/tunnelcontract.h"
 #include "platform/servicecontrol.h"
 #include "support/testhome.h"
@@ -31,7 +32,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -83,7 +83,7 @@ public:
     }
 
 private:
-    double now() const { return double(m_clock.nsecsElapsed()) / 1e6; }
+    double now() const { return benchreport::elapsedMs(m_clock); }
 
     QElapsedTimer &m_clock;
     Moments &m_moments;
@@ -91,22 +91,15 @@ private:
 
 std::optional<platform::ServiceState> serviceState(const QString &tunnelName)
 {
-    platform::ServiceManager manager(platform::ManagerAccess::Connect);
-    platform::ServiceHandle service = manager.openService(
-        tunnelcontract::serviceName(tunnelName).toStdString(), platform::ServiceQueryStatus);
-    platform::ServiceStatus status;
-    if (!service.isOpen() || service.query(status) != 0)
-        return std::nullopt;
-    return status.state;
+    std::uint32_t error = 0;
+    const platform::ServiceStatus status =
+        TunnelFixture::serviceStatus(tunnelcontract::serviceName(tunnelName), error);
+    return error == 0 ? std::optional(status.state) : std::nullopt;
 }
 
-void printPhase(const char *label, std::vector<double> values)
+void printPhase(const char *label, const std::vector<double> &values)
 {
-    if (values.empty())
-        return;
-    std::sort(values.begin(), values.end());
-    std::printf("  %-13s median %8.1f ms   min %8.1f ms   max %8.1f ms\n", label,
-                values[values.size() / 2], values.front(), values.back());
+    benchreport::printSpread(label, 13, values);
 }
 
 } // namespace
@@ -155,7 +148,7 @@ int main(int argc, char *argv[])
     controller.setAccount(bed.apiUrl(), bed.session.userId(), bed.session.deviceId());
     QObject::connect(&controller, &VpnController::status, &controller, [&](const QString &text) {
         if (text == u"Connected \u00b7 VLESS + REALITY"_s && moments.connected < 0)
-            moments.connected = double(clock.nsecsElapsed()) / 1e6;
+            moments.connected = benchreport::elapsedMs(clock);
     });
     QTimer servicePoll;
     servicePoll.setTimerType(Qt::PreciseTimer);
@@ -163,7 +156,7 @@ int main(int argc, char *argv[])
         const QString tunnel = controller.managedTunnel();
         const std::optional<platform::ServiceState> state =
             tunnel.isEmpty() ? std::nullopt : serviceState(tunnel);
-        const double now = double(clock.nsecsElapsed()) / 1e6;
+        const double now = benchreport::elapsedMs(clock);
         if (state && moments.registered < 0)
             moments.registered = now;
         if (state == platform::ServiceState::Running && moments.running < 0)
@@ -204,7 +197,7 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "round %d did not disconnect\n", round + 1);
             return 1;
         }
-        disconnect.push_back(double(clock.nsecsElapsed()) / 1e6);
+        disconnect.push_back(benchreport::elapsedMs(clock));
     }
 
     std::printf("connect on loopback with the engine stub, %d rounds (phase durations):\n", rounds);

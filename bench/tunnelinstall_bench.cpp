@@ -5,6 +5,8 @@
 //   running   the service read its profile, started the engine and saw the probe port open
 //   checked   the helper fetched the check page through the probe proxy and exited
 //   stopped   "--stop" took the service down and deleted it
+#include "benchreport.h"
+#include "common/tunnelcontract.h"
 #include "platform/exitstatus.h"
 #include "platform/servicecontrol.h"
 #include "tools/devbackend/httpserver.h"
@@ -16,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -34,19 +35,10 @@ struct Phases
     double stopped = -1;
 };
 
-platform::ServiceState queryState(const std::string &name, bool &exists)
-{
-    platform::ServiceManager manager(platform::ManagerAccess::Connect);
-    platform::ServiceHandle service = manager.openService(name, platform::ServiceQueryStatus);
-    platform::ServiceStatus status;
-    exists = service.isOpen() && service.query(status) == 0;
-    return status.state;
-}
-
 double runHelper(const TunnelFixture &fixture, const QProcessEnvironment &environment,
                  const QStringList &arguments, Phases *phases)
 {
-    const std::string name = "SolvikVPN$" + TunnelFixture::tunnelName.toStdString();
+    const QString name = tunnelcontract::serviceName(TunnelFixture::tunnelName);
     QProcess helper;
     helper.setProcessEnvironment(environment);
     QElapsedTimer timer;
@@ -55,9 +47,10 @@ double runHelper(const TunnelFixture &fixture, const QProcessEnvironment &enviro
     while (helper.state() != QProcess::NotRunning) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         if (phases) {
-            bool exists = false;
-            const platform::ServiceState state = queryState(name, exists);
-            const double now = double(timer.nsecsElapsed()) / 1e6;
+            std::uint32_t error = 0;
+            const platform::ServiceState state = TunnelFixture::serviceStatus(name, error).state;
+            const bool exists = error == 0;
+            const double now = benchreport::elapsedMs(timer);
             if (exists && phases->created < 0) {
                 phases->created = now;
             }
@@ -67,7 +60,7 @@ double runHelper(const TunnelFixture &fixture, const QProcessEnvironment &enviro
         }
         helper.waitForFinished(1);
     }
-    const double total = double(timer.nsecsElapsed()) / 1e6;
+    const double total = benchreport::elapsedMs(timer);
     if (helper.exitStatus() != QProcess::NormalExit ||
         platform::fromExitStatus(helper.exitCode()) != 0) {
         std::fprintf(stderr, "helper %s failed with %u\n", qPrintable(arguments.first()),
@@ -77,11 +70,9 @@ double runHelper(const TunnelFixture &fixture, const QProcessEnvironment &enviro
     return total;
 }
 
-void printPhase(const char *label, std::vector<double> values)
+void printPhase(const char *label, const std::vector<double> &values)
 {
-    std::sort(values.begin(), values.end());
-    std::printf("  %-9s median %8.1f ms   min %8.1f ms   max %8.1f ms\n", label,
-                values[values.size() / 2], values.front(), values.back());
+    benchreport::printSpread(label, 9, values);
 }
 
 } // namespace

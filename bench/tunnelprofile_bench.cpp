@@ -1,6 +1,7 @@
 // Prints how long validating a link and building the engine configuration take. The client
 // does both on its window thread for every connection attempt, so they must stay far below a
 // frame; the figures are for reading, never a pass/fail verdict.
+#include "benchreport.h"
 #include "common/engineconfiguration.h"
 #include "common/tunnelprofile.h"
 
@@ -17,8 +18,7 @@ constexpr int rounds = 20000;
 
 void report(const char *what, qint64 nanoseconds)
 {
-    std::printf("%-28s %8.2f us per call (%d calls)\n", what, double(nanoseconds) / rounds / 1000.0,
-                rounds);
+    benchreport::printPerCall(what, 26, nanoseconds, rounds);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // and decrypting the stored profile) on every session change. Both run on the window thread.
 // The figures are for reading, never a pass/fail verdict.
 #include "api/apiclient.h"
+#include "benchreport.h"
 #include "common/protectedstore.h"
 #include "support/faketunneladapter.h"
 #include "support/testhome.h"
@@ -24,8 +25,7 @@ constexpr int servers = 2000;
 
 void report(const char *what, qint64 nanoseconds, int rounds)
 {
-    std::printf("%-36s %10.2f us per call (%d calls)\n", what,
-                double(nanoseconds) / rounds / 1000.0, rounds);
+    benchreport::printPerCall(what, 36, nanoseconds, rounds);
 }
 
 QString endpointOf(int index)

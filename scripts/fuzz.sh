@@ -4,11 +4,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 cmake --preset fuzz
-cmake --build --preset fuzz -j "$(nproc)"
+targets=(fuzz_tunnelprofile fuzz_tunnelprofilefile)
+cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
 export ASAN_OPTIONS="detect_leaks=0"
-for target in build/fuzz/bin/fuzz_*; do
-    [ -x "$target" ] || continue
-    name=$(basename "$target")
+for name in "${targets[@]}"; do
+    target=build/fuzz/bin/$name
     corpus="tests/fuzz/corpus/${name#fuzz_}"
     work=$(mktemp -d)
     [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/

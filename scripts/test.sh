@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+# Lets ccache reuse objects across clones of the repository in other folders.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
 export CTEST_OUTPUT_ON_FAILURE=1
 
 echo "== native build and tests"

@@ -1,11 +1,11 @@
 #include "platform/elevation.h"
 
 #include "platform/exitstatus.h"
+#include "platform/posix/childexec.h"
 #include "platform/posix/posixerror.h"
 #include "platform/winerror.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -41,26 +41,15 @@ Elevator chooseElevator()
     return {false, pkexecPath};
 }
 
-void closeFd(int &fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
+using childexec::closeFd;
 
 // Runs in the forked child: only async-signal-safe calls until exec.
 [[noreturn]] void execChild(int nullInput, int errorPipe, char *const argv[])
 {
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGCHLD})
-        ::signal(signal, SIG_DFL);
+    childexec::resetSignals();
     if (::dup2(nullInput, STDIN_FILENO) >= 0)
         ::execv(argv[0], argv);
-    const int error = errno;
-    (void)!::write(errorPipe, &error, sizeof error);
-    ::_exit(127);
+    childexec::reportFailure(errorPipe);
 }
 
 } // namespace
@@ -81,11 +70,7 @@ struct ElevatedProcess::Impl
         if (pid <= 0 || reaped)
             return;
         // Like a closed Windows handle, the program runs on; someone must still reap it.
-        std::thread([child = pid] {
-            int status;
-            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-            }
-        }).detach();
+        std::thread([child = pid] { childexec::reap(child); }).detach();
     }
 };
 
@@ -110,10 +95,7 @@ std::uint32_t ElevatedProcess::start(const std::string &program, const std::stri
     words.push_back(program);
     for (std::string &argument : splitArgumentText(argumentText))
         words.push_back(std::move(argument));
-    std::vector<char *> argv;
-    for (std::string &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = childexec::argumentVector(words);
 
     int nullInput = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (nullInput < 0)
@@ -136,15 +118,10 @@ std::uint32_t ElevatedProcess::start(const std::string &program, const std::stri
     }
     // The pipe closes at a successful exec; an errno arriving instead means the exec failed.
     int childErrno = 0;
-    ssize_t got;
-    do {
-        got = ::read(errorPipe[0], &childErrno, sizeof childErrno);
-    } while (got < 0 && errno == EINTR);
+    const bool execFailed = childexec::readFully(errorPipe[0], &childErrno, sizeof childErrno);
     closeFd(errorPipe[0]);
-    if (got == static_cast<ssize_t>(sizeof childErrno)) {
-        int status;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+    if (execFailed) {
+        childexec::reap(pid);
         return windowsErrorFromErrno(childErrno);
     }
     d = std::make_unique<Impl>();

@@ -1,5 +1,6 @@
 #include "platform/servicecontrol.h"
 
+#include "platform/posix/childexec.h"
 #include "platform/posix/posixerror.h"
 #include "platform/posix/servicerecord.h"
 #include "platform/winerror.h"
@@ -11,7 +12,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -49,21 +49,6 @@ std::vector<std::string> splitCommandLine(const std::string &commandLine)
     return words;
 }
 
-bool readFully(int fd, void *buffer, std::size_t size)
-{
-    auto *bytes = static_cast<char *>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, bytes, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 // Starts the service program detached from us, in a session of its own (double fork), with
 // quiet standard streams, "/" as working directory and the record's path in its environment.
 std::uint32_t spawnService(std::vector<std::string> words, const std::string &recordPath,
@@ -71,10 +56,7 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
 {
     if (words.empty() || words.front().empty() || words.front().front() != '/')
         return winerror::fileNotFound;
-    std::vector<char *> argv;
-    for (auto &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = childexec::argumentVector(words);
     std::string recordEntry = std::string(record::recordVariable) + "=" + recordPath;
     const std::string prefix = std::string(record::recordVariable) + "=";
     std::vector<char *> envp;
@@ -93,11 +75,7 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
         ::setsid();
         const pid_t service = ::fork();
         if (service == 0) {
-            sigset_t none;
-            sigemptyset(&none);
-            ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP})
-                ::signal(signal, SIG_DFL);
+            childexec::resetSignals();
             const int quiet = ::open("/dev/null", O_RDWR);
             if (quiet >= 0) {
                 ::dup2(quiet, STDIN_FILENO);
@@ -106,9 +84,7 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
             }
             if (::chdir("/") == 0)
                 ::execve(argv[0], argv.data(), envp.data());
-            const int error = errno;
-            (void)!::write(channel[1], &error, sizeof error);
-            ::_exit(127);
+            childexec::reportFailure(channel[1]);
         }
         (void)!::write(channel[1], &service, sizeof service);
         ::_exit(service > 0 ? 0 : 1);
@@ -120,13 +96,12 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
         return windowsErrorFromErrno(error);
     }
     pid_t service = -1;
-    const bool gotPid = readFully(channel[0], &service, sizeof service) && service > 0;
+    const bool gotPid = childexec::readFully(channel[0], &service, sizeof service) && service > 0;
     int execError = 0;
-    const bool execFailed = gotPid && readFully(channel[0], &execError, sizeof execError);
+    const bool execFailed =
+        gotPid && childexec::readFully(channel[0], &execError, sizeof execError);
     ::close(channel[0]);
-    int status = 0;
-    while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
-    }
+    childexec::reap(intermediate);
     if (!gotPid)
         return winerror::generalFailure;
     if (execFailed)
@@ -163,6 +138,21 @@ struct ServiceHandle::Impl
         lastStatus = record::statusOf(entry);
         return true;
     }
+
+    // Every control starts alike: the handle must carry `right`, and the state directory stays
+    // locked for the whole read-modify-write. `action` gets the record brought up to date and
+    // whether the service is still there.
+    template<typename Action> std::uint32_t control(unsigned right, Action action)
+    {
+        if (!(access & right))
+            return winerror::accessDenied;
+        record::Lock lock(root);
+        if (!lock.isLocked())
+            return winerror::accessDenied;
+        record::Record entry;
+        const bool present = current(entry);
+        return action(entry, present);
+    }
 };
 
 struct ServiceManager::Impl
@@ -176,16 +166,6 @@ ServiceHandle::~ServiceHandle() = default;
 ServiceHandle::ServiceHandle(ServiceHandle &&other) noexcept = default;
 ServiceHandle &ServiceHandle::operator=(ServiceHandle &&other) noexcept = default;
 
-bool ServiceHandle::isOpen() const
-{
-    return d != nullptr;
-}
-
-std::uint32_t ServiceHandle::error() const
-{
-    return d ? winerror::success : (openError ? openError : winerror::invalidParameter);
-}
-
 void ServiceHandle::close()
 {
     d.reset();
@@ -195,97 +175,80 @@ std::uint32_t ServiceHandle::start()
 {
     if (!d)
         return error();
-    if (!(d->access & ServiceStart))
-        return winerror::accessDenied;
-    record::Lock lock(d->root);
-    if (!lock.isLocked())
-        return winerror::accessDenied;
-    record::Record entry;
-    if (!d->current(entry) || entry.deleted)
-        return winerror::serviceMarkedForDelete;
-    if (entry.state != ServiceState::Stopped)
-        return winerror::serviceAlreadyRunning;
-    pid_t pid = 0;
-    const auto spawned = spawnService(splitCommandLine(entry.commandLine),
-                                      record::recordPath(d->root, d->name), pid);
-    if (spawned != winerror::success)
-        return spawned;
-    // Written before the lock is released: the service's first report waits for it.
-    entry.state = ServiceState::StartPending;
-    entry.acceptsStop = false;
-    entry.exitCode = 0;
-    entry.specificExitCode = 0;
-    entry.checkPoint = 0;
-    entry.waitHint = 0;
-    entry.pid = pid;
-    entry.pidStart = record::processStartTime(pid);
-    if (entry.pidStart == 0)
-        entry.pidStart = 1; // already gone: the next look at the record reports 1067
-    record::write(d->root, entry);
-    d->lastStatus = record::statusOf(entry);
-    return winerror::success;
+    return d->control(ServiceStart, [this](record::Record &entry, bool present) {
+        if (!present || entry.deleted)
+            return winerror::serviceMarkedForDelete;
+        if (entry.state != ServiceState::Stopped)
+            return winerror::serviceAlreadyRunning;
+        pid_t pid = 0;
+        const auto spawned = spawnService(splitCommandLine(entry.commandLine),
+                                          record::recordPath(d->root, d->name), pid);
+        if (spawned != winerror::success)
+            return spawned;
+        // Written before the lock is released: the service's first report waits for it.
+        entry.state = ServiceState::StartPending;
+        entry.acceptsStop = false;
+        entry.exitCode = 0;
+        entry.specificExitCode = 0;
+        entry.checkPoint = 0;
+        entry.waitHint = 0;
+        entry.pid = pid;
+        entry.pidStart = record::processStartTime(pid);
+        if (entry.pidStart == 0)
+            entry.pidStart = 1; // already gone: the next look at the record reports 1067
+        record::write(d->root, entry);
+        d->lastStatus = record::statusOf(entry);
+        return winerror::success;
+    });
 }
 
 std::uint32_t ServiceHandle::stop(ServiceStatus *status)
 {
     if (!d)
         return error();
-    if (!(d->access & ServiceStop))
-        return winerror::accessDenied;
-    record::Lock lock(d->root);
-    if (!lock.isLocked())
-        return winerror::accessDenied;
-    record::Record entry;
-    const bool present = d->current(entry);
-    if (status)
-        *status = d->lastStatus;
-    if (!present || entry.state == ServiceState::Stopped)
-        return winerror::serviceNotActive;
-    if (!entry.acceptsStop)
-        return winerror::serviceCannotAcceptControl;
-    if (::kill(entry.pid, SIGTERM) != 0)
-        return windowsErrorFromErrno(errno);
-    return winerror::success;
+    return d->control(ServiceStop, [this, status](record::Record &entry, bool present) {
+        if (status)
+            *status = d->lastStatus;
+        if (!present || entry.state == ServiceState::Stopped)
+            return winerror::serviceNotActive;
+        if (!entry.acceptsStop)
+            return winerror::serviceCannotAcceptControl;
+        if (::kill(entry.pid, SIGTERM) != 0)
+            return windowsErrorFromErrno(errno);
+        return winerror::success;
+    });
 }
 
 std::uint32_t ServiceHandle::query(ServiceStatus &status)
 {
     if (!d)
         return error();
-    if (!(d->access & ServiceQueryStatus))
-        return winerror::accessDenied;
-    record::Lock lock(d->root);
-    if (!lock.isLocked())
-        return winerror::accessDenied;
-    record::Record entry;
-    if (!d->current(entry)) {
-        // Deleted and gone: like an open handle on Windows, report it stopped.
-        d->lastStatus.state = ServiceState::Stopped;
-        d->lastStatus.processId = 0;
-        d->lastStatus.acceptsStop = false;
-    }
-    status = d->lastStatus;
-    return winerror::success;
+    return d->control(ServiceQueryStatus, [this, &status](record::Record &, bool present) {
+        if (!present) {
+            // Deleted and gone: like an open handle on Windows, report it stopped.
+            d->lastStatus.state = ServiceState::Stopped;
+            d->lastStatus.processId = 0;
+            d->lastStatus.acceptsStop = false;
+        }
+        status = d->lastStatus;
+        return winerror::success;
+    });
 }
 
 std::uint32_t ServiceHandle::remove()
 {
     if (!d)
         return error();
-    if (!(d->access & ServiceDelete))
-        return winerror::accessDenied;
-    record::Lock lock(d->root);
-    if (!lock.isLocked())
-        return winerror::accessDenied;
-    record::Record entry;
-    if (!d->current(entry) || entry.deleted)
-        return winerror::serviceMarkedForDelete;
-    entry.deleted = true;
-    if (entry.state == ServiceState::Stopped)
-        record::remove(d->root, d->name);
-    else
-        record::write(d->root, entry);
-    return winerror::success;
+    return d->control(ServiceDelete, [this](record::Record &entry, bool present) {
+        if (!present || entry.deleted)
+            return winerror::serviceMarkedForDelete;
+        entry.deleted = true;
+        if (entry.state == ServiceState::Stopped)
+            record::remove(d->root, d->name);
+        else
+            record::write(d->root, entry);
+        return winerror::success;
+    });
 }
 
 namespace {
@@ -326,16 +289,6 @@ ServiceManager::ServiceManager(ManagerAccess access)
 ServiceManager::~ServiceManager() = default;
 ServiceManager::ServiceManager(ServiceManager &&other) noexcept = default;
 ServiceManager &ServiceManager::operator=(ServiceManager &&other) noexcept = default;
-
-bool ServiceManager::isOpen() const
-{
-    return d != nullptr;
-}
-
-std::uint32_t ServiceManager::error() const
-{
-    return d ? winerror::success : openError;
-}
 
 ServiceHandle ServiceManager::openService(const std::string &name, unsigned access)
 {

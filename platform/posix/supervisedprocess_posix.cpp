@@ -1,5 +1,6 @@
 #include "platform/supervisedprocess.h"
 
+#include "platform/posix/childexec.h"
 #include "platform/posix/posixerror.h"
 #include "platform/winerror.h"
 
@@ -16,12 +17,7 @@ namespace platform {
 
 namespace {
 
-void closeFd(int &fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
+using childexec::closeFd;
 
 // Runs in the forked child: only async-signal-safe calls until exec.
 [[noreturn]] void execChild(pid_t parent, int input, int output, int errorPipe,
@@ -31,22 +27,11 @@ void closeFd(int &fd)
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent)
         ::_exit(127); // the supervisor died before the parent-death signal was armed
-    // Masks and ignored signals survive exec; the child must see break and stop like any program.
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP})
-        ::signal(signal, SIG_DFL);
-    if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
-        ::dup2(output, STDERR_FILENO) < 0 || (directory && ::chdir(directory) != 0)) {
-        const int error = errno;
-        (void)!::write(errorPipe, &error, sizeof error);
-        ::_exit(127);
-    }
-    ::execv(argv[0], argv);
-    const int error = errno;
-    (void)!::write(errorPipe, &error, sizeof error);
-    ::_exit(127);
+    childexec::resetSignals();
+    if (::dup2(input, STDIN_FILENO) >= 0 && ::dup2(output, STDOUT_FILENO) >= 0 &&
+        ::dup2(output, STDERR_FILENO) >= 0 && (!directory || ::chdir(directory) == 0))
+        ::execv(argv[0], argv);
+    childexec::reportFailure(errorPipe);
 }
 
 } // namespace
@@ -117,10 +102,7 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
     // Everything the child needs is prepared before fork: it may only make async-safe calls.
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
-    for (auto &word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    std::vector<char *> argv = childexec::argumentVector(words);
     const char *directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
 
     const pid_t parent = ::getpid();
@@ -143,12 +125,9 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
     d->inputFd = input[1];
     d->outputFd = output[0];
     int childErrno = 0;
-    ssize_t got;
-    do {
-        got = ::read(errorPipe[0], &childErrno, sizeof childErrno);
-    } while (got < 0 && errno == EINTR);
+    const bool execFailed = childexec::readFully(errorPipe[0], &childErrno, sizeof childErrno);
     closeFd(errorPipe[0]);
-    if (got == static_cast<ssize_t>(sizeof childErrno)) {
+    if (execFailed) {
         d->reap(true);
         d->pid = -1;
         d->reaped = false;

@@ -74,44 +74,34 @@ std::uint32_t lastError()
     return error ? error : winerror::generalFailure;
 }
 
-} // namespace
-
-struct ServiceHandle::Impl
+// Owns a service manager or service handle; both close with CloseServiceHandle.
+struct OwnedScHandle
 {
-    explicit Impl(SC_HANDLE opened)
+    explicit OwnedScHandle(SC_HANDLE opened)
         : handle(opened)
     {}
-    ~Impl() { CloseServiceHandle(handle); }
-    Impl(const Impl &) = delete;
-    Impl &operator=(const Impl &) = delete;
+    ~OwnedScHandle() { CloseServiceHandle(handle); }
+    OwnedScHandle(const OwnedScHandle &) = delete;
+    OwnedScHandle &operator=(const OwnedScHandle &) = delete;
     SC_HANDLE handle;
 };
 
-struct ServiceManager::Impl
+} // namespace
+
+struct ServiceHandle::Impl : OwnedScHandle
 {
-    explicit Impl(SC_HANDLE opened)
-        : handle(opened)
-    {}
-    ~Impl() { CloseServiceHandle(handle); }
-    Impl(const Impl &) = delete;
-    Impl &operator=(const Impl &) = delete;
-    SC_HANDLE handle;
+    using OwnedScHandle::OwnedScHandle;
+};
+
+struct ServiceManager::Impl : OwnedScHandle
+{
+    using OwnedScHandle::OwnedScHandle;
 };
 
 ServiceHandle::ServiceHandle() = default;
 ServiceHandle::~ServiceHandle() = default;
 ServiceHandle::ServiceHandle(ServiceHandle &&other) noexcept = default;
 ServiceHandle &ServiceHandle::operator=(ServiceHandle &&other) noexcept = default;
-
-bool ServiceHandle::isOpen() const
-{
-    return d != nullptr;
-}
-
-std::uint32_t ServiceHandle::error() const
-{
-    return d ? winerror::success : (openError ? openError : winerror::invalidParameter);
-}
 
 void ServiceHandle::close()
 {
@@ -175,16 +165,6 @@ ServiceManager::ServiceManager(ManagerAccess access)
 ServiceManager::~ServiceManager() = default;
 ServiceManager::ServiceManager(ServiceManager &&other) noexcept = default;
 ServiceManager &ServiceManager::operator=(ServiceManager &&other) noexcept = default;
-
-bool ServiceManager::isOpen() const
-{
-    return d != nullptr;
-}
-
-std::uint32_t ServiceManager::error() const
-{
-    return d ? winerror::success : openError;
-}
 
 ServiceHandle ServiceManager::openService(const std::string &name, unsigned access)
 {

@@ -21,6 +21,9 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 const QByteArray password(handwrittenProbePassword);
+// The engine's command lines as the programs run it.
+const QStringList checkArguments{u"check"_s, u"-c"_s, u"stdin"_s};
+const QStringList runArguments{u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s};
 
 QByteArray withDnsMode(quint16 port)
 {
@@ -104,6 +107,7 @@ public:
 
     QProcess process;
     QByteArray stderrBytes;
+    quint16 probePort = 0; // where a run's probe inbound listens
 };
 
 bool portAccepts(quint16 port)
@@ -119,16 +123,22 @@ bool portAccepts(quint16 port)
            socket.state() == QAbstractSocket::ConnectedState;
 }
 
-// A running stub whose probe inbound is up on `port`.
-std::unique_ptr<Stub> startRun(quint16 port, QStringList environment = {})
+// A running stub whose probe inbound is up on a free port, its probePort.
+std::unique_ptr<Stub> startRun(QStringList environment = {})
 {
     environment.append(u"SOLVIKVPN_STUB_NO_TUN=1"_s);
     auto stub = std::make_unique<Stub>(environment);
-    stub->start({u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s},
-                handwrittenEngineConfiguration(port));
-    if (!QTest::qWaitFor([&] { return portAccepts(port); }, 5000))
+    stub->probePort = freePort();
+    stub->start(runArguments, handwrittenEngineConfiguration(stub->probePort));
+    if (!QTest::qWaitFor([&] { return portAccepts(stub->probePort); }, 5000))
         return nullptr;
     return stub;
+}
+
+bool connectToLoopback(QTcpSocket &socket, quint16 port)
+{
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    return socket.waitForConnected(2000);
 }
 
 // Loopback servers the proxy forwards to: an echo and an HTTP origin answering 204.
@@ -176,9 +186,8 @@ QList<QByteArray> exchange(quint16 port, const QList<QByteArray> &messages, int 
                            bool *closed)
 {
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
     QList<QByteArray> replies;
-    if (!socket.waitForConnected(2000))
+    if (!connectToLoopback(socket, port))
         return replies;
     for (const QByteArray &message : messages) {
         socket.write(message);
@@ -210,46 +219,45 @@ private slots:
         QTest::addColumn<QByteArray>("configuration");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("diagnostics");
-        const QStringList check{u"check"_s, u"-c"_s, u"stdin"_s};
         const QByteArray good = handwrittenEngineConfiguration(20808);
         const QByteArray diagnostic =
             "connection: open connection to 203.0.113.7:443 using outbound/vless[proxy]: "
             "reality verification failed";
-        QTest::newRow("accepted") << check << QStringList() << good << 0 << QByteArray();
+        QTest::newRow("accepted") << checkArguments << QStringList() << good << 0 << QByteArray();
         QTest::newRow("dns_mode refused")
-            << check << QStringList() << withDnsMode(20808) << 1
+            << checkArguments << QStringList() << withDnsMode(20808) << 1
             << QByteArray("FATAL[0000] decode config at stdin: inbounds[0].dns_mode: json: unknown "
                           "field \"dns_mode\"\n");
         QTest::newRow("no input")
-            << check << QStringList() << QByteArray() << 1
+            << checkArguments << QStringList() << QByteArray() << 1
             << QByteArray("FATAL[0000] decode config at stdin: unexpected end of JSON input\n");
         QTest::newRow("unknown command")
             << QStringList{u"version"_s} << QStringList() << good << 1
             << QByteArray("Error: unknown command \"version\" for \"sing-box\"\n");
-        QTest::newRow("exit code")
-            << check << QStringList{u"SOLVIKVPN_STUB_EXIT_CODE=7"_s} << good << 7 << QByteArray();
+        QTest::newRow("exit code") << checkArguments << QStringList{u"SOLVIKVPN_STUB_EXIT_CODE=7"_s}
+                                   << good << 7 << QByteArray();
         QTest::newRow("diagnostic")
-            << check << QStringList{u"SOLVIKVPN_STUB_DIAGNOSTIC="_s + QString::fromUtf8(diagnostic)}
-            << good << 1 << "FATAL[0000] " + diagnostic + '\n';
+            << checkArguments
+            << QStringList{u"SOLVIKVPN_STUB_DIAGNOSTIC="_s + QString::fromUtf8(diagnostic)} << good
+            << 1 << "FATAL[0000] " + diagnostic + '\n';
         QTest::newRow("diagnostic for check and run")
-            << check
+            << checkArguments
             << QStringList{u"SOLVIKVPN_STUB_DIAGNOSTIC=boom"_s, u"SOLVIKVPN_STUB_FAIL=check,run"_s}
             << good << 1 << QByteArray("FATAL[0000] boom\n");
         QTest::newRow("diagnostic for run only")
-            << check
+            << checkArguments
             << QStringList{u"SOLVIKVPN_STUB_DIAGNOSTIC=boom"_s, u"SOLVIKVPN_STUB_FAIL=run"_s}
             << good << 0 << QByteArray();
-        QTest::newRow("silent refusal") << check << QStringList{u"SOLVIKVPN_STUB_SILENT=1"_s}
-                                        << withDnsMode(20808) << 1 << QByteArray();
+        QTest::newRow("silent refusal")
+            << checkArguments << QStringList{u"SOLVIKVPN_STUB_SILENT=1"_s} << withDnsMode(20808)
+            << 1 << QByteArray();
         QTest::newRow("run refuses what check refuses")
-            << QStringList{u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s} << QStringList()
-            << withDnsMode(20808) << 1
+            << runArguments << QStringList() << withDnsMode(20808) << 1
             << QByteArray("FATAL[0000] decode config at stdin: inbounds[0].dns_mode: json: unknown "
                           "field \"dns_mode\"\n");
         QTest::newRow("run with a diagnostic")
-            << QStringList{u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s}
-            << QStringList{u"SOLVIKVPN_STUB_DIAGNOSTIC=start service: boom"_s} << good << 1
-            << QByteArray("FATAL[0000] start service: boom\n");
+            << runArguments << QStringList{u"SOLVIKVPN_STUB_DIAGNOSTIC=start service: boom"_s}
+            << good << 1 << QByteArray("FATAL[0000] start service: boom\n");
     }
 
     void check()
@@ -288,9 +296,8 @@ private slots:
             parseTunnelProfile(QJsonObject{{u"uri"_s, link}});
         QVERIFY(profile.has_value());
         Stub stub({});
-        stub.start({u"check"_s, u"-c"_s, u"stdin"_s},
-                   buildEngineConfiguration(*profile, 20808, u"solvikvpn"_s,
-                                            QString::fromLatin1(password)));
+        stub.start(checkArguments, buildEngineConfiguration(*profile, 20808, u"solvikvpn"_s,
+                                                            QString::fromLatin1(password)));
         QVERIFY(stub.finish());
         QCOMPARE(stub.stderrBytes, QByteArray());
         QCOMPARE(stub.process.exitCode(), 0);
@@ -299,7 +306,7 @@ private slots:
     void hangingCheckNeverEnds()
     {
         Stub stub({u"SOLVIKVPN_STUB_HANG_CHECK=1"_s});
-        stub.start({u"check"_s, u"-c"_s, u"stdin"_s}, handwrittenEngineConfiguration(20808));
+        stub.start(checkArguments, handwrittenEngineConfiguration(20808));
         QVERIFY(!stub.finish(500));
         stub.process.kill();
         QVERIFY(stub.finish());
@@ -309,8 +316,8 @@ private slots:
     void floodLeavesARecognisableTail_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("check") << QStringList{u"check"_s, u"-c"_s, u"stdin"_s};
-        QTest::newRow("run") << QStringList{u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s};
+        QTest::newRow("check") << checkArguments;
+        QTest::newRow("run") << runArguments;
     }
 
     void floodLeavesARecognisableTail()
@@ -342,7 +349,7 @@ private slots:
     void breakEndsRun()
     {
         QFETCH(int, signalNumber);
-        const std::unique_ptr<Stub> stub = startRun(freePort());
+        const std::unique_ptr<Stub> stub = startRun();
         QVERIFY(stub);
         stub->signal(signalNumber);
         QVERIFY(stub->finish());
@@ -352,13 +359,12 @@ private slots:
 
     void ignoredBreakNeedsKill()
     {
-        const quint16 port = freePort();
-        const std::unique_ptr<Stub> stub = startRun(port, {u"SOLVIKVPN_STUB_IGNORE_BREAK=1"_s});
+        const std::unique_ptr<Stub> stub = startRun({u"SOLVIKVPN_STUB_IGNORE_BREAK=1"_s});
         QVERIFY(stub);
         stub->signal(SIGINT);
         stub->signal(SIGTERM);
         QVERIFY(!stub->finish(500));
-        QVERIFY(portAccepts(port));
+        QVERIFY(portAccepts(stub->probePort));
         stub->signal(SIGKILL);
         QVERIFY(stub->finish());
         QCOMPARE(stub->process.exitStatus(), QProcess::CrashExit);
@@ -368,8 +374,7 @@ private slots:
     {
         const quint16 port = freePort();
         Stub stub({u"SOLVIKVPN_STUB_NO_PORT=1"_s, u"SOLVIKVPN_STUB_NO_TUN=1"_s});
-        stub.start({u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s},
-                   handwrittenEngineConfiguration(port));
+        stub.start(runArguments, handwrittenEngineConfiguration(port));
         QVERIFY(!stub.finish(700));
         QVERIFY(!portAccepts(port));
         stub.signal(SIGINT);
@@ -382,8 +387,7 @@ private slots:
         QTcpServer occupant;
         QVERIFY(occupant.listen(QHostAddress::LocalHost, 0));
         Stub stub({u"SOLVIKVPN_STUB_NO_TUN=1"_s});
-        stub.start({u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s},
-                   handwrittenEngineConfiguration(occupant.serverPort()));
+        stub.start(runArguments, handwrittenEngineConfiguration(occupant.serverPort()));
         QVERIFY(stub.finish());
         QCOMPARE(stub.process.exitCode(), 1);
         const QByteArray expected =
@@ -397,8 +401,7 @@ private slots:
     {
         const quint16 port = freePort();
         Stub stub({});
-        stub.start({u"run"_s, u"-c"_s, u"stdin"_s, u"--disable-color"_s},
-                   handwrittenEngineConfiguration(port));
+        stub.start(runArguments, handwrittenEngineConfiguration(port));
         QVERIFY(QTest::qWaitFor([&] { return portAccepts(port); }, 5000));
         const bool adapter = QFile::exists(u"/sys/class/net/SolvikVPN"_s);
         stub.signal(SIGINT);
@@ -411,12 +414,11 @@ private slots:
 
     void socksForwardsWithTheRightCredentials()
     {
-        const quint16 port = freePort();
-        const std::unique_ptr<Stub> stub = startRun(port);
+        const std::unique_ptr<Stub> stub = startRun();
         QVERIFY(stub);
         Origin echo(false);
         QTcpSocket socket;
-        socket.setProxy(probeProxy(QNetworkProxy::Socks5Proxy, port));
+        socket.setProxy(probeProxy(QNetworkProxy::Socks5Proxy, stub->probePort));
         socket.connectToHost(QHostAddress::LocalHost, echo.port());
         QTRY_COMPARE(socket.state(), QAbstractSocket::ConnectedState);
         socket.write("ping through the probe");
@@ -427,13 +429,11 @@ private slots:
     // An eager client sends greeting, credentials and request in one write.
     void socksPipelinedHandshake()
     {
-        const quint16 port = freePort();
-        const std::unique_ptr<Stub> stub = startRun(port);
+        const std::unique_ptr<Stub> stub = startRun();
         QVERIFY(stub);
         Origin echo(false);
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(socket.waitForConnected(2000));
+        QVERIFY(connectToLoopback(socket, stub->probePort));
         socket.write(QByteArray("\x05\x01\x02", 3) + socksAuth("solvikvpn", password) +
                      socksConnect(QByteArray("\x7f\x00\x00\x01", 4), echo.port()) + "early");
         QTRY_VERIFY(socket.bytesAvailable() >= 14 + 5);
@@ -477,22 +477,20 @@ private slots:
     {
         QFETCH(QList<QByteArray>, messages);
         QFETCH(QList<QByteArray>, replies);
-        const quint16 port = freePort();
-        const std::unique_ptr<Stub> stub = startRun(port);
+        const std::unique_ptr<Stub> stub = startRun();
         QVERIFY(stub);
         bool closed = false;
-        QCOMPARE(exchange(port, messages, 2, &closed), replies);
+        QCOMPARE(exchange(stub->probePort, messages, 2, &closed), replies);
         QVERIFY(closed);
     }
 
     void httpProxyGetReachesTheOrigin()
     {
-        const quint16 port = freePort();
-        const std::unique_ptr<Stub> stub = startRun(port);
+        const std::unique_ptr<Stub> stub = startRun();
         QVERIFY(stub);
         Origin origin(true);
         QNetworkAccessManager manager;
-        manager.setProxy(probeProxy(QNetworkProxy::HttpProxy, port));
+        manager.setProxy(probeProxy(QNetworkProxy::HttpProxy, stub->probePort));
         QNetworkRequest request(
             QUrl(u"http://127.0.0.1:%1/generate_204?probe=1"_s.arg(origin.port())));
         QNetworkReply *reply = manager.get(request);
@@ -533,13 +531,11 @@ private slots:
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, statusLine);
         QFETCH(bool, tunnels);
-        const quint16 port = freePort();
-        const std::unique_ptr<Stub> stub = startRun(port);
+        const std::unique_ptr<Stub> stub = startRun();
         QVERIFY(stub);
         Origin echo(false);
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(socket.waitForConnected(2000));
+        QVERIFY(connectToLoopback(socket, stub->probePort));
         socket.write(request.replace("ORIGIN", QByteArray::number(echo.port())));
         QTRY_VERIFY(socket.canReadLine());
         QCOMPARE(socket.readLine().trimmed(), statusLine);

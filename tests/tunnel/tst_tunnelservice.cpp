@@ -41,7 +41,6 @@ private slots:
 
 private:
     int runProgram(const QStringList &arguments, const QStringList &extraEnvironment = {});
-    platform::ServiceStatus serviceStatus(const QString &name, std::uint32_t &error);
 
     HttpServer m_server;
     std::unique_ptr<TunnelFixture> m_fixture;
@@ -99,16 +98,6 @@ int TestTunnelService::runProgram(const QStringList &arguments, const QStringLis
                : -1;
 }
 
-platform::ServiceStatus TestTunnelService::serviceStatus(const QString &name, std::uint32_t &error)
-{
-    platform::ServiceStatus status;
-    platform::ServiceManager manager(platform::ManagerAccess::Connect);
-    platform::ServiceHandle service =
-        manager.openService(name.toStdString(), platform::ServiceQueryStatus);
-    error = service.isOpen() ? service.query(status) : service.error();
-    return status;
-}
-
 void TestTunnelService::installRunsAndStopRemoves()
 {
     QVERIFY(m_fixture->writeProfile(TunnelFixture::freePort()));
@@ -118,13 +107,13 @@ void TestTunnelService::installRunsAndStopRemoves()
     QCOMPARE(m_server.requestCount(u"GET /generate_204"_s), 1);
 
     std::uint32_t error = 0;
-    const platform::ServiceStatus running = serviceStatus(serviceName, error);
+    const platform::ServiceStatus running = TunnelFixture::serviceStatus(serviceName, error);
     QCOMPARE(error, 0u);
     QCOMPARE(running.state, platform::ServiceState::Running);
     QVERIFY(running.acceptsStop);
 
     QCOMPARE(runProgram({u"--stop"_s, TunnelFixture::tunnelName}), 0);
-    serviceStatus(serviceName, error);
+    TunnelFixture::serviceStatus(serviceName, error);
     QCOMPARE(error, 1060u);
     // The engine's warnings were kept for the client; the profile file is untouched.
     QByteArray output = m_fixture->readErrorFile();
@@ -139,13 +128,13 @@ void TestTunnelService::secondInstallReplacesFirst()
     const QStringList install{u"--install"_s, TunnelFixture::tunnelName, m_fixture->profilePath()};
     QCOMPARE(runProgram(install), 0);
     std::uint32_t error = 0;
-    const std::uint32_t firstProcess = serviceStatus(serviceName, error).processId;
+    const std::uint32_t firstProcess = TunnelFixture::serviceStatus(serviceName, error).processId;
     QVERIFY(firstProcess != 0);
 
     // The client writes a new profile (new port) for every start.
     QVERIFY(m_fixture->writeProfile(TunnelFixture::freePort()));
     QCOMPARE(runProgram(install), 0);
-    const platform::ServiceStatus second = serviceStatus(serviceName, error);
+    const platform::ServiceStatus second = TunnelFixture::serviceStatus(serviceName, error);
     QCOMPARE(error, 0u);
     QCOMPARE(second.state, platform::ServiceState::Running);
     QVERIFY(second.processId != 0);
@@ -205,7 +194,7 @@ void TestTunnelService::failedInstalls()
              exitCode);
     // A failed install leaves no service behind.
     std::uint32_t error = 0;
-    serviceStatus(serviceName, error);
+    TunnelFixture::serviceStatus(serviceName, error);
     QCOMPARE(error, 1060u);
     QByteArray output = m_fixture->readErrorFile();
     if (errorFileHolds.isEmpty()) {

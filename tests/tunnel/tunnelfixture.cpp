@@ -84,3 +84,14 @@ quint16 TunnelFixture::freePort()
     QTcpServer server;
     return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
 }
+
+platform::ServiceStatus TunnelFixture::serviceStatus(const QString &serviceName,
+                                                     std::uint32_t &error)
+{
+    platform::ServiceStatus status;
+    platform::ServiceManager manager(platform::ManagerAccess::Connect);
+    platform::ServiceHandle service =
+        manager.openService(serviceName.toStdString(), platform::ServiceQueryStatus);
+    error = service.isOpen() ? service.query(status) : service.error();
+    return status;
+}

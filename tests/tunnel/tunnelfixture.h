@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/servicecontrol.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
@@ -46,6 +48,10 @@ public:
 
     // An ephemeral loopback port that was free a moment ago.
     static quint16 freePort();
+
+    // The status of the service `serviceName` as the client would query it; `error` receives the
+    // open's or the query's error number (0 when the service answered).
+    static platform::ServiceStatus serviceStatus(const QString &serviceName, std::uint32_t &error);
 
 private:
     QTemporaryDir m_root;

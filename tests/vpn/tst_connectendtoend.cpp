@@ -43,11 +43,10 @@ enum class ServiceState
 
 ServiceState serviceState(const QString &tunnelName)
 {
-    platform::ServiceManager manager(platform::ManagerAccess::Connect);
-    platform::ServiceHandle service = manager.openService(
-        tunnelcontract::serviceName(tunnelName).toStdString(), platform::ServiceQueryStatus);
-    platform::ServiceStatus status;
-    if (!service.isOpen() || service.query(status) != 0)
+    std::uint32_t error = 0;
+    const platform::ServiceStatus status =
+        TunnelFixture::serviceStatus(tunnelcontract::serviceName(tunnelName), error);
+    if (error != 0)
         return ServiceState::Absent;
     return status.state == platform::ServiceState::Running ? ServiceState::Running
                                                            : ServiceState::Stopped;

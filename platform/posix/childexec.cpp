@@ -1,0 +1,64 @@
+#include "platform/posix/childexec.h"
+
+#include <cerrno>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace platform::childexec {
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool readFully(int fd, void *buffer, std::size_t size)
+{
+    auto *bytes = static_cast<char *>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::read(fd, bytes, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+std::vector<char *> argumentVector(std::vector<std::string> &words)
+{
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+void reap(pid_t pid)
+{
+    int status;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+void resetSignals()
+{
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGCHLD})
+        ::signal(signal, SIG_DFL);
+}
+
+void reportFailure(int errorPipe)
+{
+    const int error = errno;
+    (void)!::write(errorPipe, &error, sizeof error);
+    ::_exit(127);
+}
+
+} // namespace platform::childexec
