@@ -17,7 +17,7 @@ password=demo-password-1
 mkdir -p "$home"
 export XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_CACHE_HOME=$home/cache
 
-"$bin/solvikvpn-devbackend" --host localhost --port "$port" \
+"$bin/solvikvpn-devbackend" --host 127.0.0.1 --port "$port" \
     --demo-email "$email" --demo-password "$password" > "$home/devbackend.log" 2>&1 &
 backend=$!
 trap 'kill $backend 2>/dev/null || true' EXIT
@@ -30,11 +30,11 @@ done
 # (normal run, smoke test) at the development backend.
 for store in SolvikVPN/SolvikVPN SolvikVPNTests/SmokeTest; do
     mkdir -p "$XDG_CONFIG_HOME/$(dirname "$store")"
-    printf '[General]\napiUrl=http://localhost:%s\nproduction=false\n' "$port" \
+    printf '[General]\napiUrl=http://127.0.0.1:%s\nproduction=false\n' "$port" \
         > "$XDG_CONFIG_HOME/$store.conf"
 done
 
-echo "Development backend: http://localhost:$port (log: $home/devbackend.log)"
+echo "Development backend: http://127.0.0.1:$port (log: $home/devbackend.log)"
 echo "Demo account: $email / $password"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     "$bin/solvikvpn"
