@@ -97,11 +97,6 @@ bool legacySettingsMigrated()
     return flag(keys::legacySettingsMigrated);
 }
 
-void setLegacySettingsMigrated(bool migrated)
-{
-    write(keys::legacySettingsMigrated, migrated);
-}
-
 QString apiUrl()
 {
     return text(keys::apiUrl);

@@ -42,7 +42,6 @@ bool guidedTourSeen();
 void setGuidedTourSeen(bool seen);
 
 bool legacySettingsMigrated();
-void setLegacySettingsMigrated(bool migrated);
 
 // Backend base URL; empty until the first start stores the production address.
 QString apiUrl();

@@ -198,11 +198,6 @@ int DevBackend::requestCount(const QString &route) const
     }));
 }
 
-int DevBackend::totalRequestCount() const
-{
-    return m_server->requestCount();
-}
-
 void DevBackend::handle(const HttpRequest &request, const HttpResponderPtr &responder)
 {
     const std::optional<DevBackendFault> fault = takeFault(request.route());

@@ -59,7 +59,6 @@ public:
 
     // Inspection for tests.
     int requestCount(const QString &route) const; // "*" as the last path segment matches any id
-    int totalRequestCount() const;
     int accountCount() const;
     int deviceCount(const QString &email) const;
     int profileCount(const QString &deviceId) const;

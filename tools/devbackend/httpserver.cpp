@@ -104,11 +104,6 @@ void HttpResponder::setBody(const QByteArray &body, const QByteArray &contentTyp
         setHeader("Content-Type", contentType);
 }
 
-void HttpResponder::setCloseAfterReply(bool close)
-{
-    m_closeAfterReply = close;
-}
-
 void HttpResponder::send()
 {
     if (m_finished)

@@ -76,8 +76,6 @@ public:
     void setStatus(int status);
     void setHeader(const QByteArray &name, const QByteArray &value);
     void setBody(const QByteArray &body, const QByteArray &contentType = "application/json");
-    // Close the connection once this reply has been written.
-    void setCloseAfterReply(bool close);
     // Write the reply built so far. Does nothing after the first send() or drop().
     void send();
     void send(int status, const QByteArray &body,
@@ -97,7 +95,7 @@ private:
     int m_status = 200;
     QList<QPair<QByteArray, QByteArray>> m_headers;
     QByteArray m_body;
-    bool m_closeAfterReply = false;
+    const bool m_closeAfterReply;
     bool m_finished = false;
 };
 
