@@ -71,6 +71,7 @@ bool writeMarker(const QString &path)
 bool migrateDataDirectory(QString *error)
 {
     const QString dataDirectory = protectedstore::dataDirectory();
+    // Without the directory the lock file cannot exist either; say what actually went wrong.
     if (!ensureDirectory(dataDirectory)) {
         report(error, createDirectoryMessage());
         return false;

@@ -1,83 +1,9 @@
-#include "app/applicationfont.h"
-#include "app/applicationidentity.h"
-#include "app/legacymigration.h"
-#include "app/settingskeys.h"
-#include "app/startupoptions.h"
-#include "ui/mainwindow.h"
+#include "app/clientstartup.h"
 
 #include <QApplication>
-#include <QLocale>
-#include <QMessageBox>
-#include <QPixmap>
-#include <QTimer>
-
-namespace {
-
-constexpr int smokeQuitMilliseconds = 1250;
-constexpr int smokeCaptureMilliseconds = 1000;
-constexpr int tourOfferMilliseconds = 350;
-
-// Website shots start from a known look, whatever an earlier shot left in the test store.
-void seedWebsiteShotSettings(const QString &shot)
-{
-    settings::clearAll();
-    settings::setTheme(shot.contains(settings::lightTheme) ? settings::lightTheme
-                                                           : settings::darkTheme);
-    settings::setAccent(settings::defaultAccent);
-    settings::setGuidedTourSeen(true);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    applicationfont::install();
-    // Numbers and dates format the same on every machine.
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    identity::apply(RunKind::Normal);
-
-    const StartupOptions options = StartupOptions::parse(QCoreApplication::arguments());
-    if (!options.smokeTest) {
-        QString error;
-        if (!legacymigration::migrateDataDirectory(&error)) {
-            QMessageBox::critical(nullptr, QStringLiteral("Solvik VPN"), error, QMessageBox::Ok);
-            return 1;
-        }
-        legacymigration::migrateSettings();
-    } else {
-        identity::apply(options.runKind());
-        if (options.runKind() == RunKind::WebsiteAssets) {
-            seedWebsiteShotSettings(options.websiteShot);
-        }
-        // Armed once the event loop runs, so the quit is counted from its start.
-        QTimer::singleShot(0, &application, [&application] {
-            QTimer::singleShot(smokeQuitMilliseconds, &application, &QCoreApplication::quit);
-        });
-    }
-
-    MainWindow window;
-    window.show();
-
-    bool captureSaved = true;
-    if (!options.smokeTest) {
-        if (!settings::guidedTourSeen()) {
-            QTimer::singleShot(tourOfferMilliseconds, &window, &MainWindow::offerGuidedTour);
-        }
-    } else {
-        window.setPreviewMode(options.previewMode());
-        if (options.websiteCapture()) {
-            window.runWebsiteCapture(options.websiteShot, options.captureDirectory);
-        }
-        const QString path = QCoreApplication::applicationDirPath() +
-                             (options.previewMode() ? QStringLiteral("/smoke-profile.png")
-                                                    : QStringLiteral("/smoke.png"));
-        QTimer::singleShot(smokeCaptureMilliseconds, &window, [&window, &captureSaved, path] {
-            captureSaved = window.grab().save(path, "PNG");
-        });
-    }
-
-    const int exitCode = application.exec();
-    // A smoke run whose screenshot is missing has not shown that the window renders.
-    return captureSaved ? exitCode : 1;
+    return clientstartup::run(application);
 }

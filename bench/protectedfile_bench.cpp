@@ -55,6 +55,7 @@ int main()
 
     const std::string path = (scratch / "bench.dpapi").string();
     measure(path, 1024, 200);
+    // The largest plaintext whose file still fits the 1 MiB read limit, blob overhead included.
     measure(path, 1024 * 1024 - 64, 20);
     std::filesystem::remove_all(scratch);
     return 0;

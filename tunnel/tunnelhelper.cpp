@@ -26,9 +26,11 @@ constexpr int stopQueries = 200;   // 20 s for a service to stop
 constexpr int startQueries = 250;  // 25 s for a service to come up
 constexpr int createAttempts = 20; // 2 s for an old service marked for deletion to go
 
+// Anchored on the whole name: "$" alone would also match before a trailing line feed.
 bool matches(const char *pattern, const QString &text)
 {
-    const QRegularExpression expression{QString::fromLatin1(pattern)};
+    const QRegularExpression expression{
+        QRegularExpression::anchoredPattern(QString::fromLatin1(pattern))};
     return expression.match(text).hasMatch();
 }
 

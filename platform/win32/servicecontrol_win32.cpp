@@ -68,10 +68,10 @@ ServiceStatus statusOf(const SERVICE_STATUS_PROCESS &raw)
 }
 
 // A failing call whose error number is 0 must still read as a failure.
-std::uint32_t lastError()
+std::uint32_t lastError(std::uint32_t withoutNumber = winerror::generalFailure)
 {
     const DWORD error = GetLastError();
-    return error ? error : winerror::generalFailure;
+    return error ? error : withoutNumber;
 }
 
 // Owns a service manager or service handle; both close with CloseServiceHandle.
@@ -139,9 +139,10 @@ std::uint32_t ServiceHandle::query(ServiceStatus &status)
         return error();
     SERVICE_STATUS_PROCESS raw{};
     DWORD needed = 0;
+    // A query that fails without a number reads as a service that did not answer in time.
     if (!QueryServiceStatusEx(d->handle, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&raw),
                               sizeof raw, &needed))
-        return lastError();
+        return lastError(winerror::serviceRequestTimeout);
     status = statusOf(raw);
     return winerror::success;
 }

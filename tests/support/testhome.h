@@ -3,9 +3,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Points HOME, the XDG directories and Qt's standard paths at a fresh temporary directory, so a
-// test never reads or writes the real account's settings, keys or data. Create it before the
-// first use of QSettings or QStandardPaths.
+// Points HOME, the XDG directories, Qt's standard paths and the settings store at a fresh temporary
+// directory, so a test never reads or writes the real account's settings, keys or data. Create it
+// before the first use of QSettings or QStandardPaths.
 class TestHome
 {
 public:

@@ -179,6 +179,7 @@ void TestTunnelCommandLine::cleanupTargets_data()
     QTest::newRow("upper-case hex") << u"PelgraVPN$tnel_0123456789ABCDEF0123"_s << false << false;
     QTest::newRow("wrong pairing") << u"WireGuardTunnel$tnel_"_s + hex << false << false;
     QTest::newRow("21 digits") << u"SolvikVPN$tnel_"_s + hex + u'4' << false << false;
+    QTest::newRow("trailing line feed") << u"PelgraVPN$tnel_"_s + hex + u'\n' << false << false;
     QTest::newRow("prefix only") << u"xSolvikVPN$tnel_"_s + hex << false << false;
     QTest::newRow("unrelated") << u"Spooler"_s << false << false;
 }

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrlQuery>
 #include <QUuid>
 
 #include <memory>
@@ -230,7 +231,12 @@ void VpnControllerTest::storedProfileOutcomes()
     controller->connectVpn(QString());
     QTRY_VERIFY(!controller->connecting());
     QCOMPARE(lastText(errors), u"Something went wrong on our side. Please try again later."_s);
-    QCOMPARE(bed.backend.requestCount(u"GET /vpn-profiles"_s), 2);
+    // Discovery starts over at the first page, as if nothing had been stored.
+    const QList<HttpRequest> discoveries = bed.backend.requests(u"GET /vpn-profiles"_s);
+    QCOMPARE(discoveries.size(), 2);
+    QCOMPARE(
+        QUrlQuery(QUrl::fromEncoded(discoveries.last().target).query()).queryItemValue(u"page"_s),
+        u"1"_s);
     QVERIFY(bed.storedState().value(u"local"_s).toObject().isEmpty());
     QCOMPARE(statuses.contains(QVariantList{u"Switching servers\u2026"_s}), switching);
     QCOMPARE(bed.backend.requestCount(u"DELETE /vpn-profiles/*"_s) - deletesBefore,

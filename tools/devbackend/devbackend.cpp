@@ -190,12 +190,17 @@ std::optional<DevBackendFault> DevBackend::takeFault(const QString &route)
     return std::nullopt;
 }
 
+QList<HttpRequest> DevBackend::requests(const QString &route) const
+{
+    QList<HttpRequest> matching = m_server->requests();
+    matching.removeIf(
+        [&route](const HttpRequest &request) { return !routeMatches(route, request.route()); });
+    return matching;
+}
+
 int DevBackend::requestCount(const QString &route) const
 {
-    const QList<HttpRequest> log = m_server->requests();
-    return int(std::count_if(log.cbegin(), log.cend(), [&route](const HttpRequest &request) {
-        return routeMatches(route, request.route());
-    }));
+    return int(requests(route).size());
 }
 
 void DevBackend::handle(const HttpRequest &request, const HttpResponderPtr &responder)

@@ -58,7 +58,9 @@ public:
     void clearFaults();
 
     // Inspection for tests.
-    int requestCount(const QString &route) const; // "*" as the last path segment matches any id
+    // "*" as the last path segment matches any id.
+    QList<HttpRequest> requests(const QString &route) const;
+    int requestCount(const QString &route) const;
     int accountCount() const;
     int deviceCount(const QString &email) const;
     int profileCount(const QString &deviceId) const;
