@@ -16,9 +16,10 @@ TestHome::TestHome()
     point("XDG_DATA_HOME", QStringLiteral("home/.local/share"));
     point("XDG_CONFIG_HOME", QStringLiteral("home/.config"));
     point("XDG_CACHE_HOME", QStringLiteral("home/.cache"));
-    // QSettings reads the configuration directory once per process; a later home must say so.
-    const QString config = m_directory.filePath(QStringLiteral("home/.config"));
+    QStandardPaths::setTestModeEnabled(true);
+    // QSettings picks its directory once per process; a later home must name it again. It is
+    // the test-mode location, as in helper processes that enable test mode under this home.
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
-    QStandardPaths::setTestModeEnabled(true);
 }
