@@ -117,19 +117,21 @@ EngineSupervisor::EngineSupervisor(const QString &applicationDirectory, const QS
     , m_timings(timings)
 {}
 
-std::uint32_t EngineSupervisor::finish(std::uint32_t exitCode)
+std::uint32_t EngineSupervisor::run(const platform::Event &stop)
 {
+    m_report(ServiceState::StartPending, 0);
+    // The engine's containment, pipes and console are gone before STOPPED is reported.
+    const std::uint32_t exitCode = superviseEngine(stop);
     m_report(ServiceState::Stopped, exitCode);
     return exitCode;
 }
 
-std::uint32_t EngineSupervisor::run(const platform::Event &stop)
+std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
 {
-    m_report(ServiceState::StartPending, 0);
     std::optional<tunnelcontract::TunnelProfileFile> file =
         readValidatedProfile(m_tunnelName, m_profilePath);
     if (!file) {
-        return finish(winerror::invalidData);
+        return winerror::invalidData;
     }
     const quint16 proxyPort = file->proxyPort;
     QByteArray configuration = buildEngineConfiguration(
@@ -145,7 +147,7 @@ std::uint32_t EngineSupervisor::run(const platform::Event &stop)
             engine.start(program.toStdString(), engineArguments(), directory.toStdString());
         error != 0) {
         secretwipe::wipe(configuration);
-        return finish(error);
+        return error;
     }
 
     OutputCollector output;
@@ -172,5 +174,5 @@ std::uint32_t EngineSupervisor::run(const platform::Event &stop)
         secretwipe::wipe(text);
     }
     output.wipe();
-    return finish(ran ? 0 : winerror::serviceNotActive);
+    return ran ? 0 : winerror::serviceNotActive;
 }

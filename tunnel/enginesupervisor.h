@@ -41,7 +41,8 @@ public:
     std::uint32_t run(const platform::Event &stop);
 
 private:
-    std::uint32_t finish(std::uint32_t exitCode);
+    // Everything between START_PENDING and STOPPED; returns the exit code to report.
+    std::uint32_t superviseEngine(const platform::Event &stop);
 
     QString m_applicationDirectory;
     QString m_tunnelName;
