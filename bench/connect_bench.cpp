@@ -17,7 +17,6 @@
 #include "platform/servicecontrol.h"
 #include "support/testhome.h"
 #include "tools/devbackend/httpserver.h"
-#include "tunnel/healthcheck.h"
 #include "vpn/vpncontroller.h"
 #include "vpn/vpntestbed.h"
 #include "vpn/windowsvless.h"
@@ -123,7 +122,7 @@ int main(int argc, char *argv[])
     qputenv("SOLVIKVPN_SERVICE_ROOT", QFile::encodeName(fixture.serviceRoot()));
     qputenv("SOLVIKVPN_ELEVATION", "direct");
     qputenv("SOLVIKVPN_STUB_NO_TUN", "1");
-    qputenv(healthcheck::urlOverrideVariable,
+    qputenv(TunnelFixture::checkUrlsVariable,
             u"http://127.0.0.1:%1/generate_204"_s.arg(checkPage.port()).toUtf8());
     // Whatever happens, no service or engine stub outlives the run.
     const auto sweep = qScopeGuard([&fixture] {

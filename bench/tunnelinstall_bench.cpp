@@ -10,7 +10,6 @@
 #include "platform/exitstatus.h"
 #include "platform/servicecontrol.h"
 #include "tools/devbackend/httpserver.h"
-#include "tunnel/healthcheck.h"
 
 #include "tunnelfixture.h"
 
@@ -91,7 +90,7 @@ int main(int argc, char *argv[])
     }
     qputenv("SOLVIKVPN_SERVICE_ROOT", fixture.serviceRoot().toUtf8());
     QProcessEnvironment environment = fixture.environment();
-    environment.insert(QLatin1String(healthcheck::urlOverrideVariable),
+    environment.insert(QLatin1String(TunnelFixture::checkUrlsVariable),
                        u"http://127.0.0.1:%1/generate_204"_s.arg(server.port()));
     environment.insert(u"SOLVIKVPN_STUB_NO_TUN"_s, u"1"_s);
 

@@ -14,6 +14,9 @@ target_compile_definitions(solvikvpn_options INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_CONTEXTLESS_CONNECT
     QT_NO_FOREACH)
+if(SOLVIKVPN_TEST_SWITCHES)
+    target_compile_definitions(solvikvpn_options INTERFACE SOLVIKVPN_TEST_SWITCHES=1)
+endif()
 if(WIN32)
     target_compile_definitions(solvikvpn_options INTERFACE
         WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE _WIN32_WINNT=0x0A00)

@@ -37,13 +37,12 @@ QString pathOf(const QString &name)
 }
 
 bool write(const QString &path, const QByteArray &bytes, const std::string &description,
-           bool machineScope, const QString &aclSourcePath)
+           bool machineScope, const QString &readerAccount)
 {
     // The seam takes its own copy of the plaintext; that copy is ours to wipe.
     std::vector<std::uint8_t> plain(bytes.cbegin(), bytes.cend());
     const bool written = platform::writeProtectedFileAtomically(
-        nativePath(path), plain, description, machineScope,
-        aclSourcePath.isEmpty() ? std::string() : nativePath(aclSourcePath));
+        nativePath(path), plain, description, machineScope, readerAccount.toStdString());
     platform::secureZero(plain);
     return written;
 }
@@ -88,9 +87,9 @@ QByteArray readProtectedFile(const QString &path)
 }
 
 bool writeMachineProtectedFile(const QString &path, const QString &description,
-                               const QByteArray &bytes, const QString &aclSourcePath)
+                               const QByteArray &bytes, const QString &readerAccount)
 {
-    return write(path, bytes, description.toStdString(), true, aclSourcePath);
+    return write(path, bytes, description.toStdString(), true, readerAccount);
 }
 
 } // namespace protectedstore

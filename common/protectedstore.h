@@ -16,9 +16,10 @@ bool writeProtected(const QString &name, const QByteArray &bytes);
 bool removeProtected(const QString &name);
 
 QByteArray readProtectedFile(const QString &path);
-// Machine scope; an empty `aclSourcePath` selects the owner-only access list, else the access
-// list of that existing file is copied.
+// Machine scope. An empty `readerAccount` selects the owner-only access list; otherwise the file
+// is one the privileged side leaves for that account (a SID, a uid on POSIX): full access for
+// the system and the administrators, read access for the reader.
 bool writeMachineProtectedFile(const QString &path, const QString &description,
-                               const QByteArray &bytes, const QString &aclSourcePath);
+                               const QByteArray &bytes, const QString &readerAccount);
 
 } // namespace protectedstore

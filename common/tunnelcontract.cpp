@@ -1,6 +1,7 @@
 #include "common/tunnelcontract.h"
 
 #include "common/secretwipe.h"
+#include "platform/systemfolder.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -76,9 +77,10 @@ QString tunnelProfilePath(const QString &dataDirectory, const QString &tunnelNam
     return dataDirectory + u'/' + tunnelName + u".vless.dpapi"_s;
 }
 
-QString tunnelErrorPath(const QString &tunnelProfilePath)
+QString tunnelErrorPath(const QString &tunnelName)
 {
-    return tunnelProfilePath + u".error.dpapi"_s;
+    return QDir::fromNativeSeparators(QString::fromStdString(platform::tunnelErrorDirectory())) +
+           u'/' + tunnelName + u".vless.dpapi.error.dpapi"_s;
 }
 
 QString installArguments(const QString &tunnelName, const QString &profilePath)

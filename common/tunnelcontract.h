@@ -29,8 +29,10 @@ QString serviceDisplayName(const QString &tunnelName);
 QString helperPath(const QString &applicationDirectory);
 // dataDirectory + "/" + tunnelName + ".vless.dpapi".
 QString tunnelProfilePath(const QString &dataDirectory, const QString &tunnelName);
-// The profile file's full path + ".error.dpapi".
-QString tunnelErrorPath(const QString &tunnelProfilePath);
+// The tunnel error file, tunnelName + ".vless.dpapi.error.dpapi", in the folder that only the
+// system and administrators can change (platform::tunnelErrorDirectory): the service writes it
+// there and the helper removes it, so neither ever acts in a folder the user controls.
+QString tunnelErrorPath(const QString &tunnelName);
 
 // "--install <name> "<native profile path>"": the quotes keep a path with spaces one argument.
 QString installArguments(const QString &tunnelName, const QString &profilePath);
@@ -49,6 +51,12 @@ inline constexpr int success = platform::winerror::success;
 inline constexpr int engineMissing = platform::winerror::fileNotFound;
 // The engine could not be placed in its kill-on-close job.
 inline constexpr int engineNotContained = platform::winerror::accessDenied;
+// From "--install": the programs lie in a folder that someone other than the administrators can
+// change, so the privileged helper refuses to register them.
+inline constexpr int programFolderNotProtected = platform::winerror::accessDenied;
+// From "--install": the folder of the tunnel error files could not be created, or exists with an
+// owner or access list that lets others change it.
+inline constexpr int errorFolderNotProtected = platform::winerror::invalidSecurityDescriptor;
 // The tunnel profile file is unreadable, malformed or fails validation.
 inline constexpr int invalidTunnelProfile = platform::winerror::invalidData;
 // Malformed command line, a tunnel name not matching its pattern, or a refused profile path.

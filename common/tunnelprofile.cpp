@@ -69,18 +69,58 @@ bool isKnownFingerprint(const QString &name)
     return fingerprints.contains(name, Qt::CaseSensitive);
 }
 
-bool isIpAddress(const QString &host)
+// Four decimal parts from 0 to 255 without leading zeros: the only way a link may write an IPv4
+// address. Shorter forms ("203.0.113", "1234") mean different addresses to different resolvers.
+const QRegularExpression &ipv4Pattern()
+{
+    thread_local const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+        QStringLiteral(R"(^(?:(?:25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])\.){3})"
+                       R"((?:25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])$)")));
+    return pattern;
+}
+
+bool isDigitsAndDots(const QString &host)
+{
+    return std::all_of(host.cbegin(), host.cend(),
+                       [](QChar c) { return c == u'.' || (c >= u'0' && c <= u'9'); });
+}
+
+bool isIpv6Address(const QString &host)
 {
     // A scope id ("fe80::1%eth0") is not part of a server address.
-    if (host.contains(u'%')) {
-        return false;
-    }
     QHostAddress address;
-    if (!address.setAddress(host)) {
-        return false;
-    }
-    return address.protocol() == QAbstractSocket::IPv4Protocol ||
+    return host.contains(u':') && !host.contains(u'%') && address.setAddress(host) &&
            address.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+// The host exactly as the link writes it, percent-decoded. QUrl keeps hosts in a normal form of
+// its own (it reads "203.0.113" as 203.0.0.113), and the engine must dial what the link names.
+// The link already passed QUrl's strict parse, so the authority runs from "//" to the first
+// "/", "?" or "#", and a port follows the host.
+QString hostAsWritten(const QString &link)
+{
+    const qsizetype start = link.indexOf(u"//") + 2;
+    qsizetype end = link.size();
+    for (const QChar delimiter : {u'/', u'?', u'#'}) {
+        const qsizetype at = link.indexOf(delimiter, start);
+        if (at >= 0) {
+            end = std::min(end, at);
+        }
+    }
+    QStringView authority = QStringView(link).mid(start, end - start);
+    authority = authority.mid(authority.lastIndexOf(u'@') + 1);
+    const QStringView host = authority.startsWith(u'[')
+                                 ? authority.mid(1, authority.indexOf(u']') - 1)
+                                 : authority.left(authority.lastIndexOf(u':'));
+    return QUrl::fromPercentEncoding(host.toUtf8());
+}
+
+bool isAcceptedHost(const QString &host)
+{
+    if (isDigitsAndDots(host)) {
+        return matches(host, ipv4Pattern());
+    }
+    return isIpv6Address(host) || matches(host, hostNamePattern());
 }
 
 bool isCanonicalPublicKey(const QString &text)
@@ -127,12 +167,9 @@ bool readLink(const QString &text, TunnelProfile &profile)
         return false;
     }
     profile.uuid = url.userName(QUrl::FullyDecoded);
-    profile.host = url.host(QUrl::FullyDecoded);
+    profile.host = hostAsWritten(text);
     profile.port = port;
-    if (!matches(profile.uuid, userIdPattern())) {
-        return false;
-    }
-    if (!isIpAddress(profile.host) && !matches(profile.host, hostNamePattern())) {
+    if (!matches(profile.uuid, userIdPattern()) || !isAcceptedHost(profile.host)) {
         return false;
     }
 

@@ -15,11 +15,11 @@
 // "/usr/bin/pkexec". The argument text is split exactly as CommandLineToArgvW would split it for
 // the program on Windows, and the program is started without a shell. pkexec's own outcomes
 // arrive as exit codes, so poll() reports them as ElevationRefused: 126 (the user dismissed the
-// prompt) as 1223, 127 (not authorised, or pkexec failed) as 5. The client's tests choose the
-// elevator with the environment variable SOLVIKVPN_ELEVATION: "direct" runs the program
-// directly, any other non-empty value is the absolute path of a program used in pkexec's place
-// (same command line, same exit codes). Only the client reads it; the helper and the service
-// never elevate anything.
+// prompt) as 1223, 127 (not authorised, or pkexec failed) as 5. In test builds the client's
+// tests choose the elevator with the test switch SOLVIKVPN_ELEVATION (platform/testswitch.h):
+// "direct" runs the program directly, any other value is the absolute path of a program used in
+// pkexec's place (same command line, same exit codes). Only the client reads it; the helper and
+// the service never elevate anything.
 namespace platform {
 
 class ElevatedProcess

@@ -1,23 +1,26 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-// The elevated side's check of a profile path handed to it by an unprivileged caller.
+// The elevated side's one way to read a tunnel profile file handed to it by an unprivileged
+// caller. The file is opened exactly once, never following a link or reparse point, every rule
+// is checked on the open handle, and the bytes come from that handle: the path is not used
+// again, so swapping it for a link at any moment cannot make the reader take another file.
 namespace platform {
 
-// The path with links resolved, made absolute, in native separators; empty when the file does
-// not exist or the path cannot be resolved.
-std::string canonicalFilePath(const std::string &path);
-
-// True when `path` is acceptable as the file of a tunnel profile:
-// - it contains no double quote;
-// - it names an existing regular file;
-// - its last component, and that of its canonical path, equal `expectedFileName` exactly
-//   (letter case included), so a link to a file of another name is refused;
-// - the canonical path is local: on Windows it starts with a drive letter, a colon and a
-//   separator (network paths are refused); on POSIX the given path is absolute without ".."
-//   components and the file does not live on a network file system (NFS, SMB/CIFS, AFS, Coda,
-//   9P, FUSE, Ceph).
-bool isLocalProfilePath(const std::string &path, const std::string &expectedFileName);
+// Opens `path` and refuses it unless:
+// - `path` contains no double quote and no "." or ".." component, and its last component equals
+//   `expectedFileName` exactly (letter case included);
+// - the open file is a regular file with a single name (no hard link elsewhere) whose real path
+//   is `path` itself, so no component on the way was a link or reparse point;
+// - it is local: on Windows a drive letter that is not a network drive (UNC and device paths are
+//   refused); on POSIX an absolute path outside NFS, SMB/CIFS, AFS, Coda, 9P, FUSE and Ceph;
+// - it holds at most protectedFileLimit bytes.
+// On success `blob` receives the file's bytes, still encrypted (the caller wipes them), and
+// `ownerAccount` its owner (a SID on Windows, a uid on POSIX).
+bool readLocalProfileFile(const std::string &path, const std::string &expectedFileName,
+                          std::vector<std::uint8_t> &blob, std::string &ownerAccount);
 
 } // namespace platform

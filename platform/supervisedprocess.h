@@ -19,8 +19,8 @@
 // POSIX quirk: the parent-death signal fires when the THREAD that called start() ends, so
 // start and supervise the child from one thread that outlives it.
 //
-// readOutput may run on another thread while the owner uses the other members; the other
-// members are for one thread.
+// readOutput may run on another thread while the owner uses the other members (cancelOutput
+// among them); the other members are for one thread.
 namespace platform {
 
 class SupervisedProcess
@@ -52,8 +52,12 @@ public:
     void closeInput();
 
     // Blocks until output arrives; returns the number of bytes read, 0 when the output ended
-    // (the child and everything that inherited the pipe closed it) or reading failed.
+    // (the child and everything that inherited the pipe closed it), reading failed or
+    // cancelOutput() was called.
     std::size_t readOutput(void *buffer, std::size_t size);
+    // Ends a readOutput() blocked on another thread, and every later one, with 0: a process
+    // that escaped the containment may keep the pipe open for as long as it likes.
+    void cancelOutput();
     // Closes the read end of the output; call after the reader has finished.
     void closeOutput();
 

@@ -7,14 +7,16 @@
 #include "common/tunnelcontract.h"
 #include "platform/crypto.h"
 #include "platform/probeport.h"
-#include "platform/profilepath.h"
 #include "platform/supervisedprocess.h"
+#include "platform/systemfolder.h"
 #include "platform/winerror.h"
 #include "tunnel/outputcollector.h"
 #include "tunnel/tunnelprofilefile.h"
 
 #include <QDir>
 
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,17 +29,6 @@ namespace {
 
 constexpr std::size_t readChunk = 4096;
 
-std::optional<tunnelcontract::TunnelProfileFile> readValidatedProfile(const QString &tunnelName,
-                                                                      const QString &profilePath)
-{
-    // The command line came through the service manager; the path is checked again here.
-    const QString expectedFileName = tunnelName + u".vless.dpapi"_s;
-    if (!platform::isLocalProfilePath(profilePath.toStdString(), expectedFileName.toStdString())) {
-        return std::nullopt;
-    }
-    return readTunnelProfileFile(profilePath);
-}
-
 std::vector<std::string> engineArguments()
 {
     std::vector<std::string> arguments;
@@ -48,8 +39,10 @@ std::vector<std::string> engineArguments()
     return arguments;
 }
 
-// Fills the collector until the engine and everything that inherited its output closed it.
-void collectOutput(platform::SupervisedProcess &engine, OutputCollector &collector)
+// Fills the collector until the engine and everything that inherited its output closed it, or
+// the reading is cancelled.
+void collectOutput(platform::SupervisedProcess &engine, OutputCollector &collector,
+                   std::promise<void> done)
 {
     char buffer[readChunk];
     for (;;) {
@@ -60,6 +53,22 @@ void collectOutput(platform::SupervisedProcess &engine, OutputCollector &collect
         collector.append(buffer, count);
     }
     platform::secureZero(buffer, sizeof buffer);
+    done.set_value();
+}
+
+// Waits for the reader after the engine's containment closed: what is still running in it is
+// gone, but something that left it may hold the pipe open. Past the drain time the reading is
+// cancelled (again, until it ends: a cancel may come just before the reader's next wait).
+void finishReading(platform::SupervisedProcess &engine, std::thread &reader,
+                   std::future<void> &done, const EngineSupervisor::Timings &timings)
+{
+    if (done.wait_for(std::chrono::milliseconds(timings.outputDrainMs)) !=
+        std::future_status::ready) {
+        do {
+            engine.cancelOutput();
+        } while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
+    }
+    reader.join();
 }
 
 // Writes the whole configuration and closes the engine's input; the configuration is wiped
@@ -128,15 +137,16 @@ std::uint32_t EngineSupervisor::run(const platform::Event &stop)
 
 std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
 {
-    std::optional<tunnelcontract::TunnelProfileFile> file =
-        readValidatedProfile(m_tunnelName, m_profilePath);
-    if (!file) {
+    // The command line came through the service manager: the file is judged again here.
+    TunnelProfileRead profile = readTunnelProfileFile(m_tunnelName, m_profilePath);
+    if (!profile.content) {
         return winerror::invalidData;
     }
-    const quint16 proxyPort = file->proxyPort;
-    QByteArray configuration = buildEngineConfiguration(
-        file->profile, proxyPort, QLatin1String(engineProbeProxyUser), file->proxyPassword);
-    tunnelcontract::wipeTunnelProfileFile(*file);
+    const quint16 proxyPort = profile.content->proxyPort;
+    QByteArray configuration = buildEngineConfiguration(profile.content->profile, proxyPort,
+                                                        QLatin1String(engineProbeProxyUser),
+                                                        profile.content->proxyPassword);
+    tunnelcontract::wipeTunnelProfileFile(*profile.content);
 
     platform::SupervisedProcess engine;
     const QString program =
@@ -151,7 +161,9 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     }
 
     OutputCollector output;
-    std::thread reader(collectOutput, std::ref(engine), std::ref(output));
+    std::promise<void> readerDone;
+    std::future<void> outputEnded = readerDone.get_future();
+    std::thread reader(collectOutput, std::ref(engine), std::ref(output), std::move(readerDone));
     bool ran = false;
     if (feedConfiguration(engine, configuration) &&
         waitForProbePort(engine, proxyPort, stop, m_timings)) {
@@ -162,15 +174,17 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
 
     m_report(ServiceState::StopPending, 0);
     stopEngine(engine, m_timings);
-    reader.join();
+    finishReading(engine, reader, outputEnded, m_timings);
     engine.closeOutput();
 
-    if (!output.isEmpty()) {
-        // Written before STOPPED is reported, so a client that sees the service stopped finds
-        // the file complete. The profile file's access list lets its owner read and delete it.
+    // Written before STOPPED is reported, so a client that sees the service stopped finds the
+    // file complete; only into the folder that nobody but the administrators can change, and
+    // readable by the account that wrote the profile.
+    if (!output.isEmpty() &&
+        platform::prepareTunnelErrorDirectory(profile.ownerAccount.toStdString()) == 0) {
         QByteArray text = output.bytes();
-        protectedstore::writeMachineProtectedFile(tunnelcontract::tunnelErrorPath(m_profilePath),
-                                                  m_tunnelName, text, m_profilePath);
+        protectedstore::writeMachineProtectedFile(tunnelcontract::tunnelErrorPath(m_tunnelName),
+                                                  m_tunnelName, text, profile.ownerAccount);
         secretwipe::wipe(text);
     }
     output.wipe();

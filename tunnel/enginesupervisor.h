@@ -23,6 +23,9 @@ public:
         int probeRetryDelayMs = 100;
         int breakGraceMs = 10000;    // after Ctrl-Break, before the engine is terminated
         int terminateGraceMs = 5000; // after terminating it
+        // After the containment closed, for the output to end: a process that escaped it may
+        // keep the pipe open, and must not hold the stop beyond this.
+        int outputDrainMs = 1000;
     };
 
     // Receives every state change, in order; the exit code matters with Stopped only.

@@ -2,7 +2,7 @@
 
 #include "common/engineconfiguration.h"
 #include "common/tunnelcontract.h"
-#include "tunnel/tunnelprofilefile.h"
+#include "platform/testswitch.h"
 
 #include <QEventLoop>
 #include <QHostAddress>
@@ -45,12 +45,13 @@ bool fetchAnswers204(QNetworkAccessManager &manager, const QUrl &url)
 
 QList<QUrl> checkUrls()
 {
-    if (!qEnvironmentVariableIsSet(urlOverrideVariable)) {
+    const std::optional<std::string> override =
+        platform::testSwitch(platform::TestSwitch::ConnectivityCheckUrls);
+    if (!override) {
         return tunnelcontract::connectivityCheckUrls();
     }
     QList<QUrl> urls;
-    const QStringList texts =
-        qEnvironmentVariable(urlOverrideVariable).split(u' ', Qt::SkipEmptyParts);
+    const QStringList texts = QString::fromStdString(*override).split(u' ', Qt::SkipEmptyParts);
     for (const QString &text : texts) {
         const QUrl url(text, QUrl::StrictMode);
         if (!isLoopbackUrl(url)) {
@@ -61,16 +62,11 @@ QList<QUrl> checkUrls()
     return urls;
 }
 
-bool checkTunnelHealth(const QString &profilePath)
+bool checkTunnelHealth(const tunnelcontract::TunnelProfileFile &profile)
 {
-    std::optional<tunnelcontract::TunnelProfileFile> file = readTunnelProfileFile(profilePath);
-    if (!file) {
-        return false;
-    }
     QNetworkAccessManager manager;
-    manager.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, u"127.0.0.1"_s, file->proxyPort,
-                                   QLatin1String(engineProbeProxyUser), file->proxyPassword));
-    tunnelcontract::wipeTunnelProfileFile(*file);
+    manager.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, u"127.0.0.1"_s, profile.proxyPort,
+                                   QLatin1String(engineProbeProxyUser), profile.proxyPassword));
     const QList<QUrl> urls = checkUrls();
     for (const QUrl &url : urls) {
         if (fetchAnswers204(manager, url)) {

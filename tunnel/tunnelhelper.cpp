@@ -1,14 +1,20 @@
 #include "tunnel/tunnelhelper.h"
 
+#include "common/enginecommand.h"
 #include "common/tunnelcontract.h"
-#include "platform/profilepath.h"
 #include "platform/servicecontrol.h"
+#include "platform/systemfolder.h"
 #include "platform/winerror.h"
 #include "tunnel/healthcheck.h"
+#include "tunnel/tunnelprofilefile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
+
+#include <algorithm>
 
 #include <chrono>
 #include <thread>
@@ -151,15 +157,55 @@ QString serviceCommandLine(const QString &serviceProgramPath, const QString &tun
                                                tunnelName, QDir::toNativeSeparators(profilePath));
 }
 
+bool isInstalledSafely(const QString &serviceProgramPath)
+{
+    const QString directory = QFileInfo(serviceProgramPath).absolutePath();
+    const QStringList paths{serviceProgramPath, directory,
+                            enginecommand::engineDirectory(directory),
+                            enginecommand::enginePath(directory)};
+    // Something missing cannot be planted by others when the folder above it is safe; the
+    // service then stops with the system's own error for it.
+    return std::all_of(paths.cbegin(), paths.cend(), [](const QString &path) {
+        const QFileInfo entry(path);
+        return (!entry.exists() && !entry.isSymLink()) ||
+               platform::isChangeableOnlyByAdministrators(
+                   QDir::toNativeSeparators(path).toStdString());
+    });
+}
+
+std::uint32_t stopTunnel(const QString &tunnelName)
+{
+    const std::uint32_t result = stopTunnelService(tunnelcontract::serviceName(tunnelName), true);
+    // Only in a folder that nobody else can change; the client cannot remove it there itself.
+    if (result == 0 &&
+        platform::isChangeableOnlyByAdministrators(platform::tunnelErrorDirectory())) {
+        QFile::remove(tunnelcontract::tunnelErrorPath(tunnelName));
+    }
+    return result;
+}
+
 std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePath,
                             const QString &serviceProgramPath)
 {
-    const QString expectedFileName = tunnelName + u".vless.dpapi"_s;
-    if (!tunnelcontract::isValidTunnelName(tunnelName) ||
-        !platform::isLocalProfilePath(profilePath.toStdString(), expectedFileName.toStdString())) {
+    TunnelProfileRead profile = readTunnelProfileFile(tunnelName, profilePath);
+    // The profile is read here once; the health check uses what this read found.
+    const auto wipe = qScopeGuard([&profile] {
+        if (profile.content) {
+            tunnelcontract::wipeTunnelProfileFile(*profile.content);
+        }
+    });
+    if (!profile.accepted) {
         return winerror::invalidParameter;
     }
-    QFile::remove(tunnelcontract::tunnelErrorPath(profilePath));
+    // An unprivileged helper cannot lend anyone rights; a privileged one must not run code that
+    // others could have replaced.
+    if (platform::isPrivilegedProcess() && !isInstalledSafely(serviceProgramPath)) {
+        return tunnelcontract::exitcode::programFolderNotProtected;
+    }
+    if (platform::prepareTunnelErrorDirectory(profile.ownerAccount.toStdString()) != 0) {
+        return tunnelcontract::exitcode::errorFolderNotProtected;
+    }
+    QFile::remove(tunnelcontract::tunnelErrorPath(tunnelName));
     if (const std::uint32_t error = cleanupServices(CleanupScope::EarlierProducts); error != 0) {
         return error;
     }
@@ -186,7 +232,7 @@ std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePat
             result = waitUntilRunning(service);
         }
     }
-    if (result == 0 && !healthcheck::checkTunnelHealth(profilePath)) {
+    if (result == 0 && !(profile.content && healthcheck::checkTunnelHealth(*profile.content))) {
         result = winerror::connectionAborted;
     }
     if (result != 0) {

@@ -26,18 +26,28 @@ bool isCleanupTarget(const QString &serviceName, CleanupScope scope);
 // that does not exist counts as done.
 std::uint32_t stopTunnelService(const QString &serviceName, bool remove);
 
+// "--stop": stops and deletes the tunnel's service and, once it is gone, its error file.
+std::uint32_t stopTunnel(const QString &tunnelName);
+
 // Stops and deletes every service the scope names; the error of the last failure, or 0.
 std::uint32_t cleanupServices(CleanupScope scope);
+
+// True when the service program, its folder, the engine's folder and the engine, as far as they
+// exist, can be changed only by administrators (platform::isChangeableOnlyByAdministrators):
+// otherwise whoever can change them would run code as LocalSystem at the next connect.
+bool isInstalledSafely(const QString &serviceProgramPath);
 
 // The command line the service manager starts the service with: the quoted service program,
 // "--service", the tunnel name and the quoted profile path, in native separators.
 QString serviceCommandLine(const QString &serviceProgramPath, const QString &tunnelName,
                            const QString &profilePath);
 
-// Validates the profile path, clears earlier products' services and any earlier service of
-// this tunnel, creates and starts the service running `serviceProgramPath`, waits up to 25 s
-// for RUNNING and proves the tunnel with the health check. On every failure after creation the
-// service is removed again.
+// Validates the profile path (87), refuses, when privileged, programs that others could change
+// (5), makes the error-file folder safe (1338) and clears a leftover error file, clears earlier
+// products' services and any earlier service of this tunnel, creates and starts the service
+// running `serviceProgramPath`, waits up to 25 s for RUNNING and proves the tunnel with the
+// health check through the probe proxy of the profile it read. On every failure after creation
+// the service is removed again.
 std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePath,
                             const QString &serviceProgramPath);
 

@@ -1,13 +1,29 @@
 #include "tunnel/tunnelprofilefile.h"
 
-#include "common/protectedstore.h"
 #include "common/secretwipe.h"
+#include "platform/crypto.h"
+#include "platform/profilepath.h"
+#include "platform/protectedfile.h"
 
-std::optional<tunnelcontract::TunnelProfileFile> readTunnelProfileFile(const QString &path)
+using namespace Qt::Literals::StringLiterals;
+
+TunnelProfileRead readTunnelProfileFile(const QString &tunnelName, const QString &path)
 {
-    QByteArray plain = protectedstore::readProtectedFile(path);
-    std::optional<tunnelcontract::TunnelProfileFile> file =
-        tunnelcontract::parseTunnelProfileFile(plain);
+    TunnelProfileRead read;
+    std::vector<std::uint8_t> blob;
+    std::string owner;
+    if (!tunnelcontract::isValidTunnelName(tunnelName) ||
+        !platform::readLocalProfileFile(
+            path.toStdString(), (tunnelName + u".vless.dpapi"_s).toStdString(), blob, owner)) {
+        return read;
+    }
+    read.accepted = true;
+    read.ownerAccount = QString::fromStdString(owner);
+    std::vector<std::uint8_t> decrypted = platform::unprotectBlob(blob);
+    platform::secureZero(blob);
+    QByteArray plain(reinterpret_cast<const char *>(decrypted.data()), qsizetype(decrypted.size()));
+    platform::secureZero(decrypted);
+    read.content = tunnelcontract::parseTunnelProfileFile(plain);
     secretwipe::wipe(plain);
-    return file;
+    return read;
 }

@@ -1,12 +1,28 @@
 #include "tunnel/tunnelprogram.h"
 
-#include "common/tunnelcontract.h"
+#include "platform/systemfolder.h"
 #include "platform/winerror.h"
 #include "tunnel/commandline.h"
 #include "tunnel/tunnelhelper.h"
 #include "tunnel/tunnelservice.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+
+void confinePluginFolders()
+{
+    QStringList folders;
+    for (const QString &folder :
+         {QCoreApplication::applicationDirPath(), QLibraryInfo::path(QLibraryInfo::PluginsPath)}) {
+        if (!folder.isEmpty() && platform::isChangeableOnlyByAdministrators(
+                                     QDir::toNativeSeparators(folder).toStdString())) {
+            folders.append(folder);
+        }
+    }
+    QCoreApplication::setLibraryPaths(folders);
+}
 
 std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &programPath)
 {
@@ -21,8 +37,7 @@ std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &prog
             tunnelhelper::installTunnel(command->tunnelName, command->profilePath, programPath);
         break;
     case TunnelMode::Stop:
-        result =
-            tunnelhelper::stopTunnelService(tunnelcontract::serviceName(command->tunnelName), true);
+        result = tunnelhelper::stopTunnel(command->tunnelName);
         break;
     case TunnelMode::Service:
         result = tunnelservice::runServiceMode(command->tunnelName, command->profilePath,

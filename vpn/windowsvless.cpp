@@ -248,7 +248,7 @@ void WindowsVless::engineCheckEnded(QProcess *process, bool success)
                                             : message);
         return;
     }
-    QFile::remove(tunnelcontract::tunnelErrorPath(profilePath()));
+    // The helper clears a leftover error file: its folder is closed to this account.
     runHelper(HelperCommand::Install);
 }
 
@@ -286,30 +286,38 @@ void WindowsVless::watchHelper()
 
 void WindowsVless::helperEnded(std::uint32_t exitCode)
 {
-    const QString errorPath = tunnelcontract::tunnelErrorPath(profilePath());
     const bool install = m_command == HelperCommand::Install;
     if (exitCode == platform::winerror::success) {
+        // The helper removed the error file along with the service.
         if (!install) {
             QFile::remove(profilePath());
-            QFile::remove(errorPath);
         }
         setBusy(false);
         emit stateChanged(install ? connectedText() : notConnectedText(), install);
         return;
     }
+    finishWithFailure(helperFailureMessage(exitCode, install));
+}
+
+QString WindowsVless::helperFailureMessage(std::uint32_t exitCode, bool install) const
+{
+    if (install && exitCode == std::uint32_t(tunnelcontract::exitcode::programFolderNotProtected)) {
+        return u"Solvik VPN must be installed in a folder that only administrators can change, "
+               u"such as Program Files."_s;
+    }
     QString message;
     if (install) {
-        QByteArray report = protectedstore::readProtectedFile(errorPath);
+        QByteArray report =
+            protectedstore::readProtectedFile(tunnelcontract::tunnelErrorPath(m_tunnelName));
         message = engineErrorMessage(report);
         secretwipe::wipe(report);
     }
-    if (message.isEmpty()) {
-        message =
-            exitCode == std::uint32_t(tunnelcontract::exitcode::healthCheckFailed)
-                ? u"The VPN server did not pass the connection check. Check its "
-                  u"VLESS/REALITY settings or choose another server."_s
-                : u"The VPN engine could not %1 (Windows error %2). Your profile is saved "
-                  u"for retry."_s.arg(install ? u"start"_s : u"stop"_s, QString::number(exitCode));
+    if (!message.isEmpty()) {
+        return message;
     }
-    finishWithFailure(message);
+    return exitCode == std::uint32_t(tunnelcontract::exitcode::healthCheckFailed)
+               ? u"The VPN server did not pass the connection check. Check its "
+                 u"VLESS/REALITY settings or choose another server."_s
+               : u"The VPN engine could not %1 (Windows error %2). Your profile is saved "
+                 u"for retry."_s.arg(install ? u"start"_s : u"stop"_s, QString::number(exitCode));
 }

@@ -50,6 +50,9 @@ private:
     void runHelper(HelperCommand command);
     void watchHelper();
     void helperEnded(std::uint32_t exitCode);
+    // The one mapping of a failed helper run to a sentence: the engine's own words from the
+    // tunnel error file when it left any, else what the exit code means.
+    QString helperFailureMessage(std::uint32_t exitCode, bool install) const;
     QString applicationDirectory() const;
     QString profilePath() const;
 

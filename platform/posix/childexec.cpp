@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,6 +53,18 @@ void resetSignals()
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int signal : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGCHLD})
         ::signal(signal, SIG_DFL);
+}
+
+void keepOnlyStandardStreams()
+{
+    if (::close_range(STDERR_FILENO + 1, ~0u, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    // Kernels before 5.11: the descriptors a process of ours may hold are few and low.
+    for (int fd = STDERR_FILENO + 1; fd < 4096; ++fd) {
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags >= 0)
+            ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    }
 }
 
 void reportFailure(int errorPipe)

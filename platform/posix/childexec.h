@@ -26,6 +26,11 @@ void reap(pid_t pid);
 // exec, so the program would otherwise not see break, stop or its own children's ends.
 void resetSignals();
 
+// In the forked child, after the standard streams are in place (async-signal-safe): marks every
+// other descriptor close-on-exec, so the program inherits only its standard streams, whatever
+// this process had open without the flag.
+void keepOnlyStandardStreams();
+
 // In the forked child (async-signal-safe): sends errno through the error pipe and ends with 127.
 [[noreturn]] void reportFailure(int errorPipe);
 

@@ -3,10 +3,10 @@
 #include "platform/exitstatus.h"
 #include "platform/posix/childexec.h"
 #include "platform/posix/posixerror.h"
+#include "platform/testswitch.h"
 #include "platform/winerror.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -16,7 +16,6 @@ namespace platform {
 
 namespace {
 
-constexpr char elevationVariable[] = "SOLVIKVPN_ELEVATION";
 constexpr char pkexecPath[] = "/usr/bin/pkexec";
 // pkexec's exit codes for its own outcomes.
 constexpr int pkexecDismissed = 126;
@@ -30,11 +29,10 @@ struct Elevator
 
 Elevator chooseElevator()
 {
-    const char *choice = std::getenv(elevationVariable);
-    if (choice && *choice) {
-        if (std::string(choice) == "direct")
+    if (const std::optional<std::string> choice = testSwitch(TestSwitch::Elevation)) {
+        if (*choice == "direct")
             return {};
-        return {false, choice};
+        return {false, *choice};
     }
     if (::geteuid() == 0)
         return {};
@@ -47,8 +45,10 @@ using childexec::closeFd;
 [[noreturn]] void execChild(int nullInput, int errorPipe, char *const argv[])
 {
     childexec::resetSignals();
-    if (::dup2(nullInput, STDIN_FILENO) >= 0)
+    if (::dup2(nullInput, STDIN_FILENO) >= 0) {
+        childexec::keepOnlyStandardStreams();
         ::execv(argv[0], argv);
+    }
     childexec::reportFailure(errorPipe);
 }
 

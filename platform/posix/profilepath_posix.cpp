@@ -1,9 +1,15 @@
 #include "platform/profilepath.h"
 
+#include "platform/crypto.h"
+#include "platform/posix/childexec.h"
+#include "platform/posix/uniquefd.h"
+#include "platform/protectedfile.h"
+
 #include <climits>
-#include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -35,55 +41,64 @@ std::string lastComponent(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool hasParentComponent(const std::string &path)
+bool hasDotComponent(const std::string &path)
 {
     std::size_t start = 0;
     while (start <= path.size()) {
-        const auto end = path.find('/', start);
-        const auto length = (end == std::string::npos ? path.size() : end) - start;
-        if (path.compare(start, length, "..") == 0 && length == 2)
+        const auto end = std::min(path.find('/', start), path.size());
+        const std::string component = path.substr(start, end - start);
+        if (component == "." || component == "..")
             return true;
-        if (end == std::string::npos)
-            break;
         start = end + 1;
     }
     return false;
 }
 
-} // namespace
-
-std::string canonicalFilePath(const std::string &path)
+// Where the open file really is: the kernel's name for the descriptor. A file removed meanwhile
+// reads as "... (deleted)" and so never matches a path.
+std::string realPathOf(int fd)
 {
-    if (path.empty())
+    char buffer[PATH_MAX];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer)
         return {};
-    char resolved[PATH_MAX];
-    if (!::realpath(path.c_str(), resolved))
-        return {};
-    return resolved;
+    return std::string(buffer, static_cast<std::size_t>(length));
 }
 
-bool isLocalProfilePath(const std::string &path, const std::string &expectedFileName)
+} // namespace
+
+bool readLocalProfileFile(const std::string &path, const std::string &expectedFileName,
+                          std::vector<std::uint8_t> &blob, std::string &ownerAccount)
 {
-    if (expectedFileName.empty() || path.find('"') != std::string::npos || path.empty() ||
-        path.front() != '/' || hasParentComponent(path) || lastComponent(path) != expectedFileName)
+    if (expectedFileName.empty() || path.empty() || path.front() != '/' ||
+        path.find_first_of(std::string("\"\0", 2)) != std::string::npos || hasDotComponent(path) ||
+        lastComponent(path) != expectedFileName)
         return false;
-    const std::string canonical = canonicalFilePath(path);
-    // Linux never yields "//" from realpath, but a leading double slash is how a network path
-    // looks elsewhere: refuse it outright.
-    if (canonical.empty() || canonical.rfind("//", 0) == 0 ||
-        lastComponent(canonical) != expectedFileName)
+    // Non-blocking, so that a FIFO under the name cannot hang the reader.
+    posix::UniqueFd fd(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid())
         return false;
     struct stat info
     {
     };
-    if (::stat(canonical.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
     struct statfs fileSystem
     {
     };
-    if (::statfs(canonical.c_str(), &fileSystem) != 0)
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        info.st_size < 0 || static_cast<unsigned long long>(info.st_size) > protectedFileLimit ||
+        realPathOf(fd.get()) != path || ::fstatfs(fd.get(), &fileSystem) != 0 ||
+        isNetworkFileSystem(static_cast<unsigned long>(fileSystem.f_type)))
         return false;
-    return !isNetworkFileSystem(static_cast<unsigned long>(fileSystem.f_type));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+    if (!childexec::readFully(fd.get(), bytes.data(), bytes.size())) {
+        secureZero(bytes);
+        return false;
+    }
+    blob = std::move(bytes);
+    ownerAccount = std::to_string(info.st_uid);
+    return true;
 }
 
 } // namespace platform

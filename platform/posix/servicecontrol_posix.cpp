@@ -82,6 +82,7 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
                 ::dup2(quiet, STDOUT_FILENO);
                 ::dup2(quiet, STDERR_FILENO);
             }
+            childexec::keepOnlyStandardStreams();
             if (::chdir("/") == 0)
                 ::execve(argv[0], argv.data(), envp.data());
             childexec::reportFailure(channel[1]);

@@ -47,7 +47,7 @@ bool adoptRecord(const std::string &serviceName, std::string &root, std::uint64_
     if (slash == std::string::npos || slash == 0)
         return false;
     root = path.substr(0, slash);
-    if (path.substr(slash + 1) != serviceName + ".service" ||
+    if (root != record::configuredRoot() || path.substr(slash + 1) != serviceName + ".service" ||
         record::checkRoot(root) != winerror::success)
         return false;
     record::Lock lock(root);

@@ -1,5 +1,7 @@
 #include "platform/posix/servicerecord.h"
 
+#include "platform/systemfolder.h"
+#include "platform/testswitch.h"
 #include "platform/winerror.h"
 
 #include <cerrno>
@@ -138,21 +140,25 @@ std::uint32_t checkRoot(const std::string &root)
     struct stat info
     {
     };
-    if (root.empty() || root.front() != '/' || ::lstat(root.c_str(), &info) != 0)
-        return winerror::accessDenied;
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 022) != 0)
+    if (root.empty() || root.front() != '/' || ::lstat(root.c_str(), &info) != 0 ||
+        !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+        !isChangeableOnlyByAdministrators(root))
         return winerror::accessDenied;
     return winerror::success;
 }
 
+std::string configuredRoot()
+{
+    return testSwitch(TestSwitch::ServiceRoot).value_or(defaultRoot);
+}
+
 std::uint32_t openRoot(std::string &root)
 {
-    const char *configured = std::getenv(rootVariable);
-    root = configured && *configured ? configured : defaultRoot;
-    if (!configured || !*configured) {
-        // The default lives in the system's state directory; create its two levels owner-only.
-        ::mkdir("/var/lib/solvikvpn", 0700);
-        ::mkdir(defaultRoot, 0700);
+    root = configuredRoot();
+    if (root == defaultRoot) {
+        // The default lives in the system's state directory; records stay owner-only files.
+        ::mkdir("/var/lib/solvikvpn", 0755);
+        ::mkdir(defaultRoot, 0755);
     }
     return checkRoot(root);
 }
@@ -186,6 +192,23 @@ Lock::~Lock()
     ::close(fd);
 }
 
+bool parse(const std::string &text, const std::string &name, Record &record)
+{
+    Record parsed;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto equals = line.find('=');
+        if (equals == std::string::npos ||
+            !apply(parsed, line.substr(0, equals), line.substr(equals + 1)))
+            return false;
+    }
+    if (parsed.name != name || parsed.id == 0)
+        return false;
+    record = parsed;
+    return true;
+}
+
 bool read(const std::string &root, const std::string &name, Record &record)
 {
     if (!isValidServiceName(name))
@@ -212,19 +235,7 @@ bool read(const std::string &root, const std::string &name, Record &record)
         text.resize(done);
     }
     ::close(fd);
-    Record parsed;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const auto equals = line.find('=');
-        if (equals == std::string::npos ||
-            !apply(parsed, line.substr(0, equals), line.substr(equals + 1)))
-            return false;
-    }
-    if (parsed.name != name || parsed.id == 0)
-        return false;
-    record = parsed;
-    return true;
+    return parse(text, name, record);
 }
 
 bool write(const std::string &root, const Record &record)

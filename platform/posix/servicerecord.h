@@ -11,7 +11,6 @@
 // side. Every read treats the directory as untrusted.
 namespace platform::servicerecord {
 
-inline constexpr const char *rootVariable = "SOLVIKVPN_SERVICE_ROOT";
 inline constexpr const char *recordVariable = "SOLVIKVPN_SERVICE_RECORD";
 inline constexpr const char *defaultRoot = "/var/lib/solvikvpn/services";
 
@@ -38,9 +37,13 @@ bool isValidServiceName(const std::string &name);
 // Text that fits into one record line.
 bool isValidRecordText(const std::string &text);
 
-// The state directory: SOLVIKVPN_SERVICE_ROOT or the default, created when missing. Returns 0,
-// or 5 when it is not a real directory owned by this account and closed to everyone else.
+// The state directory: the test switch SOLVIKVPN_SERVICE_ROOT where built in, else the default.
+std::string configuredRoot();
+// configuredRoot(), the default created when missing (readable by all, so that clients can
+// reach the tunnel error files kept below it). Returns 0, or 5 from checkRoot.
 std::uint32_t openRoot(std::string &root);
+// 0 when `root` is a real directory owned by this account and, like every directory above it,
+// changeable only by administrators (platform/systemfolder.h); else 5.
 std::uint32_t checkRoot(const std::string &root);
 
 std::string recordPath(const std::string &root, const std::string &name);
@@ -59,6 +62,9 @@ private:
     int fd = -1;
 };
 
+// Parses the text of a record file strictly: "key=value" lines, every key known, numbers in
+// range, and the name recorded equal to `name`. False when anything is off.
+bool parse(const std::string &text, const std::string &name, Record &record);
 // False when the record is missing or malformed.
 bool read(const std::string &root, const std::string &name, Record &record);
 // Atomic replacement through a temporary file.

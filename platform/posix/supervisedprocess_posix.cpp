@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -29,8 +30,10 @@ using childexec::closeFd;
         ::_exit(127); // the supervisor died before the parent-death signal was armed
     childexec::resetSignals();
     if (::dup2(input, STDIN_FILENO) >= 0 && ::dup2(output, STDOUT_FILENO) >= 0 &&
-        ::dup2(output, STDERR_FILENO) >= 0 && (!directory || ::chdir(directory) == 0))
+        ::dup2(output, STDERR_FILENO) >= 0 && (!directory || ::chdir(directory) == 0)) {
+        childexec::keepOnlyStandardStreams();
         ::execv(argv[0], argv);
+    }
     childexec::reportFailure(errorPipe);
 }
 
@@ -46,6 +49,8 @@ struct SupervisedProcess::Impl
     std::uint32_t terminateCode = 0;
     int inputFd = -1;
     int outputFd = -1;
+    int wakeRead = -1; // readable once cancelOutput() was called
+    int wakeWrite = -1;
 
     bool reap(bool block)
     {
@@ -74,6 +79,8 @@ SupervisedProcess::~SupervisedProcess()
     }
     closeFd(d->inputFd);
     closeFd(d->outputFd);
+    closeFd(d->wakeRead);
+    closeFd(d->wakeWrite);
 }
 
 std::uint32_t SupervisedProcess::start(const std::string &program,
@@ -93,12 +100,17 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
         closeFd(input[1]);
         return error;
     }
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+    int wake[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         const auto error = windowsErrorFromErrno(errno);
-        for (int *fd : {&input[0], &input[1], &output[0], &output[1]})
+        for (int *fd : {&input[0], &input[1], &output[0], &output[1], &errorPipe[0], &errorPipe[1]})
             closeFd(*fd);
         return error;
     }
+    closeFd(d->wakeRead);
+    closeFd(d->wakeWrite);
+    d->wakeRead = wake[0];
+    d->wakeWrite = wake[1];
     // Everything the child needs is prepared before fork: it may only make async-safe calls.
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -182,11 +194,24 @@ std::size_t SupervisedProcess::readOutput(void *buffer, std::size_t size)
     const int fd = d->outputFd;
     if (fd < 0)
         return 0;
+    pollfd watched[2] = {{fd, POLLIN, 0}, {d->wakeRead, POLLIN, 0}};
+    int ready;
+    do {
+        ready = ::poll(watched, 2, -1);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0 || watched[1].revents != 0)
+        return 0;
     ssize_t got;
     do {
         got = ::read(fd, buffer, size);
     } while (got < 0 && errno == EINTR);
     return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
+void SupervisedProcess::cancelOutput()
+{
+    if (d->wakeWrite >= 0)
+        (void)!::write(d->wakeWrite, "x", 1);
 }
 
 void SupervisedProcess::closeOutput()

@@ -1,34 +1,60 @@
 #include "platform/profilepath.h"
+#include "platform/protectedfile.h"
 #include "tempdir.h"
 
 #include <doctest.h>
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include "swapper.h"
+
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 const std::string fileName = "tnel_0123456789abcdef0123.vless.dpapi";
 
+bool accepted(const std::string &path, const std::string &expected = fileName)
+{
+    std::vector<std::uint8_t> blob;
+    std::string owner;
+    return platform::readLocalProfileFile(path, expected, blob, owner);
+}
+
 } // namespace
 
-TEST_CASE("a profile path is accepted only when it names the expected local file")
+TEST_CASE("the profile file is read only when the open file is the expected local file")
 {
     TempDir directory;
     const std::string good = directory.file(fileName);
     writeRaw(good, bytesOf("blob"));
     std::filesystem::create_directories(directory.file("sub"));
+    std::filesystem::create_directories(directory.file("real"));
+    writeRaw(directory.file("real/" + fileName), bytesOf("blob"));
     writeRaw(directory.file("tnel_0123456789ABCDEF0123.vless.dpapi.x"), bytesOf("blob"));
     writeRaw(directory.file("other.bin"), bytesOf("secret"));
+    std::filesystem::create_directories(directory.file("big"));
+    writeRaw(directory.file("big/" + fileName),
+             std::vector<std::uint8_t>(platform::protectedFileLimit + 1, 'x'));
     std::error_code linkError;
     std::filesystem::create_symlink(directory.file("other.bin"), directory.file("sub/" + fileName),
                                     linkError);
-    // Wine has no symbolic links; the row below then checks a plain missing file.
+    std::filesystem::create_directory_symlink(directory.file("real"), directory.file("linked"),
+                                              linkError);
+    std::filesystem::create_directories(directory.file("hard"));
+    writeRaw(directory.file("hard/first"), bytesOf("blob"));
+    std::filesystem::create_hard_link(directory.file("hard/first"),
+                                      directory.file("hard/" + fileName), linkError);
+    // Wine has no symbolic links; those rows then check a missing file.
     if (linkError)
-        MESSAGE("no symbolic links on this system: the link row checks a missing file");
+        MESSAGE("links cannot be made here (" << linkError.message()
+                                              << "): the link rows check a missing file");
 
     struct Row
     {
-        const char *name;
+        std::string name;
         std::string path;
         bool accepted;
     };
@@ -41,29 +67,79 @@ TEST_CASE("a profile path is accepted only when it names the expected local file
         {"a directory of that name", directory.path() + "/sub", false},
         {"double quote", directory.path() + "/\"" + fileName, false},
         {"parent component", directory.file("sub/../" + fileName), false},
-        // A link named right that leads to another file must not pass as the profile.
+        {"dot component", directory.file("./" + fileName), false},
+        {"larger than 1 MiB", directory.file("big/" + fileName), false},
+        // A name that leads elsewhere: the last component, a folder on the way, a second name.
         {"link to another file", directory.file("sub/" + fileName), false},
-#ifndef _WIN32
+        {"through a linked folder", directory.file("linked/" + fileName), false},
+        {"one of two names of a file", directory.file("hard/" + fileName), false},
+#ifdef _WIN32
+        {"network path", "\\\\server\\share\\" + fileName, false},
+        {"device path", "\\\\?\\" + good, false},
+#else
         {"relative path", fileName, false},
         {"network-looking double slash", "//server/share/" + fileName, false},
 #endif
     };
     for (const Row &row : rows) {
         CAPTURE(row.name);
-        CHECK(platform::isLocalProfilePath(row.path, fileName) == row.accepted);
+        CHECK(accepted(row.path) == row.accepted);
     }
-    CHECK_FALSE(platform::isLocalProfilePath(good, ""));
+    CHECK_FALSE(accepted(good, ""));
+
+    std::vector<std::uint8_t> blob;
+    std::string owner;
+    REQUIRE(platform::readLocalProfileFile(good, fileName, blob, owner));
+    CHECK(blob == bytesOf("blob"));
+    CHECK(owner == platform::currentAccountId());
 }
 
-TEST_CASE("the canonical path resolves links and relative parts")
+#ifndef _WIN32
+
+TEST_CASE("a path swapped for links while it is read never yields another account's file")
 {
-    TempDir directory;
-    const std::string good = directory.file(fileName);
-    writeRaw(good, bytesOf("blob"));
-    std::filesystem::create_directories(directory.file("sub"));
-    const std::string canonical = platform::canonicalFilePath(good);
-    REQUIRE_FALSE(canonical.empty());
-    CHECK(platform::canonicalFilePath(directory.path() + "/sub/../" + fileName) == canonical);
-    CHECK(platform::canonicalFilePath(directory.file("absent")).empty());
-    CHECK(platform::canonicalFilePath("").empty());
+    if (::geteuid() != 0) {
+        MESSAGE("not root: the attacking account cannot be played; nothing to race");
+        return;
+    }
+    TempDir root;
+    REQUIRE(::chmod(root.path().c_str(), 0755) == 0);
+    // Another tunnel's file, in a folder only root can read.
+    std::filesystem::create_directories(root.file("victim"));
+    REQUIRE(::chmod(root.file("victim").c_str(), 0700) == 0);
+    writeRaw(root.file("victim/" + fileName), bytesOf("VICTIM"));
+    // The attacker's data directory: its own file, and links named alike to the victim's.
+    const std::string home = root.file("home");
+    std::filesystem::create_directories(home + "/own");
+    writeRaw(home + "/own/" + fileName, bytesOf("ATTACKER"));
+    std::filesystem::create_directory_symlink(root.file("victim"), home + "/lure");
+    std::filesystem::create_symlink(root.file("victim/" + fileName), home + "/own/lure");
+    const uid_t attacker = Swapper::attackerUid;
+    for (const std::string &path : {home, home + "/own", home + "/own/" + fileName})
+        REQUIRE(::chown(path.c_str(), attacker, attacker) == 0);
+    REQUIRE(::lchown((home + "/lure").c_str(), attacker, attacker) == 0);
+    REQUIRE(::lchown((home + "/own/lure").c_str(), attacker, attacker) == 0);
+
+    // One swapper exchanges the folder with a link to the victim's, one the file with a link.
+    Swapper folders(home + "/own", home + "/lure");
+    Swapper files(home + "/own/" + fileName, home + "/own/lure");
+    REQUIRE((folders.isRunning() && files.isRunning()));
+    int own = 0;
+    int victim = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int round = 0; round < 5000 && std::chrono::steady_clock::now() < end; ++round) {
+        std::vector<std::uint8_t> blob;
+        std::string owner;
+        if (!platform::readLocalProfileFile(home + "/own/" + fileName, fileName, blob, owner))
+            continue;
+        if (blob == bytesOf("ATTACKER"))
+            ++own;
+        else
+            ++victim;
+    }
+    INFO("reads of the attacker's own file: " << own);
+    CHECK(victim == 0);
+    CHECK(own > 0);
 }
+
+#endif

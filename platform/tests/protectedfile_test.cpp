@@ -197,28 +197,22 @@ TEST_CASE("replacement is atomic and leaves no temporary file")
     }
 }
 
-TEST_CASE("access list source: copied when it exists, refused when missing")
+TEST_CASE("a file left for a reader: readable, and a reader that is no account is refused")
 {
     TempDir dir;
-    const std::string profile = dir.file("tnel_0123456789abcdef0123.profile");
-    const std::string error = dir.file("tnel_0123456789abcdef0123.error");
-    REQUIRE(writeProtectedFileAtomically(profile, bytesOf("{\"uri\":\"vless://x\"}"),
-                                         "tnel_0123456789abcdef0123", true, {}));
+    const std::string error = dir.file("tnel_0123456789abcdef0123.vless.dpapi.error.dpapi");
+    const std::string reader = platform::currentAccountId();
+    REQUIRE(writeProtectedFileAtomically(error, bytesOf("old"), "tnel", true, reader));
+    CHECK(readProtectedFile(error) == bytesOf("old"));
+    CHECK_FALSE(exists(error + ".tmp"));
 
-    SUBCASE("missing source: false, no temporary file, the old target untouched")
-    {
-        REQUIRE(writeProtectedFileAtomically(error, bytesOf("old"), "tnel", true, profile));
-        CHECK_FALSE(writeProtectedFileAtomically(error, bytesOf("new"), "tnel", true,
-                                                 dir.file("missing.profile")));
+    // Anything that could smuggle another entry into an access list, or name no account.
+    for (const char *bad :
+         {"not-an-account", "S-1-5-21-1)(A;;FA;;;WD", "1000 ", "-1", "S-1-", "0x3e8"}) {
+        CAPTURE(bad);
+        CHECK_FALSE(writeProtectedFileAtomically(error, bytesOf("new"), "tnel", true, bad));
         CHECK_FALSE(exists(error + ".tmp"));
         CHECK(readProtectedFile(error) == bytesOf("old"));
-    }
-    SUBCASE("existing source: written and readable")
-    {
-        REQUIRE(writeProtectedFileAtomically(error, bytesOf("{\"error\":\"FATAL\"}"), "tnel", true,
-                                             profile));
-        CHECK(readProtectedFile(error) == bytesOf("{\"error\":\"FATAL\"}"));
-        CHECK_FALSE(exists(error + ".tmp"));
     }
 }
 

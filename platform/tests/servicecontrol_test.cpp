@@ -12,8 +12,12 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <climits>
 #include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace platform;
@@ -293,6 +297,18 @@ TEST_CASE("the state directory and its records are not trusted")
         CHECK(ServiceManager(ManagerAccess::Connect).error() == winerror::accessDenied);
         chmod(environment.root.path().c_str(), 0700);
     }
+    SUBCASE("a directory inside one that others may write is refused")
+    {
+        TempDir open;
+        chmod(open.path().c_str(), 0777);
+        const std::string root = open.file("services");
+        REQUIRE(mkdir(root.c_str(), 0700) == 0);
+        setenv("SOLVIKVPN_SERVICE_ROOT", root.c_str(), 1);
+        CHECK(ServiceManager(ManagerAccess::Connect).error() == winerror::accessDenied);
+        // The same folder below a sticky one, like /tmp: others cannot move it away.
+        chmod(open.path().c_str(), 01777);
+        CHECK(ServiceManager(ManagerAccess::Connect).error() == winerror::success);
+    }
     SUBCASE("a directory that is a link is refused")
     {
         TempDir other;
@@ -328,5 +344,54 @@ TEST_CASE("the state directory and its records are not trusted")
                       .error() == winerror::invalidName);
         }
     }
+}
+
+namespace {
+
+// What the descriptors of process `pid` above standard error lead to.
+std::vector<std::string> descriptorTargets(std::uint32_t pid)
+{
+    std::vector<std::string> targets;
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *directory = opendir(folder.c_str());
+    REQUIRE(directory != nullptr);
+    while (const dirent *entry = readdir(directory)) {
+        if (std::atoi(entry->d_name) <= 2)
+            continue;
+        char target[PATH_MAX];
+        const ssize_t length =
+            readlink((folder + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+        if (length > 0)
+            targets.emplace_back(target, static_cast<std::size_t>(length));
+    }
+    closedir(directory);
+    return targets;
+}
+
+} // namespace
+
+TEST_CASE("a service inherits its quiet standard streams and no other descriptor")
+{
+    ServiceTestEnvironment environment;
+    // The manager runs in this process; a descriptor it left without close-on-exec must not
+    // reach the service.
+    const std::string marker = environment.root.file("leaked");
+    const int leaked = open(marker.c_str(), O_RDWR | O_CREAT, 0600);
+    REQUIRE(leaked > 2);
+    const std::string name = environment.name("fds");
+    ServiceManager manager(ManagerAccess::CreateService);
+    auto service = manager.createService(environment.definition(name, 0, "normal"), allAccess);
+    REQUIRE(service.start() == winerror::success);
+    const ServiceStatus status = waitFor(service, ServiceState::Running);
+    REQUIRE(status.state == ServiceState::Running);
+    for (const std::string &target : descriptorTargets(status.processId)) {
+        CAPTURE(target);
+        CHECK(target != marker);
+        CHECK(target != "/dev/null");
+    }
+    CHECK(service.stop() == winerror::success);
+    waitFor(service, ServiceState::Stopped);
+    service.remove();
+    close(leaked);
 }
 #endif

@@ -8,6 +8,10 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #endif
@@ -167,5 +171,40 @@ TEST_CASE("the child dies with its supervisor")
     CHECK(WIFSIGNALED(status));
     CHECK(WTERMSIG(status) == SIGKILL);
     prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+TEST_CASE("cancelling the output frees a reader whose pipe an escaped process holds")
+{
+    SupervisedProcess process;
+    REQUIRE(process.start(childPath(), {"escape-sleeper"}, {}) == platform::winerror::success);
+    const auto escaped = static_cast<pid_t>(std::stoul(readUntil(process, "\n")));
+    REQUIRE(escaped > 0);
+    process.closeContainment();
+    CHECK(process.wait(10000) == SupervisedProcess::WaitResult::Exited);
+    // The escaped sleeper still holds standard output: the reader would wait for it.
+    auto reader = std::async(std::launch::async, [&process] {
+        char buffer[64];
+        return process.readOutput(buffer, sizeof buffer);
+    });
+    CHECK(reader.wait_for(std::chrono::milliseconds(300)) == std::future_status::timeout);
+    process.cancelOutput();
+    REQUIRE(reader.wait_for(std::chrono::seconds(2)) == std::future_status::ready);
+    CHECK(reader.get() == 0);
+    char buffer[8];
+    CHECK(process.readOutput(buffer, sizeof buffer) == 0);
+    kill(escaped, SIGKILL);
+}
+
+TEST_CASE("the child gets its standard streams and no other descriptor of ours")
+{
+    // Open without close-on-exec, as a library might leave one.
+    const int leaked = open("/dev/null", O_RDONLY);
+    REQUIRE(leaked > 2);
+    SupervisedProcess process;
+    REQUIRE(process.start(childPath(), {"open-fds"}, {}) == platform::winerror::success);
+    const std::string line = readUntil(process, "\n");
+    CHECK(line == "fds:\n");
+    CHECK(process.wait(10000) == SupervisedProcess::WaitResult::Exited);
+    close(leaked);
 }
 #endif

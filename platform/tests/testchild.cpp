@@ -3,6 +3,9 @@
 //   wait-break      print "ready", end with 0 on break (SIGINT / Ctrl-Break)
 //   ignore-break    print "ready", ignore break, sleep until killed
 //   spawn-sleeper   start "<self> sleep" as a child of its own, print its pid, sleep
+//   escape-sleeper  (POSIX) the same, but the sleeper leaves the process group for a session of
+//                   its own, keeps standard output open and ends by itself after 5 s
+//   open-fds        (POSIX) print the descriptors above standard error that it was given
 //   sleep           sleep until killed
 #include <chrono>
 #include <cstdio>
@@ -16,6 +19,7 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -63,14 +67,34 @@ void catchBreak(bool ignore)
     std::signal(SIGINT, ignore ? SIG_IGN : onSignal);
 }
 
-unsigned long spawnSleeper(const char *self)
+unsigned long spawnSleeper(const char *self, bool escape = false)
 {
     const pid_t pid = fork();
     if (pid == 0) {
+        if (escape) {
+            setsid();
+            execl(self, self, "nap", static_cast<char *>(nullptr));
+        }
         execl(self, self, "sleep", static_cast<char *>(nullptr));
         _exit(127);
     }
     return pid > 0 ? static_cast<unsigned long>(pid) : 0;
+}
+
+// Descriptors above standard error, but the one that reads the list itself.
+std::string openDescriptors()
+{
+    std::string list;
+    DIR *directory = opendir("/proc/self/fd");
+    if (!directory)
+        return "?";
+    while (const dirent *entry = readdir(directory)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd > 2 && fd != dirfd(directory))
+            list += std::to_string(fd) + " ";
+    }
+    closedir(directory);
+    return list;
 }
 #endif
 
@@ -109,6 +133,23 @@ int main(int argc, char **argv)
         std::printf("%lu\n", spawnSleeper(argv[0]));
         std::fflush(stdout);
     }
+#ifndef _WIN32
+    if (mode == "escape-sleeper") {
+        std::printf("%lu\n", spawnSleeper(argv[0], true));
+        std::fflush(stdout);
+        const bool never = false;
+        sleepUntil(never);
+        return 0;
+    }
+    if (mode == "nap") {
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        return 0;
+    }
+    if (mode == "open-fds") {
+        std::printf("fds:%s\n", openDescriptors().c_str());
+        return 0;
+    }
+#endif
     if (mode == "spawn-sleeper" || mode == "sleep") {
         const bool never = false;
         sleepUntil(never);

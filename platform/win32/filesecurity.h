@@ -1,7 +1,7 @@
 #pragma once
 
-// The current account's SID and the owner-only security descriptor built from it; shared by the
-// protected files and any later Win32 code that creates files for this account only.
+// The current account's SID and the security descriptors the protected files and the system
+// folder are created with.
 
 #include "platform/win32/handles.h"
 
@@ -10,6 +10,7 @@
 #include <sddl.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::win32 {
@@ -44,6 +45,36 @@ inline bool ownerOnlyDescriptor(LocalMemory<PSECURITY_DESCRIPTOR> &descriptor)
         return false;
     std::wstring text = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;%1)";
     text.replace(text.find(L"%1"), 2, sid);
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                                descriptor.receive(), nullptr);
+}
+
+// "S-1-" followed by digits and dashes: nothing that could add an entry to a descriptor string.
+inline bool isSidText(std::string_view text)
+{
+    if (text.size() < 5 || text.size() > 184 || text.substr(0, 4) != "S-1-")
+        return false;
+    for (const char c : text.substr(4)) {
+        if (c != '-' && (c < '0' || c > '9'))
+            return false;
+    }
+    return true;
+}
+
+// A protected DACL: full access for LocalSystem and the Administrators, and `readerRights`
+// (an SDDL rights string such as "FR") for `readerSid` when it is not empty. False when the
+// reader is not a SID.
+inline bool administratorsAndReaderDescriptor(const std::string &readerSid,
+                                              const wchar_t *readerRights,
+                                              LocalMemory<PSECURITY_DESCRIPTOR> &descriptor)
+{
+    std::wstring text = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+    if (!readerSid.empty()) {
+        if (!isSidText(readerSid))
+            return false;
+        text += std::wstring(L"(A;;") + readerRights + L";;;" +
+                std::wstring(readerSid.begin(), readerSid.end()) + L")";
+    }
     return ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
                                                                 descriptor.receive(), nullptr);
 }

@@ -3,11 +3,11 @@
 #include "platform/crypto.h"
 #include "platform/win32/filesecurity.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/localfile.h"
 #include "platform/win32/widetext.h"
 
 #include <windows.h>
 
-#include <aclapi.h>
 #include <dpapi.h>
 
 #include <limits>
@@ -54,21 +54,6 @@ std::optional<std::wstring> widePath(const std::string &path)
     return win32::nativeSeparators(*wide);
 }
 
-// The access list of an existing file. A null DACL would grant everyone full access, so it is
-// refused rather than copied onto a secret.
-bool copiedDescriptor(const std::wstring &source, LocalMemory<PSECURITY_DESCRIPTOR> &descriptor)
-{
-    PACL dacl = nullptr;
-    if (GetNamedSecurityInfoW(source.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &dacl, nullptr, descriptor.receive()) != ERROR_SUCCESS)
-        return false;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL acl = nullptr;
-    return GetSecurityDescriptorDacl(descriptor.get(), &present, &acl, &defaulted) && present &&
-           acl != nullptr;
-}
-
 bool writeAndMove(const std::wstring &target, const std::wstring &temporary,
                   PSECURITY_DESCRIPTOR descriptor, const DpapiOutput &blob)
 {
@@ -100,7 +85,7 @@ bool writeAndMove(const std::wstring &target, const std::wstring &temporary,
 
 bool writeProtectedFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes,
                                   const std::string &description, bool machineScope,
-                                  const std::string &aclSourcePath)
+                                  const std::string &readerAccount)
 {
     const std::optional<std::wstring> target = widePath(path);
     const std::optional<std::wstring> temporary = widePath(path + ".tmp");
@@ -120,14 +105,10 @@ bool writeProtectedFileAtomically(const std::string &path, const std::vector<std
         return false;
 
     LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-    if (aclSourcePath.empty()) {
-        if (!win32::ownerOnlyDescriptor(descriptor))
-            return false;
-    } else {
-        const std::optional<std::wstring> source = widePath(aclSourcePath);
-        if (!source || !copiedDescriptor(*source, descriptor))
-            return false;
-    }
+    if (readerAccount.empty()
+            ? !win32::ownerOnlyDescriptor(descriptor)
+            : !win32::administratorsAndReaderDescriptor(readerAccount, L"FR", descriptor))
+        return false;
     return writeAndMove(*target, *temporary, descriptor.get(), blob);
 }
 
@@ -148,27 +129,23 @@ std::vector<std::uint8_t> readProtectedFile(const std::string &path)
         return {};
 
     std::vector<std::uint8_t> encrypted(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    while (done < encrypted.size()) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), encrypted.data() + done,
-                      static_cast<DWORD>(encrypted.size() - done), &got, nullptr) ||
-            got == 0)
-            break;
-        done += got;
-    }
-    file.close();
-
     std::vector<std::uint8_t> plain;
-    if (done == encrypted.size()) {
-        DATA_BLOB input{static_cast<DWORD>(encrypted.size()), encrypted.data()};
-        DpapiOutput output;
-        if (CryptUnprotectData(&input, nullptr, nullptr, nullptr, nullptr,
-                               CRYPTPROTECT_UI_FORBIDDEN, output.receive()))
-            plain.assign(output.data(), output.data() + output.size());
-    }
+    if (win32::readExactly(file.get(), encrypted))
+        plain = unprotectBlob(encrypted);
     secureZero(encrypted);
     return plain;
+}
+
+std::vector<std::uint8_t> unprotectBlob(const std::vector<std::uint8_t> &blob)
+{
+    if (blob.size() > std::numeric_limits<DWORD>::max())
+        return {};
+    DATA_BLOB input{static_cast<DWORD>(blob.size()), const_cast<BYTE *>(blob.data())};
+    DpapiOutput output;
+    if (!CryptUnprotectData(&input, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                            output.receive()))
+        return {};
+    return std::vector<std::uint8_t>(output.data(), output.data() + output.size());
 }
 
 std::string currentAccountId()

@@ -5,6 +5,8 @@
 #include "platform/win32/widetext.h"
 #include "platform/winerror.h"
 
+#include <atomic>
+
 namespace platform {
 
 namespace {
@@ -39,6 +41,7 @@ struct SupervisedProcess::Impl
     win32::UniqueHandle output;
     DWORD processId = 0;
     bool ownsConsole = false;
+    std::atomic<bool> outputCancelled{false};
 };
 
 SupervisedProcess::SupervisedProcess()
@@ -156,9 +159,17 @@ std::size_t SupervisedProcess::readOutput(void *buffer, std::size_t size)
     const HANDLE output = d->output.get();
     DWORD got = 0;
     const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-    if (!d->output.valid() || !ReadFile(output, buffer, chunk, &got, nullptr))
+    if (d->outputCancelled || !d->output.valid() || !ReadFile(output, buffer, chunk, &got, nullptr))
         return 0;
     return got;
+}
+
+void SupervisedProcess::cancelOutput()
+{
+    d->outputCancelled = true;
+    // A read already waiting in ReadFile is cancelled; one that starts later sees the flag.
+    if (d->output.valid())
+        CancelIoEx(d->output.get(), nullptr);
 }
 
 void SupervisedProcess::closeOutput()

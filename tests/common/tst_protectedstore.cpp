@@ -1,4 +1,5 @@
 #include "common/protectedstore.h"
+#include "platform/protectedfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -131,12 +132,13 @@ void TestProtectedStore::pathBasedMachineScope()
                                                       content, QString()));
     QVERIFY(protectedstore::readProtectedFile(profile) == content);
 
+    // Left for a reader: this account here.
+    const QString reader = QString::fromStdString(platform::currentAccountId());
     QVERIFY(protectedstore::writeMachineProtectedFile(error, u"tnel_00112233445566778899"_s,
-                                                      "{\"error\":\"e\"}", profile));
+                                                      "{\"error\":\"e\"}", reader));
     QCOMPARE(protectedstore::readProtectedFile(error), QByteArray("{\"error\":\"e\"}"));
 
-    QVERIFY(!protectedstore::writeMachineProtectedFile(error, u"t"_s, "new",
-                                                       tunnelDir.filePath(u"missing"_s)));
+    QVERIFY(!protectedstore::writeMachineProtectedFile(error, u"t"_s, "new", u"nobody"_s));
     QVERIFY(!QFileInfo::exists(error + u".tmp"_s));
     QCOMPARE(protectedstore::readProtectedFile(error), QByteArray("{\"error\":\"e\"}"));
     QVERIFY(protectedstore::readProtectedFile(tunnelDir.filePath(u"missing"_s)).isEmpty());

@@ -1,5 +1,6 @@
 #include "common/enginecommand.h"
 #include "common/tunnelcontract.h"
+#include "platform/systemfolder.h"
 
 #include <QDir>
 #include <QTest>
@@ -80,8 +81,13 @@ void TunnelContractTest::namesAndPaths()
 
     const QString profilePath = tunnelcontract::tunnelProfilePath(u"/home/a/data"_s, tunnelName);
     QCOMPARE(profilePath, u"/home/a/data/tnel_0123456789abcdef0123.vless.dpapi"_s);
-    QCOMPARE(tunnelcontract::tunnelErrorPath(profilePath),
-             u"/home/a/data/tnel_0123456789abcdef0123.vless.dpapi.error.dpapi"_s);
+    // The error file never lies beside the profile: the service would write where the user can
+    // swap folders for links.
+    const QString errorPath = tunnelcontract::tunnelErrorPath(tunnelName);
+    QCOMPARE(errorPath,
+             QDir::fromNativeSeparators(QString::fromStdString(platform::tunnelErrorDirectory())) +
+                 u"/tnel_0123456789abcdef0123.vless.dpapi.error.dpapi"_s);
+    QVERIFY(!errorPath.startsWith(u"/home/a/data"_s));
 
     for (const QUrl &url : tunnelcontract::connectivityCheckUrls()) {
         QCOMPARE(url.scheme(), u"https"_s);

@@ -1,15 +1,20 @@
 #include "tunnel/enginesupervisor.h"
 
+#include "common/protectedstore.h"
 #include "common/secretwipe.h"
 #include "common/tunnelcontract.h"
 
+#include "swapper.h"
 #include "tunnelfixture.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <thread>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 using platform::ServiceState;
@@ -63,12 +68,14 @@ struct Outcome
 
 // Runs the supervisor on this thread; a stop is requested as soon as RUNNING is reported.
 Outcome runSupervisor(const TunnelFixture &fixture, EngineSupervisor::Timings timings,
-                      const QString &tunnelName = TunnelFixture::tunnelName)
+                      const QString &tunnelName = TunnelFixture::tunnelName,
+                      const QString &profilePath = QString())
 {
     Outcome outcome;
     platform::Event stop;
     EngineSupervisor supervisor(
-        fixture.applicationDirectory(), tunnelName, fixture.profilePath(),
+        fixture.applicationDirectory(), tunnelName,
+        profilePath.isEmpty() ? fixture.profilePath() : profilePath,
         [&](ServiceState state, std::uint32_t exitCode) {
             outcome.states.append(state);
             if (state == ServiceState::Running) {
@@ -97,9 +104,12 @@ EngineSupervisor::Timings fastTimings()
     return timings;
 }
 
-const QFileDevice::Permissions sharedPermissions = QFileDevice::ReadOwner |
-                                                   QFileDevice::WriteOwner | QFileDevice::ReadUser |
-                                                   QFileDevice::WriteUser | QFileDevice::ReadGroup;
+// The mode bits of a file (the "User" flags describe this process, which as root may do all).
+QFileDevice::Permissions modeOf(const QString &path)
+{
+    const auto user = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    return QFile::permissions(path) & ~user;
+}
 
 const QList<ServiceState> ranStates{ServiceState::StartPending, ServiceState::Running,
                                     ServiceState::StopPending, ServiceState::Stopped};
@@ -120,6 +130,8 @@ private slots:
     void unusableProfileNeverStartsEngine();
     void missingEngine();
     void stopBeforePortEndsWait();
+    void escapedEngineProcessDoesNotHoldStop();
+    void swappedDataDirectoryNeverReceivesFiles();
 };
 
 void TestEngineSupervisor::engineOutcomes_data()
@@ -171,7 +183,6 @@ void TestEngineSupervisor::engineOutcomes()
     TunnelFixture fixture;
     QVERIFY(fixture.isValid());
     QVERIFY(fixture.writeProfile(TunnelFixture::freePort()));
-    QVERIFY(QFile::setPermissions(fixture.profilePath(), sharedPermissions));
     const StubEnvironment environment(stub << u"SOLVIKVPN_STUB_NO_TUN=1"_s);
     EngineSupervisor::Timings timings = fastTimings();
     timings.probeAttempts = 10;
@@ -192,10 +203,18 @@ void TestEngineSupervisor::engineOutcomes()
     }
     secretwipe::wipe(error);
     if (!errorContains.isEmpty()) {
-        // The error file copies the profile file's access list (here deliberately not the
-        // owner-only default), so whoever may read the profile may read the error.
-        QCOMPARE(QFile::permissions(fixture.errorPath()), sharedPermissions);
+        // Left for the account that wrote the profile, in the folder only root can change.
+        QCOMPARE(modeOf(fixture.errorPath()), QFileDevice::ReadOwner);
+        QCOMPARE(QFileInfo(fixture.errorPath()).ownerId(),
+                 QFileInfo(fixture.profilePath()).ownerId());
+        QCOMPARE(modeOf(QFileInfo(fixture.errorPath()).absolutePath()),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                     QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                     QFileDevice::ExeOther);
     }
+    // The service never writes into the user's data directory.
+    QCOMPARE(QDir(fixture.dataDirectory()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QFileInfo(fixture.profilePath()).fileName()});
 }
 
 void TestEngineSupervisor::unusableProfileNeverStartsEngine_data()
@@ -281,6 +300,92 @@ void TestEngineSupervisor::stopBeforePortEndsWait()
     QCOMPARE(int(result), 1062);
     QCOMPARE(states, failedStartStates);
     QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestEngineSupervisor::escapedEngineProcessDoesNotHoldStop()
+{
+    TunnelFixture fixture;
+    QVERIFY(fixture.isValid());
+    QVERIFY(fixture.writeProfile(TunnelFixture::freePort()));
+    // The escaped process would hold the output pipe for 15 s.
+    const StubEnvironment environment(
+        {u"SOLVIKVPN_STUB_ESCAPE_SECONDS=15"_s, u"SOLVIKVPN_STUB_NO_TUN=1"_s});
+    EngineSupervisor::Timings timings = fastTimings();
+    timings.outputDrainMs = 300;
+
+    const Outcome outcome = runSupervisor(fixture, timings);
+    QCOMPARE(int(outcome.exitCode), 0);
+    QCOMPARE(outcome.states, ranStates);
+    QVERIFY2(outcome.elapsedMs < 3000, qPrintable(QString::number(outcome.elapsedMs)));
+    // What the engine printed before the stop is still kept.
+    QByteArray error = fixture.readErrorFile();
+    QVERIFY(error.contains("running without the SolvikVPN adapter"));
+    secretwipe::wipe(error);
+}
+
+void TestEngineSupervisor::swappedDataDirectoryNeverReceivesFiles()
+{
+    if (::geteuid() != 0) {
+        QSKIP("not root: the unprivileged account cannot be played");
+    }
+    TunnelFixture fixture;
+    QVERIFY(fixture.isValid());
+    const QString root = QFileInfo(fixture.dataDirectory()).absolutePath();
+    const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadOther | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(root, open));
+    // The attacker's home holds its data directory and a link, named alike, to a folder only
+    // root may write (as /etc/bash_completion.d is); it keeps exchanging the two.
+    const QString home = root + u"/home"_s;
+    const QString target = root + u"/protected"_s;
+    const QString profile = home + u"/data/"_s + QFileInfo(fixture.profilePath()).fileName();
+    QVERIFY(QDir().mkpath(home + u"/data"_s));
+    QVERIFY(QDir().mkpath(target));
+    QVERIFY(QFile::setPermissions(target, open));
+    QVERIFY(QFile::link(target, home + u"/lure"_s));
+    QVERIFY(protectedstore::writeMachineProtectedFile(
+        profile, TunnelFixture::tunnelName,
+        tunnelcontract::serializeTunnelProfileFile(
+            TunnelFixture::profileLink, TunnelFixture::freePort(), TunnelFixture::proxyPassword),
+        QString()));
+    for (const QString &path : {home, home + u"/data"_s, profile}) {
+        QVERIFY(::chown(QFile::encodeName(path).constData(), Swapper::attackerUid,
+                        Swapper::attackerUid) == 0);
+    }
+    QVERIFY(::lchown(QFile::encodeName(home + u"/lure"_s).constData(), Swapper::attackerUid,
+                     Swapper::attackerUid) == 0);
+
+    const StubEnvironment environment(
+        {u"SOLVIKVPN_STUB_NO_PORT=1"_s, u"SOLVIKVPN_STUB_NO_TUN=1"_s});
+    EngineSupervisor::Timings timings = fastTimings();
+    timings.probeAttempts = 3;
+    timings.probeTimeoutMs = 10;
+    timings.probeRetryDelayMs = 30;
+    int ran = 0;
+    {
+        const Swapper swapper(QFile::encodeName(home + u"/data"_s).toStdString(),
+                              QFile::encodeName(home + u"/lure"_s).toStdString());
+        QVERIFY(swapper.isRunning());
+        QElapsedTimer timer;
+        timer.start();
+        for (int stop = 0; stop < 100 && timer.elapsed() < 60000; ++stop) {
+            if (runSupervisor(fixture, timings, TunnelFixture::tunnelName, profile).exitCode ==
+                1062) {
+                ++ran;
+            }
+        }
+    }
+    qInfo("engine runs among the 100 stops: %d", ran);
+    QVERIFY(ran > 0);
+    QCOMPARE(QDir(target).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+             QStringList());
+    // The swapper stopped with either name on the real folder.
+    const QString data =
+        QFileInfo(home + u"/data"_s).isSymLink() ? home + u"/lure"_s : home + u"/data"_s;
+    QCOMPARE(QDir(data).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+             QStringList{QFileInfo(profile).fileName()});
+    // The error file went where it belongs, left for the account that wrote the profile.
+    QCOMPARE(QFileInfo(fixture.errorPath()).ownerId(), uint(Swapper::attackerUid));
 }
 
 QTEST_GUILESS_MAIN(TestEngineSupervisor)

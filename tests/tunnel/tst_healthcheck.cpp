@@ -31,6 +31,8 @@ private slots:
 
 private:
     QString pageUrl(const QString &page) const;
+    // The profile as the helper read it: the probe proxy's port and password.
+    static tunnelcontract::TunnelProfileFile probe(quint16 port, const QString &password);
 
     std::unique_ptr<TunnelFixture> m_fixture;
     HttpServer m_server;
@@ -89,7 +91,7 @@ void TestHealthCheck::cleanupTestCase()
 
 void TestHealthCheck::cleanup()
 {
-    qunsetenv(healthcheck::urlOverrideVariable);
+    qunsetenv(TunnelFixture::checkUrlsVariable);
     m_server.clearLog();
 }
 
@@ -99,6 +101,14 @@ QString TestHealthCheck::pageUrl(const QString &page) const
         return u"http://127.0.0.1:%1/204"_s.arg(m_closedPort);
     }
     return u"http://127.0.0.1:%1/%2"_s.arg(m_server.port()).arg(page);
+}
+
+tunnelcontract::TunnelProfileFile TestHealthCheck::probe(quint16 port, const QString &password)
+{
+    tunnelcontract::TunnelProfileFile file;
+    file.proxyPort = port;
+    file.proxyPassword = password;
+    return file;
 }
 
 void TestHealthCheck::checkUrlsOverride_data()
@@ -115,7 +125,7 @@ void TestHealthCheck::checkUrlsOverride_data()
     QTest::newRow("a host name is not trusted to be loopback")
         << QByteArray("http://localhost:9/a") << QStringList{};
     QTest::newRow("other scheme") << QByteArray("ftp://127.0.0.1/a") << QStringList{};
-    QTest::newRow("set but empty") << QByteArray("") << QStringList{};
+    QTest::newRow("set but empty reads as unset") << QByteArray("") << QStringList{};
 }
 
 void TestHealthCheck::checkUrlsOverride()
@@ -123,12 +133,14 @@ void TestHealthCheck::checkUrlsOverride()
     QFETCH(QByteArray, value);
     QFETCH(QStringList, urls);
 
+    if (value != "unset") {
+        qputenv(TunnelFixture::checkUrlsVariable, value);
+    }
     QList<QUrl> expected;
-    if (value == "unset") {
+    if (value.isEmpty() || value == "unset") {
         expected = tunnelcontract::connectivityCheckUrls();
         QCOMPARE(expected.size(), 2);
     } else {
-        qputenv(healthcheck::urlOverrideVariable, value);
         for (const QString &url : std::as_const(urls)) {
             expected.append(QUrl(url));
         }
@@ -164,8 +176,9 @@ void TestHealthCheck::pages()
     QFETCH(bool, healthy);
     QFETCH(QStringList, requested);
 
-    qputenv(healthcheck::urlOverrideVariable, (pageUrl(first) + u' ' + pageUrl(second)).toUtf8());
-    QCOMPARE(healthcheck::checkTunnelHealth(m_fixture->profilePath()), healthy);
+    qputenv(TunnelFixture::checkUrlsVariable, (pageUrl(first) + u' ' + pageUrl(second)).toUtf8());
+    QCOMPARE(healthcheck::checkTunnelHealth(probe(m_proxyPort, TunnelFixture::proxyPassword)),
+             healthy);
     QStringList seen;
     const QList<HttpRequest> requests = m_server.requests();
     for (const HttpRequest &request : requests) {
@@ -176,27 +189,21 @@ void TestHealthCheck::pages()
 
 void TestHealthCheck::unusableProfileFails_data()
 {
-    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("listening");
     QTest::addColumn<QString>("password");
 
-    QTest::newRow("wrong proxy password") << -1 << u"00000000-0000-0000-0000-000000000000"_s;
-    QTest::newRow("proxy port 1023") << 1023 << TunnelFixture::proxyPassword;
-    QTest::newRow("nothing listens on the port") << 0 << TunnelFixture::proxyPassword;
+    QTest::newRow("wrong proxy password") << true << u"00000000-0000-0000-0000-000000000000"_s;
+    QTest::newRow("nothing listens on the port") << false << TunnelFixture::proxyPassword;
 }
 
 void TestHealthCheck::unusableProfileFails()
 {
-    QFETCH(int, port);
+    QFETCH(bool, listening);
     QFETCH(QString, password);
 
-    TunnelFixture other(false);
-    QVERIFY(other.isValid());
-    const quint16 proxyPort = port < 0    ? m_proxyPort
-                              : port == 0 ? TunnelFixture::freePort()
-                                          : quint16(port);
-    QVERIFY(other.writeProfile(proxyPort, password));
-    qputenv(healthcheck::urlOverrideVariable, pageUrl(u"204"_s).toUtf8());
-    QVERIFY(!healthcheck::checkTunnelHealth(other.profilePath()));
+    qputenv(TunnelFixture::checkUrlsVariable, pageUrl(u"204"_s).toUtf8());
+    QVERIFY(!healthcheck::checkTunnelHealth(
+        probe(listening ? m_proxyPort : TunnelFixture::freePort(), password)));
     QCOMPARE(m_server.requestCount(), 0);
 }
 

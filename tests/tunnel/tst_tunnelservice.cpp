@@ -3,11 +3,12 @@
 #include "platform/exitstatus.h"
 #include "platform/servicecontrol.h"
 #include "tools/devbackend/httpserver.h"
-#include "tunnel/healthcheck.h"
 
 #include "tunnelfixture.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -56,10 +57,9 @@ void TestTunnelService::initTestCase()
 
 void TestTunnelService::init()
 {
+    // This process asks the same service manager as the program (the fixture names it).
     m_fixture = std::make_unique<TunnelFixture>();
     QVERIFY(m_fixture->isValid());
-    // This process asks the same service manager as the program.
-    qputenv("SOLVIKVPN_SERVICE_ROOT", m_fixture->serviceRoot().toUtf8());
     m_server.clearLog();
 }
 
@@ -67,14 +67,13 @@ void TestTunnelService::cleanup()
 {
     // Leave no service process behind, whatever the test did.
     runProgram({u"--cleanup-all"_s});
-    qunsetenv("SOLVIKVPN_SERVICE_ROOT");
     m_fixture.reset();
 }
 
 int TestTunnelService::runProgram(const QStringList &arguments, const QStringList &extraEnvironment)
 {
     QProcessEnvironment environment = m_fixture->environment();
-    environment.insert(QLatin1String(healthcheck::urlOverrideVariable),
+    environment.insert(QLatin1String(TunnelFixture::checkUrlsVariable),
                        u"http://127.0.0.1:%1/generate_204"_s.arg(m_server.port()));
     environment.insert(u"SOLVIKVPN_STUB_NO_TUN"_s, u"1"_s);
     for (const QString &assignment : extraEnvironment) {
@@ -112,13 +111,28 @@ void TestTunnelService::installRunsAndStopRemoves()
     QCOMPARE(running.state, platform::ServiceState::Running);
     QVERIFY(running.acceptsStop);
 
-    QCOMPARE(runProgram({u"--stop"_s, TunnelFixture::tunnelName}), 0);
-    TunnelFixture::serviceStatus(serviceName, error);
-    QCOMPARE(error, 1060u);
-    // The engine's warnings were kept for the client; the profile file is untouched.
+    // A stop the client did not ask for: the engine's words are left for the client, in the
+    // folder only administrators can change, never in the user's data directory.
+    {
+        platform::ServiceManager manager(platform::ManagerAccess::Connect);
+        platform::ServiceHandle service = manager.openService(
+            serviceName.toStdString(), platform::ServiceStop | platform::ServiceQueryStatus);
+        QCOMPARE(service.stop(), 0u);
+        platform::ServiceStatus status;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            service.query(status) == 0 && status.state == platform::ServiceState::Stopped, 20000);
+    }
     QByteArray output = m_fixture->readErrorFile();
     QVERIFY(output.contains("running without the SolvikVPN adapter"));
     secretwipe::wipe(output);
+    QCOMPARE(QDir(m_fixture->dataDirectory()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QFileInfo(m_fixture->profilePath()).fileName()});
+
+    // "--stop" removes the service and, as the client cannot, the error file.
+    QCOMPARE(runProgram({u"--stop"_s, TunnelFixture::tunnelName}), 0);
+    TunnelFixture::serviceStatus(serviceName, error);
+    QCOMPARE(error, 1060u);
+    QVERIFY(!QFile::exists(m_fixture->errorPath()));
     QVERIFY(QFile::exists(m_fixture->profilePath()));
 }
 
@@ -164,7 +178,7 @@ void TestTunnelService::failedInstalls_data()
     QTest::newRow("proxy port 1023") << 1023 << true << QStringList{} << 13 << QByteArray();
     QTest::newRow("check page answers 200")
         << 0 << true
-        << QStringList{QLatin1String(healthcheck::urlOverrideVariable) + u"=http://127.0.0.1:"_s +
+        << QStringList{QLatin1String(TunnelFixture::checkUrlsVariable) + u"=http://127.0.0.1:"_s +
                        QString::number(m_server.port()) + u"/portal"_s}
         << 1236 << QByteArray("running without the SolvikVPN adapter");
 }
@@ -178,12 +192,13 @@ void TestTunnelService::failedInstalls()
     QFETCH(QByteArray, errorFileHolds);
 
     if (!withEngine) {
+        m_fixture.reset();
         m_fixture = std::make_unique<TunnelFixture>(false);
         QVERIFY(m_fixture->isValid());
-        qputenv("SOLVIKVPN_SERVICE_ROOT", m_fixture->serviceRoot().toUtf8());
     }
     QVERIFY(m_fixture->writeProfile(proxyPort ? quint16(proxyPort) : TunnelFixture::freePort()));
     // A leftover error file of an earlier attempt must not survive into this one.
+    QVERIFY(QDir().mkpath(QFileInfo(m_fixture->errorPath()).absolutePath()));
     QFile stale(m_fixture->errorPath());
     QVERIFY(stale.open(QIODevice::WriteOnly));
     stale.write("stale");

@@ -21,8 +21,21 @@ TunnelFixture::TunnelFixture(bool withEngine)
         QFile::setPermissions(serviceRoot(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                  QFileDevice::ExeOwner) &&
         QFile::copy(built + u"/solvikvpn-tunnel"_s, programPath());
+    // Copies, not links: the privileged helper judges every folder up to the root, and the
+    // temporary folder's chain is the same wherever the build lies.
     if (m_valid && withEngine) {
-        m_valid = QFile::link(built + u"/sing-box"_s, applicationDirectory() + u"/core/sing-box"_s);
+        m_valid = QFile::copy(built + u"/sing-box"_s, applicationDirectory() + u"/core/sing-box"_s);
+    }
+    m_previousRoot = qgetenv(serviceRootVariable);
+    qputenv(serviceRootVariable, serviceRoot().toUtf8());
+}
+
+TunnelFixture::~TunnelFixture()
+{
+    if (m_previousRoot.isEmpty()) {
+        qunsetenv(serviceRootVariable);
+    } else {
+        qputenv(serviceRootVariable, m_previousRoot);
     }
 }
 
@@ -53,7 +66,7 @@ QString TunnelFixture::profilePath() const
 
 QString TunnelFixture::errorPath() const
 {
-    return tunnelcontract::tunnelErrorPath(profilePath());
+    return serviceRoot() + u"/tunnel-errors/"_s + tunnelName + u".vless.dpapi.error.dpapi"_s;
 }
 
 bool TunnelFixture::writeProfile(quint16 proxyPort, const QString &password) const
@@ -75,7 +88,7 @@ QByteArray TunnelFixture::readErrorFile() const
 QProcessEnvironment TunnelFixture::environment() const
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(u"SOLVIKVPN_SERVICE_ROOT"_s, serviceRoot());
+    environment.insert(QLatin1String(serviceRootVariable), serviceRoot());
     return environment;
 }
 

@@ -7,10 +7,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A throw-away installation for tests of the tunnel program: an application directory holding a
-// copy of solvikvpn-tunnel (a copy, because the service finds its engine beside its own resolved
-// path) and the engine stub as core/sing-box, a private state directory for the POSIX service
-// manager, and a data directory for the tunnel profile file.
+// A throw-away installation for tests of the tunnel program: an application directory holding
+// copies of solvikvpn-tunnel and of the engine stub as core/sing-box, a private state directory for
+// the POSIX service manager (the test switch SOLVIKVPN_SERVICE_ROOT names it to this process while
+// the fixture lives, and to the programs through environment()), and a data directory for the
+// tunnel profile file.
 class TunnelFixture
 {
 public:
@@ -23,9 +24,14 @@ public:
                        "&fp=chrome&flow=xtls-rprx-vision");
     static inline const QString proxyPassword =
         QStringLiteral("0f8e5c1a-3b7d-4e29-9a61-d2c4b8f07e35");
+    // The test switches that point the health check at pages on loopback and the POSIX service
+    // manager at a state directory.
+    static constexpr char checkUrlsVariable[] = "SOLVIKVPN_CONNECTIVITY_CHECK_URLS";
+    static constexpr char serviceRootVariable[] = "SOLVIKVPN_SERVICE_ROOT";
 
     // `withEngine` false leaves core/ empty, as an installation whose engine is missing.
     explicit TunnelFixture(bool withEngine = true);
+    ~TunnelFixture();
 
     bool isValid() const { return m_valid; }
     QString applicationDirectory() const;
@@ -33,6 +39,7 @@ public:
     QString serviceRoot() const;
     QString dataDirectory() const;
     QString profilePath() const;
+    // The tunnel error file: in the state directory's "tunnel-errors", never beside the profile.
     QString errorPath() const;
 
     // Writes the tunnel profile file as the client does: machine scope, owner-only.
@@ -56,4 +63,5 @@ public:
 private:
     QTemporaryDir m_root;
     bool m_valid = false;
+    QByteArray m_previousRoot;
 };

@@ -6,7 +6,6 @@
 #include "platform/servicecontrol.h"
 #include "support/testhome.h"
 #include "tools/devbackend/httpserver.h"
-#include "tunnel/healthcheck.h"
 #include "vpn/vpncontroller.h"
 #include "vpn/windowsvless.h"
 
@@ -184,7 +183,7 @@ void ConnectEndToEndTest::cleanup()
 
 void ConnectEndToEndTest::useCheckPage(const QString &path)
 {
-    qputenv(healthcheck::urlOverrideVariable,
+    qputenv(TunnelFixture::checkUrlsVariable,
             u"http://127.0.0.1:%1%2"_s.arg(m_checkPage.port()).arg(path).toUtf8());
 }
 

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,14 +66,21 @@ void writeScript(const QString &path, const QByteArray &body)
     QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
-// The helper stand-in records its arguments and whether an error file was left over, copies a
-// prepared error report into place for an install (as the service would), and exits with `code`.
+// The helper stand-in records its arguments and, like the helper, owns the error file in the
+// folder the client may only read: an install removes a leftover one and, for the test, puts a
+// prepared report in its place (as the service would); a successful stop removes it. Exits with
+// `code`.
 QByteArray helperExiting(std::uint32_t code)
 {
     return "printf '%s\\n' \"$@\" > \"$0.args\"\n"
-           "if [ -n \"$3\" ]; then\n"
-           "  [ -e \"$3.error.dpapi\" ] && echo leftover > \"$0.leftover\"\n"
-           "  [ -f \"$0.error\" ] && cp \"$0.error\" \"$3.error.dpapi\"\n"
+           "error=\"$SOLVIKVPN_SERVICE_ROOT/tunnel-errors/$2.vless.dpapi.error.dpapi\"\n"
+           "if [ \"$1\" = --install ]; then\n"
+           "  rm -f \"$error\"\n"
+           "  [ -f \"$0.error\" ] && cp \"$0.error\" \"$error\"\n"
+           "elif [ " +
+           QByteArray::number(code) +
+           " = 0 ]; then\n"
+           "  rm -f \"$error\"\n"
            "fi\n"
            "exit " +
            QByteArray::number(platform::toExitStatus(code)) + '\n';
@@ -136,7 +144,7 @@ private:
     {
         return tunnelcontract::tunnelProfilePath(protectedstore::dataDirectory(), tunnelName);
     }
-    QString errorPath() const { return tunnelcontract::tunnelErrorPath(profilePath()); }
+    QString errorPath() const { return tunnelcontract::tunnelErrorPath(tunnelName); }
     std::unique_ptr<WindowsVless> makeAdapter(int checkTimeoutMs = 5000) const;
     void prepareHelperReport(const QByteArray &report);
 
@@ -161,6 +169,7 @@ void TestWindowsVless::init()
     QVERIFY(QDir(profilePath()).removeRecursively());
     QFile::remove(profilePath());
     QFile::remove(errorPath());
+    QVERIFY(QDir().mkpath(QFileInfo(errorPath()).absolutePath()));
 }
 
 std::unique_ptr<WindowsVless> TestWindowsVless::makeAdapter(int checkTimeoutMs) const
@@ -283,6 +292,10 @@ void TestWindowsVless::installOutcomes_data()
     QTest::newRow("profile refused by the service, engine diagnostic")
         << 13u << QByteArray("FATAL[0000] parse config: bad")
         << u"failed: "_s + configurationMessage;
+    QTest::newRow("programs in a folder others can change")
+        << 5u << QByteArray("FATAL[0000] parse config: bad")
+        << u"failed: Solvik VPN must be installed in a folder that only administrators can "
+           u"change, such as Program Files."_s;
 }
 
 void TestWindowsVless::installOutcomes()
@@ -295,7 +308,7 @@ void TestWindowsVless::installOutcomes()
     if (!report.isEmpty()) {
         prepareHelperReport(report);
     }
-    // A report of an earlier attempt must not be mistaken for this one's.
+    // A report of an earlier attempt, which the helper removes before it installs.
     QVERIFY(protectedstore::writeMachineProtectedFile(errorPath(), tunnelName,
                                                       "reality verification failed", QString()));
 
@@ -310,7 +323,6 @@ void TestWindowsVless::installOutcomes()
 
     QCOMPARE(linesOf(helperPath() + u".args"_s),
              (QStringList{u"--install"_s, tunnelName, QDir::toNativeSeparators(profilePath())}));
-    QVERIFY(!QFile::exists(helperPath() + u".leftover"_s));
     // The profile file stays either way: the service reads it at every start, a retry reuses it.
     QByteArray plain = protectedstore::readProtectedFile(profilePath());
     QVERIFY(tunnelcontract::parseTunnelProfileFile(plain).has_value());

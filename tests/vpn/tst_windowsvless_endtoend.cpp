@@ -2,7 +2,6 @@
 #include "common/tunnelcontract.h"
 #include "support/testhome.h"
 #include "tools/devbackend/httpserver.h"
-#include "tunnel/healthcheck.h"
 #include "vpn/windowsvless.h"
 
 #include "adaptersignalrecorder.h"
@@ -74,7 +73,7 @@ void TestWindowsVlessEndToEnd::cleanup()
 
 void TestWindowsVlessEndToEnd::useCheckPage(const QString &path)
 {
-    qputenv(healthcheck::urlOverrideVariable,
+    qputenv(TunnelFixture::checkUrlsVariable,
             u"http://127.0.0.1:%1%2"_s.arg(m_server.port()).arg(path).toUtf8());
 }
 

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -45,6 +46,17 @@ int prepare(QByteArray &configuration, const QString &source, const QString &com
         return 1;
     }
     return -1;
+}
+
+// A process of the engine's that leaves its group, as a badly behaved plugin or helper might:
+// killing the group misses it, and it keeps the output pipe open until it ends.
+void escapeProcessGroup(int seconds)
+{
+    if (::fork() == 0) {
+        ::setsid();
+        ::sleep(static_cast<unsigned>(seconds));
+        ::_exit(0);
+    }
 }
 
 } // namespace
@@ -105,6 +117,8 @@ int run(QByteArray &configuration, const QString &source, const StubModes &modes
     }
     log.write(EngineLog::Level::Info, u"sing-box started"_s);
     flood(modes, log);
+    if (modes.escapeSeconds > 0)
+        escapeProcessGroup(modes.escapeSeconds);
     return QCoreApplication::exec();
 }
 

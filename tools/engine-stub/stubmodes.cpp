@@ -34,6 +34,9 @@ StubModes StubModes::fromEnvironment()
     modes.noTun = flag("SOLVIKVPN_STUB_NO_TUN");
     modes.silent = flag("SOLVIKVPN_STUB_SILENT");
     modes.hangCheck = flag("SOLVIKVPN_STUB_HANG_CHECK");
+    const int escape = qEnvironmentVariable("SOLVIKVPN_STUB_ESCAPE_SECONDS").toInt(&ok);
+    if (ok && escape > 0 && escape <= 600)
+        modes.escapeSeconds = escape;
     return modes;
 }
 

@@ -20,6 +20,8 @@
 //   SOLVIKVPN_STUB_NO_TUN=1             "run" does not try to create the TUN adapter
 //   SOLVIKVPN_STUB_SILENT=1             print nothing at all, not even fatal lines
 //   SOLVIKVPN_STUB_HANG_CHECK=1         "check" reads its input and then never ends
+//   SOLVIKVPN_STUB_ESCAPE_SECONDS=<n>   "run" starts a process that leaves the engine's process
+//                                       group, holds its output open and ends after n seconds
 class StubModes
 {
 public:
@@ -35,6 +37,7 @@ public:
     bool noTun = false;
     bool silent = false;
     bool hangCheck = false;
+    int escapeSeconds = 0;
 
     // The diagnostic to fail `command` ("check" or "run") with; empty when none applies.
     QString diagnosticFor(const QString &command) const;

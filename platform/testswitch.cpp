@@ -1,0 +1,48 @@
+#include "platform/testswitch.h"
+
+#include <cstdlib>
+
+namespace platform {
+
+#if SOLVIKVPN_TEST_SWITCHES
+
+std::optional<std::string> testSwitch(TestSwitch which)
+{
+    const char *name = nullptr;
+    switch (which) {
+    case TestSwitch::ServiceRoot:
+        name = "SOLVIKVPN_SERVICE_ROOT";
+        break;
+    case TestSwitch::Elevation:
+        name = "SOLVIKVPN_ELEVATION";
+        break;
+    case TestSwitch::ConnectivityCheckUrls:
+        name = "SOLVIKVPN_CONNECTIVITY_CHECK_URLS";
+        break;
+    }
+    const char *value = name ? std::getenv(name) : nullptr;
+    if (!value || !*value)
+        return std::nullopt;
+    return std::string(value);
+}
+
+bool isTestVariable(std::string_view name)
+{
+    return name.substr(0, 10) == "SOLVIKVPN_";
+}
+
+#else
+
+std::optional<std::string> testSwitch(TestSwitch)
+{
+    return std::nullopt;
+}
+
+bool isTestVariable(std::string_view)
+{
+    return false;
+}
+
+#endif
+
+} // namespace platform
