@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native build, the unit tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Windows lane (the OS seam cross-compiled with MinGW-w64, run under
-# Wine) and a bounded run of the fuzz targets.
+# Builds everything and runs every test: the native build, the release programs' check for test
+# switches, the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, the Windows lane
+# (the OS seam cross-compiled with MinGW-w64, run under Wine) and a bounded run of the fuzz targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -15,6 +15,19 @@ echo "== native build and tests"
 cmake --preset debug
 cmake --build --preset debug -j "$jobs"
 ctest --preset debug -j "$jobs"
+
+echo "== the release programs carry no test switch"
+# The switches redirect the privileged side (service state, elevation, check pages): a release
+# build must not even contain their names. The test build must, or this check proves nothing.
+cmake --preset release
+cmake --build --preset release -j "$jobs" --target solvikvpn solvikvpn-tunnel
+for name in SOLVIKVPN_SERVICE_ROOT SOLVIKVPN_ELEVATION SOLVIKVPN_CONNECTIVITY_CHECK_URLS; do
+    grep -q "$name" build/debug/bin/solvikvpn build/debug/bin/solvikvpn-tunnel
+    if grep -q "$name" build/release/bin/solvikvpn build/release/bin/solvikvpn-tunnel; then
+        echo "The release build contains the test switch $name." >&2
+        exit 1
+    fi
+done
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1"

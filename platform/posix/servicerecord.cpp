@@ -82,26 +82,6 @@ bool apply(Record &record, const std::string &key, const std::string &value)
     return true;
 }
 
-std::string serialise(const Record &record)
-{
-    std::ostringstream out;
-    out << "name=" << record.name << '\n'
-        << "displayName=" << record.displayName << '\n'
-        << "commandLine=" << record.commandLine << '\n'
-        << "autoStart=" << (record.autoStart ? 1 : 0) << '\n'
-        << "id=" << record.id << '\n'
-        << "deleted=" << (record.deleted ? 1 : 0) << '\n'
-        << "state=" << static_cast<unsigned>(record.state) << '\n'
-        << "acceptsStop=" << (record.acceptsStop ? 1 : 0) << '\n'
-        << "exitCode=" << record.exitCode << '\n'
-        << "specificExitCode=" << record.specificExitCode << '\n'
-        << "checkPoint=" << record.checkPoint << '\n'
-        << "waitHint=" << record.waitHint << '\n'
-        << "pid=" << record.pid << '\n'
-        << "pidStart=" << record.pidStart << '\n';
-    return out.str();
-}
-
 bool writeAll(int fd, const std::string &text)
 {
     std::size_t done = 0;
@@ -190,6 +170,26 @@ Lock::~Lock()
     // Explicit unlock: a forked child may still hold a copy of the descriptor until it execs.
     ::flock(fd, LOCK_UN);
     ::close(fd);
+}
+
+std::string serialise(const Record &record)
+{
+    std::ostringstream out;
+    out << "name=" << record.name << '\n'
+        << "displayName=" << record.displayName << '\n'
+        << "commandLine=" << record.commandLine << '\n'
+        << "autoStart=" << (record.autoStart ? 1 : 0) << '\n'
+        << "id=" << record.id << '\n'
+        << "deleted=" << (record.deleted ? 1 : 0) << '\n'
+        << "state=" << static_cast<unsigned>(record.state) << '\n'
+        << "acceptsStop=" << (record.acceptsStop ? 1 : 0) << '\n'
+        << "exitCode=" << record.exitCode << '\n'
+        << "specificExitCode=" << record.specificExitCode << '\n'
+        << "checkPoint=" << record.checkPoint << '\n'
+        << "waitHint=" << record.waitHint << '\n'
+        << "pid=" << record.pid << '\n'
+        << "pidStart=" << record.pidStart << '\n';
+    return out.str();
 }
 
 bool parse(const std::string &text, const std::string &name, Record &record)

@@ -30,6 +30,8 @@ struct Record
     std::uint32_t waitHint = 0;
     pid_t pid = 0;
     std::uint64_t pidStart = 0; // the process's start time, so a reused pid is not mistaken
+
+    bool operator==(const Record &) const = default;
 };
 
 // Windows service names: 1 to 256 characters, no slashes, nothing a record file could misuse.
@@ -62,6 +64,8 @@ private:
     int fd = -1;
 };
 
+// The text of a record file: one "key=value" line per field.
+std::string serialise(const Record &record);
 // Parses the text of a record file strictly: "key=value" lines, every key known, numbers in
 // range, and the name recorded equal to `name`. False when anything is off.
 bool parse(const std::string &text, const std::string &name, Record &record);

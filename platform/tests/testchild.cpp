@@ -69,15 +69,29 @@ void catchBreak(bool ignore)
 
 unsigned long spawnSleeper(const char *self, bool escape = false)
 {
+    // An escaping sleeper reports once it has left the group, so a kill of the group cannot
+    // catch it on its way out.
+    int left[2];
+    if (pipe(left) != 0)
+        return 0;
     const pid_t pid = fork();
     if (pid == 0) {
+        close(left[0]);
         if (escape) {
             setsid();
+            (void)!write(left[1], "x", 1);
+            close(left[1]);
             execl(self, self, "nap", static_cast<char *>(nullptr));
         }
+        close(left[1]);
         execl(self, self, "sleep", static_cast<char *>(nullptr));
         _exit(127);
     }
+    close(left[1]);
+    char mark;
+    if (escape && pid > 0)
+        (void)!read(left[0], &mark, 1);
+    close(left[0]);
     return pid > 0 ? static_cast<unsigned long>(pid) : 0;
 }
 

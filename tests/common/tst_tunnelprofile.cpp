@@ -113,6 +113,17 @@ void TunnelProfileTest::validation_data()
     QTest::newRow("user id not hex") << linkWith(u"d342d11e"_s, u"g342d11e"_s) << QString();
     QTest::newRow("no user id") << linkWith(userId + u'@', QString()) << QString();
 
+    // The host is what the link writes, never a normal form of it: a shortened IPv4 address
+    // would otherwise reach the engine as another address than the one named.
+    QTest::newRow("host as written")
+        << hostLink(u"VPN-1.Example.com"_s) << u"VPN-1.Example.com:443"_s;
+    QTest::newRow("ipv6 as written") << hostLink(u"[2001:DB8:0::1]"_s) << u"[2001:DB8:0::1]:443"_s;
+    QTest::newRow("three-part ipv4") << hostLink(u"203.0.113"_s) << QString();
+    QTest::newRow("ipv4 as one number") << hostLink(u"1234"_s) << QString();
+    QTest::newRow("ipv4 part above 255") << hostLink(u"203.0.113.256"_s) << QString();
+    QTest::newRow("ipv4 leading zero") << hostLink(u"203.0.113.07"_s) << QString();
+    QTest::newRow("ipv4 five parts") << hostLink(u"203.0.113.7.1"_s) << QString();
+    QTest::newRow("ipv4 lowest") << hostLink(u"0.0.0.0"_s) << u"0.0.0.0:443"_s;
     QTest::newRow("host with underscore") << hostLink(u"vpn_1.example.com"_s) << QString();
     QTest::newRow("host leading hyphen") << hostLink(u"-vpn.example.com"_s) << QString();
     QTest::newRow("host trailing hyphen") << hostLink(u"vpn.example.com-"_s) << QString();

@@ -79,22 +79,7 @@ int TestTunnelService::runProgram(const QStringList &arguments, const QStringLis
     for (const QString &assignment : extraEnvironment) {
         environment.insert(assignment.section(u'=', 0, 0), assignment.section(u'=', 1));
     }
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    program.start(m_fixture->programPath(), arguments);
-    if (!program.waitForStarted()) {
-        return -1;
-    }
-    // The loop keeps turning so the check page on this thread can answer the helper.
-    if (!QTest::qWaitFor([&program] { return program.state() == QProcess::NotRunning; }, 60000)) {
-        program.kill();
-        program.waitForFinished();
-        return -1;
-    }
-    // Back from the system's exit status to the Windows error number the program reported.
-    return program.exitStatus() == QProcess::NormalExit
-               ? int(platform::fromExitStatus(program.exitCode()))
-               : -1;
+    return m_fixture->runProgram(arguments, environment);
 }
 
 void TestTunnelService::installRunsAndStopRemoves()

@@ -2,12 +2,15 @@
 
 #include "common/protectedstore.h"
 #include "common/tunnelcontract.h"
+#include "platform/exitstatus.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QProcess>
 #include <QTcpServer>
+#include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -90,6 +93,26 @@ QProcessEnvironment TunnelFixture::environment() const
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QLatin1String(serviceRootVariable), serviceRoot());
     return environment;
+}
+
+int TunnelFixture::runProgram(const QStringList &arguments,
+                              const QProcessEnvironment &environment) const
+{
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(programPath(), arguments);
+    if (!program.waitForStarted()) {
+        return -1;
+    }
+    if (!QTest::qWaitFor([&program] { return program.state() == QProcess::NotRunning; }, 60000)) {
+        program.kill();
+        program.waitForFinished();
+        return -1;
+    }
+    // Back from the system's exit status to the Windows error number the program reported.
+    return program.exitStatus() == QProcess::NormalExit
+               ? int(platform::fromExitStatus(program.exitCode()))
+               : -1;
 }
 
 quint16 TunnelFixture::freePort()

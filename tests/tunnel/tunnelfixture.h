@@ -53,6 +53,11 @@ public:
     // directory.
     QProcessEnvironment environment() const;
 
+    // Runs the installed tunnel program with `arguments` and `environment`, keeping this
+    // thread's event loop turning (so pages served here can answer it), and returns the Windows
+    // error number it reported, or -1 when it did not start, crashed or ran past 60 s.
+    int runProgram(const QStringList &arguments, const QProcessEnvironment &environment) const;
+
     // An ephemeral loopback port that was free a moment ago.
     static quint16 freePort();
 

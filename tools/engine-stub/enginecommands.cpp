@@ -52,11 +52,21 @@ int prepare(QByteArray &configuration, const QString &source, const QString &com
 // killing the group misses it, and it keeps the output pipe open until it ends.
 void escapeProcessGroup(int seconds)
 {
+    // Returns once the process has left the group, so a stop cannot catch it on its way out.
+    int left[2];
+    if (::pipe(left) != 0)
+        return;
     if (::fork() == 0) {
         ::setsid();
+        ::close(left[0]);
+        ::close(left[1]);
         ::sleep(static_cast<unsigned>(seconds));
         ::_exit(0);
     }
+    ::close(left[1]);
+    char end;
+    (void)!::read(left[0], &end, 1);
+    ::close(left[0]);
 }
 
 } // namespace
