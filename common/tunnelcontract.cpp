@@ -72,15 +72,20 @@ QString helperPath(const QString &applicationDirectory)
     return applicationDirectory + u"/solvikvpn-tunnel"_s + QLatin1String(SOLVIKVPN_EXE_SUFFIX);
 }
 
+QString tunnelProfileFileName(const QString &tunnelName)
+{
+    return tunnelName + u".vless.dpapi"_s;
+}
+
 QString tunnelProfilePath(const QString &dataDirectory, const QString &tunnelName)
 {
-    return dataDirectory + u'/' + tunnelName + u".vless.dpapi"_s;
+    return dataDirectory + u'/' + tunnelProfileFileName(tunnelName);
 }
 
 QString tunnelErrorPath(const QString &tunnelName)
 {
     return QDir::fromNativeSeparators(QString::fromStdString(platform::tunnelErrorDirectory())) +
-           u'/' + tunnelName + u".vless.dpapi.error.dpapi"_s;
+           u'/' + tunnelProfileFileName(tunnelName) + u".error.dpapi"_s;
 }
 
 QString installArguments(const QString &tunnelName, const QString &profilePath)

@@ -27,9 +27,11 @@ QString serviceDisplayName(const QString &tunnelName);
 // The tunnel helper beside the client: application directory + "/solvikvpn-tunnel" + the
 // platform's executable suffix. Forward slashes; callers convert to native form to start it.
 QString helperPath(const QString &applicationDirectory);
-// dataDirectory + "/" + tunnelName + ".vless.dpapi".
+// tunnelName + ".vless.dpapi": the only name the privileged side accepts for the profile file.
+QString tunnelProfileFileName(const QString &tunnelName);
+// dataDirectory + "/" + tunnelProfileFileName(tunnelName).
 QString tunnelProfilePath(const QString &dataDirectory, const QString &tunnelName);
-// The tunnel error file, tunnelName + ".vless.dpapi.error.dpapi", in the folder that only the
+// The tunnel error file, tunnelProfileFileName + ".error.dpapi", in the folder that only the
 // system and administrators can change (platform::tunnelErrorDirectory): the service writes it
 // there and the helper removes it, so neither ever acts in a folder the user controls.
 QString tunnelErrorPath(const QString &tunnelName);

@@ -5,8 +5,6 @@
 #include "platform/profilepath.h"
 #include "platform/protectedfile.h"
 
-using namespace Qt::Literals::StringLiterals;
-
 TunnelProfileRead readTunnelProfileFile(const QString &tunnelName, const QString &path)
 {
     TunnelProfileRead read;
@@ -14,7 +12,8 @@ TunnelProfileRead readTunnelProfileFile(const QString &tunnelName, const QString
     std::string owner;
     if (!tunnelcontract::isValidTunnelName(tunnelName) ||
         !platform::readLocalProfileFile(
-            path.toStdString(), (tunnelName + u".vless.dpapi"_s).toStdString(), blob, owner)) {
+            path.toStdString(), tunnelcontract::tunnelProfileFileName(tunnelName).toStdString(),
+            blob, owner)) {
         return read;
     }
     read.accepted = true;

@@ -15,21 +15,6 @@ void closeFd(int &fd)
     fd = -1;
 }
 
-bool readFully(int fd, void *buffer, std::size_t size)
-{
-    auto *bytes = static_cast<char *>(buffer);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, bytes, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 std::vector<char *> argumentVector(std::vector<std::string> &words)
 {
     std::vector<char *> argv;

@@ -13,9 +13,6 @@ namespace platform::childexec {
 // Closes `fd` when it is open and marks it closed.
 void closeFd(int &fd);
 
-// Reads exactly `size` bytes, retrying after signals; false at an early end or an error.
-bool readFully(int fd, void *buffer, std::size_t size);
-
 // The exec argument vector over `words`, which must outlive it and not change meanwhile.
 std::vector<char *> argumentVector(std::vector<std::string> &words);
 

@@ -2,6 +2,7 @@
 
 #include "platform/exitstatus.h"
 #include "platform/posix/childexec.h"
+#include "platform/posix/fileio.h"
 #include "platform/posix/posixerror.h"
 #include "platform/testswitch.h"
 #include "platform/winerror.h"
@@ -118,7 +119,7 @@ std::uint32_t ElevatedProcess::start(const std::string &program, const std::stri
     }
     // The pipe closes at a successful exec; an errno arriving instead means the exec failed.
     int childErrno = 0;
-    const bool execFailed = childexec::readFully(errorPipe[0], &childErrno, sizeof childErrno);
+    const bool execFailed = posix::readFully(errorPipe[0], &childErrno, sizeof childErrno);
     closeFd(errorPipe[0]);
     if (execFailed) {
         childexec::reap(pid);

@@ -2,7 +2,7 @@
 
 #include "platform/crypto.h"
 #include "platform/posix/childexec.h"
-#include "platform/posix/uniquefd.h"
+#include "platform/posix/fileio.h"
 #include "platform/protectedfile.h"
 
 #include <climits>
@@ -92,7 +92,7 @@ bool readLocalProfileFile(const std::string &path, const std::string &expectedFi
         isNetworkFileSystem(static_cast<unsigned long>(fileSystem.f_type)))
         return false;
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
-    if (!childexec::readFully(fd.get(), bytes.data(), bytes.size())) {
+    if (!posix::readFully(fd.get(), bytes.data(), bytes.size())) {
         secureZero(bytes);
         return false;
     }

@@ -8,8 +8,8 @@
 
 #include "platform/crypto.h"
 #include "platform/posix/childexec.h"
+#include "platform/posix/fileio.h"
 #include "platform/posix/sealedblob.h"
-#include "platform/posix/uniquefd.h"
 
 #include <cerrno>
 #include <charconv>
@@ -35,20 +35,6 @@ std::string parentDirectory(const std::string &path)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool writeAll(int fd, const std::uint8_t *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The uid a reader account names: decimal digits only.
@@ -84,7 +70,8 @@ bool replaceAtomically(const std::string &path, const std::vector<std::uint8_t> 
     if (!fd.valid())
         return false;
     const bool stored = applyAccessList(fd.get(), reader) &&
-                        writeAll(fd.get(), blob.data(), blob.size()) && ::fsync(fd.get()) == 0;
+                        posix::writeFully(fd.get(), blob.data(), blob.size()) &&
+                        ::fsync(fd.get()) == 0;
     if (!fd.close() || !stored || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
@@ -133,7 +120,7 @@ std::vector<std::uint8_t> readProtectedFile(const std::string &path)
         return {};
     std::vector<std::uint8_t> blob(static_cast<std::size_t>(info.st_size));
     std::vector<std::uint8_t> plain;
-    if (childexec::readFully(fd.get(), blob.data(), blob.size()))
+    if (posix::readFully(fd.get(), blob.data(), blob.size()))
         plain = sealedblob::unseal(blob);
     secureZero(blob);
     return plain;

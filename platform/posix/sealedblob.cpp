@@ -1,7 +1,7 @@
 #include "platform/posix/sealedblob.h"
 
 #include "platform/crypto.h"
-#include "platform/posix/uniquefd.h"
+#include "platform/posix/fileio.h"
 
 #include <sodium.h>
 
@@ -42,23 +42,6 @@ public:
     ~Key() { secureZero(bytes.data(), bytes.size()); }
     std::array<std::uint8_t, keySize> bytes{};
 };
-
-// Repeats ::read or ::write until all `size` bytes went through; false on an error or an early
-// end of file.
-template<typename Call, typename Byte>
-bool transferAll(Call call, int fd, Byte *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = call(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::string keyDirectory()
 {
@@ -109,7 +92,7 @@ KeyFile loadUserKey(const std::string &keyPath, Key &key)
     };
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
         (info.st_mode & 077) != 0 || info.st_size != static_cast<off_t>(keySize) ||
-        !transferAll(::read, fd.get(), key.bytes.data(), key.bytes.size()))
+        !posix::readFully(fd.get(), key.bytes.data(), key.bytes.size()))
         return KeyFile::Refused;
     return KeyFile::Loaded;
 }
@@ -128,7 +111,7 @@ bool createUserKey(const std::string &directory, const std::string &keyPath)
     Key fresh;
     const bool written = ::fchmod(fd.get(), 0600) == 0 &&
                          randomBytes(fresh.bytes.data(), fresh.bytes.size()) &&
-                         transferAll(::write, fd.get(), fresh.bytes.data(), fresh.bytes.size()) &&
+                         posix::writeFully(fd.get(), fresh.bytes.data(), fresh.bytes.size()) &&
                          ::fsync(fd.get()) == 0 && fd.close();
     const bool linked =
         written && (::link(pending.c_str(), keyPath.c_str()) == 0 || errno == EEXIST);

@@ -1,6 +1,7 @@
 #include "platform/servicecontrol.h"
 
 #include "platform/posix/childexec.h"
+#include "platform/posix/fileio.h"
 #include "platform/posix/posixerror.h"
 #include "platform/posix/servicerecord.h"
 #include "platform/winerror.h"
@@ -97,10 +98,9 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
         return windowsErrorFromErrno(error);
     }
     pid_t service = -1;
-    const bool gotPid = childexec::readFully(channel[0], &service, sizeof service) && service > 0;
+    const bool gotPid = posix::readFully(channel[0], &service, sizeof service) && service > 0;
     int execError = 0;
-    const bool execFailed =
-        gotPid && childexec::readFully(channel[0], &execError, sizeof execError);
+    const bool execFailed = gotPid && posix::readFully(channel[0], &execError, sizeof execError);
     ::close(channel[0]);
     childexec::reap(intermediate);
     if (!gotPid)

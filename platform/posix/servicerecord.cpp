@@ -1,5 +1,6 @@
 #include "platform/posix/servicerecord.h"
 
+#include "platform/posix/fileio.h"
 #include "platform/systemfolder.h"
 #include "platform/testswitch.h"
 #include "platform/winerror.h"
@@ -79,20 +80,6 @@ bool apply(Record &record, const std::string &key, const std::string &value)
         record.pidStart = number;
     else
         return false;
-    return true;
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<std::size_t>(written);
-    }
     return true;
 }
 
@@ -247,7 +234,8 @@ bool write(const std::string &root, const Record &record)
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
-    const bool ok = writeAll(fd, serialise(record)) && ::fsync(fd) == 0;
+    const std::string text = serialise(record);
+    const bool ok = posix::writeFully(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     ::close(fd);
     if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());

@@ -1,6 +1,7 @@
 #include "platform/supervisedprocess.h"
 
 #include "platform/posix/childexec.h"
+#include "platform/posix/fileio.h"
 #include "platform/posix/posixerror.h"
 #include "platform/winerror.h"
 
@@ -137,7 +138,7 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
     d->inputFd = input[1];
     d->outputFd = output[0];
     int childErrno = 0;
-    const bool execFailed = childexec::readFully(errorPipe[0], &childErrno, sizeof childErrno);
+    const bool execFailed = posix::readFully(errorPipe[0], &childErrno, sizeof childErrno);
     closeFd(errorPipe[0]);
     if (execFailed) {
         d->reap(true);

@@ -1,7 +1,7 @@
 #include "platform/systemfolder.h"
 
+#include "platform/posix/fileio.h"
 #include "platform/posix/servicerecord.h"
-#include "platform/posix/uniquefd.h"
 #include "platform/winerror.h"
 
 #include <cerrno>

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cwctype>
@@ -55,6 +57,18 @@ inline bool hasDotComponent(const std::wstring &path)
         start = end + 1;
     }
     return false;
+}
+
+// The machine's program data folder ("C:\ProgramData"), from the system rather than the
+// environment; empty when it cannot be determined.
+inline std::wstring programDataDirectory()
+{
+    PWSTR path = nullptr;
+    std::wstring result;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_DONT_VERIFY, nullptr, &path)))
+        result = path;
+    CoTaskMemFree(path);
+    return result;
 }
 
 // Fills `bytes` from the file's current position; false when the file ends early or a read fails.

@@ -1,11 +1,10 @@
 #include "platform/processenvironment.h"
 
 #include "platform/testswitch.h"
+#include "platform/win32/localfile.h"
 #include "platform/win32/widetext.h"
 
 #include <windows.h>
-
-#include <shlobj.h>
 
 #include <cstdlib>
 #include <string>
@@ -20,16 +19,6 @@ std::wstring windowsDirectory()
     wchar_t buffer[MAX_PATH];
     const UINT length = GetSystemWindowsDirectoryW(buffer, MAX_PATH);
     return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
-}
-
-std::wstring programDataDirectory()
-{
-    PWSTR path = nullptr;
-    std::wstring result;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_DONT_VERIFY, nullptr, &path)))
-        result = path;
-    CoTaskMemFree(path);
-    return result;
 }
 
 // _wputenv_s keeps the C runtime's copy and the process environment in step.
@@ -68,7 +57,7 @@ void restrictProcessEnvironment()
         assign(L"SystemDrive", windows.substr(0, 2));
         assign(L"PATH", windows + L"\\System32;" + windows);
     }
-    const std::wstring programData = programDataDirectory();
+    const std::wstring programData = win32::programDataDirectory();
     if (!programData.empty())
         assign(L"ProgramData", programData);
 }

@@ -9,7 +9,6 @@
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <shlobj.h>
 
 #include <optional>
 #include <vector>
@@ -156,16 +155,6 @@ std::wstring resolvedPath(const std::wstring &path)
     return handle.valid() ? win32::finalPathOf(handle.get()) : std::wstring();
 }
 
-std::wstring programDataDirectory()
-{
-    PWSTR path = nullptr;
-    std::wstring result;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_DONT_VERIFY, nullptr, &path)))
-        result = path;
-    CoTaskMemFree(path);
-    return result;
-}
-
 } // namespace
 
 bool isPrivilegedProcess()
@@ -200,7 +189,7 @@ bool isChangeableOnlyByAdministrators(const std::string &path)
 
 std::string tunnelErrorDirectory()
 {
-    const std::wstring programData = programDataDirectory();
+    const std::wstring programData = win32::programDataDirectory();
     return programData.empty() ? std::string() : win32::toUtf8(programData + L"\\SolvikVPN");
 }
 

@@ -1,0 +1,69 @@
+#pragma once
+
+// Descriptors and whole-buffer transfers for the POSIX half: every early return closes what it
+// opened, and a short read or write is never mistaken for a complete one.
+
+#include <cerrno>
+#include <cstddef>
+#include <unistd.h>
+
+namespace platform::posix {
+
+// A file descriptor closed on every return.
+class UniqueFd
+{
+public:
+    explicit UniqueFd(int fd = -1)
+        : m_fd(fd)
+    {}
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    ~UniqueFd() { close(); }
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    // Closes now; true when there was nothing to close or close() succeeded.
+    bool close()
+    {
+        const bool ok = m_fd < 0 || ::close(m_fd) == 0;
+        m_fd = -1;
+        return ok;
+    }
+
+private:
+    int m_fd;
+};
+
+// Reads exactly `size` bytes, retrying after signals; false at an early end or an error.
+inline bool readFully(int fd, void *buffer, std::size_t size)
+{
+    auto *bytes = static_cast<char *>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::read(fd, bytes, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Writes all `size` bytes, retrying after signals and short writes; false on an error.
+inline bool writeFully(int fd, const void *buffer, std::size_t size)
+{
+    const auto *bytes = static_cast<const char *>(buffer);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+} // namespace platform::posix
