@@ -1,6 +1,6 @@
 #include "apiaddress.h"
 
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 
 namespace api {
 

@@ -3,7 +3,7 @@
 #include "app/applicationfont.h"
 #include "app/applicationidentity.h"
 #include "app/legacymigration.h"
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "app/startupoptions.h"
 #include "ui/mainwindow.h"
 

@@ -1,6 +1,6 @@
 #include "app/legacymigration.h"
 
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
 
 #include <QDir>

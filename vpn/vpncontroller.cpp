@@ -2,7 +2,7 @@
 
 #include "api/backendcatalogue.h"
 #include "api/replyrules.h"
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "common/tunnelprofile.h"
 #include "profilerecord.h"
 #include "tunneladapter.h"

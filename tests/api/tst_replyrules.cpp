@@ -1,7 +1,7 @@
 #include "api/apiaddress.h"
 #include "api/backendcatalogue.h"
 #include "api/replyrules.h"
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "support/testhome.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "app/applicationidentity.h"
 #include "app/clientstartup.h"
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
 #include "support/testhome.h"
 #include "ui/mainwindow.h"

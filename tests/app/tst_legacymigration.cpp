@@ -1,5 +1,5 @@
 #include "app/legacymigration.h"
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "api/backendcatalogue.h"
 #include "api/replyrules.h"
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
 #include "common/tunnelcontract.h"
 #include "platform/servicecontrol.h"

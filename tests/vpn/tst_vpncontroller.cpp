@@ -1,7 +1,7 @@
 #include "api/backendcatalogue.h"
 #include "api/devicecredentials.h"
 #include "api/replyrules.h"
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
 #include "support/testhome.h"
 #include "vpntestbed.h"

@@ -1,4 +1,4 @@
-#include "app/settingskeys.h"
+#include "settings/settingskeys.h"
 
 #include <QSettings>
 
