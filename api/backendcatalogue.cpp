@@ -6,9 +6,9 @@ namespace backend {
 
 namespace {
 
-QString page(QLatin1StringView pattern, int page)
+QString page(QLatin1StringView collection, int page)
 {
-    return QString(pattern).arg(page);
+    return QString(collection) + QStringLiteral("?page=%1&limit=%2").arg(page).arg(pageSize);
 }
 
 QString record(QLatin1StringView collection, const QString &id)
@@ -20,17 +20,17 @@ QString record(QLatin1StringView collection, const QString &id)
 
 QString serversPage(int number)
 {
-    return page(QLatin1StringView("/servers?page=%1&limit=20"), number);
+    return page(QLatin1StringView("/servers"), number);
 }
 
 QString devicesPage(int number)
 {
-    return page(QLatin1StringView("/devices?page=%1&limit=20"), number);
+    return page(QLatin1StringView("/devices"), number);
 }
 
 QString vpnProfilesPage(int number)
 {
-    return page(QLatin1StringView("/vpn-profiles?page=%1&limit=20"), number);
+    return page(QLatin1StringView("/vpn-profiles"), number);
 }
 
 QString device(const QString &id)

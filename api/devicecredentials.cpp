@@ -57,16 +57,25 @@ bool isValidCredentialRecord(const QJsonObject &record)
            deviceToken.match(record.value(deviceTokenKey).toString()).hasMatch();
 }
 
+QString deviceName(const QString &hostName)
+{
+    constexpr int maximumLength = 80;
+    QString name = hostName.trimmed();
+    if (name.size() > maximumLength) {
+        // Never split a surrogate pair: half a character would not survive UTF-8.
+        const bool splitsPair = name.at(maximumLength - 1).isHighSurrogate();
+        name.truncate(splitsPair ? maximumLength - 1 : maximumLength);
+    }
+    return name.isEmpty() ? QStringLiteral("Windows PC") : name;
+}
+
 QJsonObject deviceObject(const QJsonObject &record, const QString &hostName,
                          const QString &appVersion)
 {
-    QString name = hostName.trimmed().left(80);
-    if (name.isEmpty())
-        name = QStringLiteral("Windows PC");
     QJsonObject device{
         {installationIdKey, record.value(installationIdKey).toString()},
         {deviceTokenKey, record.value(deviceTokenKey).toString()},
-        {QStringLiteral("name"), name},
+        {QStringLiteral("name"), deviceName(hostName)},
         {QStringLiteral("platform"), QStringLiteral("windows")},
         {QStringLiteral("kind"), QStringLiteral("computer")},
     };

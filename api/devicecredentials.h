@@ -14,6 +14,9 @@ inline constexpr int deviceLockWaitMs = 5000;
 // register silently as a second device. `lockWaitMs` is shortened only by tests.
 QJsonObject deviceInfo(QString *error = nullptr, int lockWaitMs = deviceLockWaitMs);
 
+// The device's display name: the host name trimmed and cut to at most 80 characters without
+// splitting a character, "Windows PC" when blank.
+QString deviceName(const QString &hostName);
 // The "device" object from a validated credential record and the machine's descriptive values.
 QJsonObject deviceObject(const QJsonObject &record, const QString &hostName,
                          const QString &appVersion);

@@ -2,7 +2,7 @@
 
 namespace api {
 
-QString failureMessage(int status, const QJsonObject &, bool cancelled)
+QString failureMessage(int status, bool cancelled)
 {
     if (cancelled)
         return QStringLiteral("The request was interrupted. Please try again.");

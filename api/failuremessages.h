@@ -7,8 +7,8 @@
 // from the reply.
 namespace api {
 
-// For every request. `body` is not consulted; it keeps the signature symmetric with sign-in.
-QString failureMessage(int status, const QJsonObject &body, bool cancelled);
+// For every request.
+QString failureMessage(int status, bool cancelled);
 
 // For POST "/auth/login", whose 401, 403 and device-limit 409 mean something else to the user.
 QString signInFailureMessage(int status, const QJsonObject &body);

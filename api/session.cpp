@@ -94,7 +94,7 @@ void Session::handleProfile(const ApiResult &result)
     if (result.cancelled)
         return;
     if (!result.successful()) {
-        emit error(api::failureMessage(result.status, result.body, false));
+        emit error(api::failureMessage(result.status, false));
         return;
     }
 

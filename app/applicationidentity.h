@@ -13,7 +13,8 @@ enum class RunKind
 
 namespace identity {
 
-inline constexpr QLatin1StringView version{"0.8.0"};
+// The project's version, set once in the build.
+inline constexpr QLatin1StringView version{SOLVIKVPN_VERSION};
 
 // Sets organisation name, application name and version for `kind`; must run before anything
 // touches settings or files.

@@ -11,6 +11,7 @@ if(SOLVIKVPN_WERROR)
     target_compile_options(solvikvpn_options INTERFACE -Werror)
 endif()
 target_compile_definitions(solvikvpn_options INTERFACE
+    SOLVIKVPN_VERSION="${PROJECT_VERSION}"
     QT_NO_CAST_FROM_ASCII
     QT_NO_CONTEXTLESS_CONNECT
     QT_NO_FOREACH)

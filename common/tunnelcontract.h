@@ -48,13 +48,9 @@ QList<QUrl> connectivityCheckUrls();
 // What the helper's and the service's exit codes mean to the client. The numbers are Windows
 // error numbers; any other code is the error number of a failing service-manager call.
 namespace exitcode {
-inline constexpr int success = platform::winerror::success;
-// The engine executable is missing beside the programs.
-inline constexpr int engineMissing = platform::winerror::fileNotFound;
-// The engine could not be placed in its kill-on-close job.
-inline constexpr int engineNotContained = platform::winerror::accessDenied;
 // From "--install": the programs lie in a folder that someone other than the administrators can
-// change, so the privileged helper refuses to register them.
+// change, so the privileged helper refuses to register them. (The service reports the same
+// number when the engine could not be put into its kill-on-close job.)
 inline constexpr int programFolderNotProtected = platform::winerror::accessDenied;
 // From "--install": the folder of the tunnel error files could not be created, or exists with an
 // owner or access list that lets others change it.
@@ -68,8 +64,6 @@ inline constexpr int invalidCommandLine = platform::winerror::invalidParameter;
 inline constexpr int serviceTimeout = platform::winerror::serviceRequestTimeout;
 // The service stopped while starting and reported exit code 0.
 inline constexpr int serviceStoppedWhileStarting = platform::winerror::serviceNotActive;
-// The user dismissed the elevation prompt.
-inline constexpr int elevationCancelled = platform::winerror::cancelled;
 // The service ran but the end-to-end health check failed; the service was removed again.
 inline constexpr int healthCheckFailed = platform::winerror::connectionAborted;
 } // namespace exitcode

@@ -149,7 +149,8 @@ void wipeQueryItems(QList<std::pair<QString, QString>> &items)
     items.clear();
 }
 
-// Rules 3 to 20 on a link that passed the length and character checks. Fills `profile` as it
+// Every rule after the length and character checks: the URL's form, the user id and host, then
+// the query items. Fills `profile` as it
 // goes; the caller wipes it when the link is refused.
 bool readLink(const QString &text, TunnelProfile &profile)
 {

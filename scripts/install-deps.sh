@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the run command need.
+# install-deps.sh --vendor also brings npm (and with it nodejs) for scripts/vendor-resources.sh.
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config ccache clang-format
@@ -7,6 +8,10 @@ packages=(
     g++-mingw-w64-x86-64-posix wine wine64 xvfb
     clang libclang-rt-14-dev fonts-inter-variable
 )
+# A Node.js that bundles its own npm conflicts with Debian's npm package: keep the one present.
+if [ "${1:-}" = "--vendor" ] && ! command -v npm >/dev/null; then
+    packages+=(npm)
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

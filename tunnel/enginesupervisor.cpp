@@ -140,7 +140,7 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     // The command line came through the service manager: the file is judged again here.
     TunnelProfileRead profile = readTunnelProfileFile(m_tunnelName, m_profilePath);
     if (!profile.content) {
-        return winerror::invalidData;
+        return tunnelcontract::exitcode::invalidTunnelProfile;
     }
     const quint16 proxyPort = profile.content->proxyPort;
     QByteArray configuration = buildEngineConfiguration(profile.content->profile, proxyPort,

@@ -58,7 +58,7 @@ std::uint32_t pollUntil(platform::ServiceHandle &service, int queries,
             return 0;
         }
     }
-    return winerror::serviceRequestTimeout;
+    return tunnelcontract::exitcode::serviceTimeout;
 }
 
 // Waits for RUNNING; 0 then, else the install's result for the state the service ended in.
@@ -73,7 +73,9 @@ std::uint32_t waitUntilRunning(platform::ServiceHandle &service)
         return error;
     }
     // A service that stopped while starting passes its own exit code on.
-    return status.win32ExitCode != 0 ? status.win32ExitCode : winerror::serviceNotActive;
+    return status.win32ExitCode != 0
+               ? status.win32ExitCode
+               : std::uint32_t(tunnelcontract::exitcode::serviceStoppedWhileStarting);
 }
 
 platform::ServiceHandle createReplacingOld(platform::ServiceManager &manager,
@@ -195,7 +197,7 @@ std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePat
         }
     });
     if (!profile.accepted) {
-        return winerror::invalidParameter;
+        return tunnelcontract::exitcode::invalidCommandLine;
     }
     // An unprivileged helper cannot lend anyone rights; a privileged one must not run code that
     // others could have replaced.
@@ -233,7 +235,7 @@ std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePat
         }
     }
     if (result == 0 && !(profile.content && healthcheck::checkTunnelHealth(*profile.content))) {
-        result = winerror::connectionAborted;
+        result = tunnelcontract::exitcode::healthCheckFailed;
     }
     if (result != 0) {
         // A failed install leaves no service behind; the service's error file stays.

@@ -1,7 +1,7 @@
 #include "tunnel/tunnelprogram.h"
 
+#include "common/tunnelcontract.h"
 #include "platform/systemfolder.h"
-#include "platform/winerror.h"
 #include "tunnel/commandline.h"
 #include "tunnel/tunnelhelper.h"
 #include "tunnel/tunnelservice.h"
@@ -28,7 +28,7 @@ std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &prog
 {
     const std::optional<TunnelCommand> command = parseTunnelCommandLine(arguments);
     if (!command) {
-        return platform::winerror::invalidParameter;
+        return tunnelcontract::exitcode::invalidCommandLine;
     }
     std::uint32_t result = 0;
     switch (command->mode) {

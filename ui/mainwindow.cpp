@@ -1,21 +1,191 @@
 #include "ui/mainwindow.h"
 
+#include "api/apiaddress.h"
+#include "ui/clientservices.h"
+#include "ui/pages/accountpage.h"
+#include "ui/pages/connectionpage.h"
+#include "ui/pages/settingspage.h"
+#include "ui/pages/signinpage.h"
+#include "ui/productlinks.h"
+#include "ui/theme/iconloader.h"
+#include "ui/theme/stylesheet.h"
+#include "ui/widgetfactory.h"
+#include "ui/widgets/navbutton.h"
+
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPixmap>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace Qt::Literals::StringLiterals;
+using widgetfactory::addLabel;
+using widgetfactory::addRailButton;
 
 namespace {
+
 constexpr QSize windowSize{1180, 780};
 constexpr QSize minimumWindowSize{850, 600};
+constexpr int railIconSize = 22;
+
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, QWidget *parent)
     : QMainWindow(parent)
+    , m_services(std::make_unique<ClientServices>(std::move(adapter)))
+    , m_styleTemplate(stylesheet::darkTemplate())
 {
-    setWindowTitle(QStringLiteral("Solvik VPN"));
+    setWindowTitle(u"Solvik VPN"_s);
     // The layout is designed for one size: the window may shrink but never grows past it.
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     setMinimumSize(minimumWindowSize);
     setMaximumSize(windowSize);
     resize(windowSize);
+    setWindowIcon(QIcon(u":/app/solvikvpn.ico"_s));
+    applyTheme();
+
+    auto *shell = new QWidget;
+    shell->setObjectName(u"shell"_s);
+    auto *shellLayout = new QHBoxLayout(shell);
+    shellLayout->setContentsMargins(0, 0, 0, 0);
+    shellLayout->setSpacing(0);
+    setCentralWidget(shell);
+    buildRail();
+    shellLayout->addWidget(m_rail);
+    m_stack = new QStackedWidget;
+    shellLayout->addWidget(m_stack, 1);
+
+    m_signInPage = new SignInPage(*m_services);
+    m_connectionPage = new ConnectionPage;
+    m_accountPage = new AccountPage;
+    m_settingsPage = new SettingsPage;
+    m_stack->addWidget(m_signInPage);
+    m_stack->addWidget(m_connectionPage);
+    m_stack->addWidget(m_accountPage);
+    m_stack->addWidget(m_settingsPage);
+
+    m_navIndicator = new QFrame(m_rail);
+    m_navIndicator->setObjectName(u"navIndicator"_s);
+    m_navIndicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_navIndicator->hide();
+    m_navIndicator->lower();
+
+    connectServices();
+
+    const api::ApiConfiguration configuration = api::loadApiConfiguration();
+    ApiClient &api = m_services->api();
+    api.setBaseUrl(QUrl(configuration.baseUrl));
+    api.setProduction(configuration.production);
+
+    showPage(SignIn);
+    applyTheme();
+    syncNavigation(SignIn);
+    if (api::isAllowedApiUrl(api.baseUrl(), configuration.production)) {
+        QTimer::singleShot(0, this, [this] { m_services->session().restore(); });
+    }
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildRail()
+{
+    m_rail = new QFrame;
+    m_rail->setObjectName(u"rail"_s);
+    m_rail->setFixedWidth(76);
+    auto *layout = new QVBoxLayout(m_rail);
+    layout->setContentsMargins(16, 24, 16, 24);
+    layout->setSpacing(16);
+
+    QLabel *logo = addLabel(QString(), layout, u"logo"_s);
+    logo->setProperty("solvikvpnIcon", u"brand-logo"_s);
+    logo->setProperty("solvikvpnIconSize", 25);
+    logo->setFixedSize(44, 44);
+    logo->setPixmap(loadIcon(u"brand-logo"_s, QColor(), 28).pixmap(28, 28));
+    logo->setAlignment(Qt::AlignCenter);
+    layout->setAlignment(logo, Qt::AlignHCenter);
+    layout->addSpacing(24);
+
+    const auto railButton = [&](const QString &tab, const QString &icon, const QColor &tint,
+                                int iconSize, const QString &name, std::function<void()> onClick) {
+        QPushButton *button =
+            addRailButton(QString(), layout, this, std::move(onClick), u"railButton"_s);
+        if (!tab.isEmpty()) {
+            button->setProperty("solvikvpnNavTab", tab);
+        }
+        button->setProperty("solvikvpnIcon", icon);
+        button->setProperty("solvikvpnIconSize", iconSize);
+        button->setIcon(loadIcon(icon, tint, iconSize));
+        button->setIconSize(QSize(iconSize, iconSize));
+        button->setFixedSize(44, 44);
+        button->setToolTip(name);
+        button->setAccessibleName(name);
+        return static_cast<NavButton *>(button);
+    };
+    const QColor muted(0x9a, 0xac, 0xae);
+    m_connectionButton =
+        railButton(u"connection"_s, u"globe"_s, QColor(0xa8, 0xe4, 0xd2), railIconSize,
+                   u"Connection"_s, [this] { openPage(Connection); });
+    m_accountButton = railButton(u"account"_s, u"user-round"_s, muted, railIconSize,
+                                 u"My account"_s, [this] { openPage(Account); });
+    layout->addStretch();
+    NavButton *website = railButton(QString(), u"external-link"_s, muted, 21, u"Open website"_s,
+                                    [] { QDesktopServices::openUrl(productlinks::website()); });
+    website->setToolTip(productlinks::websiteHost());
+    m_settingsButton = railButton(u"settings"_s, u"settings-2"_s, muted, railIconSize,
+                                  u"Settings"_s, [this] { openPage(Settings); });
+}
+
+void MainWindow::openPage(int index)
+{
+    if (m_services->session().authenticated()) {
+        showPage(index);
+    } else if (index == Settings) {
+        widgetfactory::setMessage(m_signInPage->messageLabel(), u"Sign in to change settings."_s);
+    }
+}
+
+void MainWindow::connectServices()
+{
+    connect(m_stack, &QStackedWidget::currentChanged, this, &MainWindow::syncNavigation);
+    VpnController &controller = m_services->controller();
+    connect(&controller, &VpnController::changed, m_signInPage,
+            &SignInPage::updateDisconnectPrevious);
+    connect(&controller, &VpnController::status, m_connectionPage->statusLabel(), &QLabel::setText);
+    connect(&controller, &VpnController::error, this, &MainWindow::showError);
+    connect(&controller, &VpnController::startFailed, this, &MainWindow::showError);
+    connect(&controller, &VpnController::serverChangeRequired, &controller,
+            &VpnController::switchServer);
+    Session &session = m_services->session();
+    connect(&session, &Session::changed, this, &MainWindow::handleSession);
+    connect(&session, &Session::profile, this, [this](const QJsonObject &profile) {
+        m_accountPage->emailLabel()->setText(profile.value(u"email"_s).toString());
+    });
+    connect(&session, &Session::error, this, [this](const QString &text) {
+        m_signInPage->setFormEnabled(true);
+        showError(text);
+    });
+    connect(m_signInPage, &SignInPage::clearMessagesRequested, this, &MainWindow::clearMessages);
+    connect(m_signInPage, &SignInPage::tourRequested, this, &MainWindow::showWelcomeGuide);
+    connect(m_signInPage, &SignInPage::quickGuideDismissed, this,
+            [this] { m_tourPending = false; });
+    connect(m_settingsPage, &SettingsPage::appearanceChanged, this, &MainWindow::applyTheme);
+}
+
+NavButton *MainWindow::navigationButton(int page) const
+{
+    switch (page) {
+    case Connection:
+        return m_connectionButton;
+    case Account:
+        return m_accountButton;
+    case Settings:
+        return m_settingsButton;
+    default:
+        return nullptr;
+    }
 }
 
 void MainWindow::setPreviewMode(bool enabled)
@@ -25,7 +195,15 @@ void MainWindow::setPreviewMode(bool enabled)
 
 bool MainWindow::runWebsiteCapture(const QString &shot, const QString &directory)
 {
-    return grab().save(directory + QStringLiteral("/app-") + shot + QStringLiteral(".png"), "PNG");
+    return grab().save(directory + u"/app-"_s + shot + u".png"_s, "PNG");
 }
 
-void MainWindow::offerGuidedTour() {}
+void MainWindow::offerGuidedTour()
+{
+    m_tourPending = true;
+    if (!m_services->session().authenticated()) {
+        m_signInPage->quickGuideCard()->show();
+    }
+}
+
+void MainWindow::showWelcomeGuide() {}

@@ -1,16 +1,67 @@
 #pragma once
 
+#include "vpn/tunneladapter.h"
+
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
-// The client's one window. It grows page by page; for now it carries its fixed geometry and the
-// hooks that start-up calls.
+#include <memory>
+
+class AccountPage;
+class ClientServices;
+class ConnectionPage;
+class NavButton;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class QVariantAnimation;
+class SettingsPage;
+class SignInPage;
+
+// The client's one window: a navigation rail beside a stack of four pages (0 sign-in,
+// 1 connection, 2 account, 3 settings), painted by one stylesheet made for the chosen theme and
+// accent. It owns the services the pages work with and follows the session.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    enum Page
+    {
+        SignIn = 0,
+        Connection = 1,
+        Account = 2,
+        Settings = 3
+    };
+
+    // Without an adapter the real one, which drives the tunnel program, is used.
+    explicit MainWindow(std::unique_ptr<TunnelAdapter> adapter = nullptr,
+                        QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    ClientServices &services() { return *m_services; }
+    SignInPage *signInPage() const { return m_signInPage; }
+    ConnectionPage *connectionPage() const { return m_connectionPage; }
+    AccountPage *accountPage() const { return m_accountPage; }
+    SettingsPage *settingsPage() const { return m_settingsPage; }
+    QStackedWidget *pages() const { return m_stack; }
+    QFrame *navigationIndicator() const { return m_navIndicator; }
+    // The rail button of page 1, 2 or 3; null for any other index.
+    NavButton *navigationButton(int page) const;
+
+    // Restyles the whole window from the "theme" and "accent" settings.
+    void applyTheme();
+    // Switches the stack; the old page's picture fades and slides away over the new one.
+    void showPage(int index);
+    // Brings the rail in line with the page on top.
+    void syncNavigation(int index);
+    // Puts `text` in the message label of the page on top.
+    void showError(const QString &text);
+    void clearMessages();
+    // Signs out at the backend, then locally; refused while a tunnel is up or changing.
+    void logout();
 
     // Preview mode renders built-in sample data instead of a backend session. The sample data
     // arrives with the pages that show it; until then the flag is only recorded.
@@ -22,10 +73,34 @@ public:
     bool runWebsiteCapture(const QString &shot, const QString &directory);
 
 public slots:
-    // Called once, shortly after a first start, to invite the user to the guided tour. The tour
-    // arrives with its own overlay; until then there is nothing to offer.
+    // Called once, shortly after a first start: marks the tour as wanted and, while signed out,
+    // shows the quick guide that offers it.
     void offerGuidedTour();
 
 private:
+    void buildRail();
+    void connectServices();
+    void openPage(int index);
+    void handleSession(bool authenticated);
+    // The guided tour's entry point.
+    void showWelcomeGuide();
+
+    std::unique_ptr<ClientServices> m_services;
+    QString m_styleTemplate;
+    QStackedWidget *m_stack = nullptr;
+    QFrame *m_rail = nullptr;
+    QFrame *m_navIndicator = nullptr;
+    NavButton *m_connectionButton = nullptr;
+    NavButton *m_accountButton = nullptr;
+    NavButton *m_settingsButton = nullptr;
+    SignInPage *m_signInPage = nullptr;
+    ConnectionPage *m_connectionPage = nullptr;
+    AccountPage *m_accountPage = nullptr;
+    SettingsPage *m_settingsPage = nullptr;
+    QPointer<QLabel> m_transition;
+    QPointer<QVariantAnimation> m_indicatorAnimation;
+    bool m_signedInShown = false;
+    int m_sessionGeneration = 0;
+    bool m_tourPending = false;
     bool m_previewMode = false;
 };

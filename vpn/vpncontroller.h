@@ -65,8 +65,6 @@ public:
                                  const QString &accountDeviceId);
     // "tnel_" + the first 20 hex digits of SHA-256 of storageKey + profileId.
     static QString tunnelNameFor(const QString &storageKey, const QString &profileId);
-    // The "name" of a creation request: trimmed, at most 80 characters, "Windows PC" when blank.
-    static QString deviceName(const QString &hostName);
 
 signals:
     void changed();

@@ -4,6 +4,7 @@
 
 #include "api/apiclient.h"
 #include "api/backendcatalogue.h"
+#include "api/devicecredentials.h"
 #include "api/failuremessages.h"
 #include "api/replyrules.h"
 #include "common/protectedstore.h"
@@ -20,7 +21,6 @@ namespace {
 
 // Discovery gives up paging here and asks for a new profile instead.
 constexpr int lastDiscoveryPage = 1000;
-constexpr int maximumNameLength = 80;
 
 QByteArray sha256Hex(const QString &text)
 {
@@ -63,17 +63,6 @@ QString VpnController::tunnelNameFor(const QString &storageKey, const QString &p
 {
     return QStringLiteral("tnel_") +
            QString::fromLatin1(sha256Hex(storageKey + profileId).left(20));
-}
-
-QString VpnController::deviceName(const QString &hostName)
-{
-    QString name = hostName.trimmed();
-    if (name.size() > maximumNameLength) {
-        // Never split a surrogate pair: half a character would not survive UTF-8.
-        const bool splitsPair = name.at(maximumNameLength - 1).isHighSurrogate();
-        name.truncate(splitsPair ? maximumNameLength - 1 : maximumNameLength);
-    }
-    return name.isEmpty() ? QStringLiteral("Windows PC") : name;
 }
 
 void VpnController::setAccount(const QString &apiUrl, const QString &userId,
@@ -164,7 +153,7 @@ void VpnController::failFor(const QString &path, const ApiResult &result)
         fail(QStringLiteral(
             "Could not set up this VPN connection. Try another server or contact support."));
     else
-        fail(api::failureMessage(result.status, result.body, result.cancelled));
+        fail(api::failureMessage(result.status, result.cancelled));
 }
 
 void VpnController::request(const QByteArray &method, const QString &path, const QJsonObject &body,
@@ -237,7 +226,7 @@ void VpnController::handleDiscoveryPage(int page, const QJsonObject &body)
 void VpnController::startCreation()
 {
     m_pendingProfile = QJsonObject{
-        {profilerecord::name, deviceName(m_hostName ? m_hostName() : QString())},
+        {profilerecord::name, api::deviceName(m_hostName ? m_hostName() : QString())},
         {profilerecord::requestKey, QUuid::createUuid().toString(QUuid::WithoutBraces)}};
     if (!m_targetServerId.isEmpty())
         m_pendingProfile.insert(profilerecord::serverId, m_targetServerId);
@@ -286,7 +275,7 @@ void VpnController::fetchExisting()
         if (result.status == 404 && !result.cancelled)
             clearProfileAndRediscover();
         else if (!result.successful())
-            fail(api::failureMessage(result.status, result.body, result.cancelled));
+            fail(api::failureMessage(result.status, result.cancelled));
         else
             handleFetchedProfile(result.body);
     });

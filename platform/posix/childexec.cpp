@@ -8,13 +8,6 @@
 
 namespace platform::childexec {
 
-void closeFd(int &fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
 std::vector<char *> argumentVector(std::vector<std::string> &words)
 {
     std::vector<char *> argv;

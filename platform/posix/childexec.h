@@ -10,9 +10,6 @@
 // error pipe: it closes at a successful exec, or carries the child's errno.
 namespace platform::childexec {
 
-// Closes `fd` when it is open and marks it closed.
-void closeFd(int &fd);
-
 // The exec argument vector over `words`, which must outlive it and not change meanwhile.
 std::vector<char *> argumentVector(std::vector<std::string> &words);
 

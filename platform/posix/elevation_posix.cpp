@@ -40,8 +40,6 @@ Elevator chooseElevator()
     return {false, pkexecPath};
 }
 
-using childexec::closeFd;
-
 // Runs in the forked child: only async-signal-safe calls until exec.
 [[noreturn]] void execChild(int nullInput, int errorPipe, char *const argv[])
 {
@@ -98,30 +96,20 @@ std::uint32_t ElevatedProcess::start(const std::string &program, const std::stri
         words.push_back(std::move(argument));
     std::vector<char *> argv = childexec::argumentVector(words);
 
-    int nullInput = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (nullInput < 0)
+    posix::UniqueFd nullInput(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    posix::Pipe errorPipe;
+    if (!nullInput.valid() || !posix::makePipe(errorPipe, O_CLOEXEC))
         return windowsErrorFromErrno(errno);
-    int errorPipe[2];
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-        const auto error = windowsErrorFromErrno(errno);
-        closeFd(nullInput);
-        return error;
-    }
     const pid_t pid = ::fork();
     if (pid == 0)
-        execChild(nullInput, errorPipe[1], argv.data());
+        execChild(nullInput.get(), errorPipe.write.get(), argv.data());
     const int forkErrno = errno;
-    closeFd(nullInput);
-    closeFd(errorPipe[1]);
-    if (pid < 0) {
-        closeFd(errorPipe[0]);
+    errorPipe.write.close();
+    if (pid < 0)
         return windowsErrorFromErrno(forkErrno);
-    }
     // The pipe closes at a successful exec; an errno arriving instead means the exec failed.
     int childErrno = 0;
-    const bool execFailed = posix::readFully(errorPipe[0], &childErrno, sizeof childErrno);
-    closeFd(errorPipe[0]);
-    if (execFailed) {
+    if (posix::readFully(errorPipe.read.get(), &childErrno, sizeof childErrno)) {
         childexec::reap(pid);
         return windowsErrorFromErrno(childErrno);
     }

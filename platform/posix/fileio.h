@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace platform::posix {
@@ -20,8 +21,27 @@ public:
     UniqueFd &operator=(const UniqueFd &) = delete;
     ~UniqueFd() { close(); }
 
+    UniqueFd(UniqueFd &&other) noexcept
+        : m_fd(other.release())
+    {}
+    UniqueFd &operator=(UniqueFd &&other) noexcept
+    {
+        if (this != &other) {
+            close();
+            m_fd = other.release();
+        }
+        return *this;
+    }
+
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    // Gives the descriptor up without closing it.
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     // Closes now; true when there was nothing to close or close() succeeded.
     bool close()
     {
@@ -33,6 +53,24 @@ public:
 private:
     int m_fd;
 };
+
+// Both ends of a pipe, each closed on every return.
+struct Pipe
+{
+    UniqueFd read;
+    UniqueFd write;
+};
+
+// pipe2 with `flags`; false with errno set when it fails.
+inline bool makePipe(Pipe &pipe, int flags)
+{
+    int ends[2];
+    if (::pipe2(ends, flags) != 0)
+        return false;
+    pipe.read = UniqueFd(ends[0]);
+    pipe.write = UniqueFd(ends[1]);
+    return true;
+}
 
 // Reads exactly `size` bytes, retrying after signals; false at an early end or an error.
 inline bool readFully(int fd, void *buffer, std::size_t size)

@@ -1,5 +1,7 @@
 #include "platform/probeport.h"
 
+#include "platform/posix/fileio.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -12,7 +14,8 @@ namespace platform {
 
 bool probeLoopbackPort(std::uint16_t port, int timeoutMs)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const posix::UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int fd = socket.get();
     if (fd < 0)
         return false;
     sockaddr_in address{};
@@ -31,7 +34,6 @@ bool probeLoopbackPort(std::uint16_t port, int timeoutMs)
                        socketError == 0;
         }
     }
-    ::close(fd);
     return accepted;
 }
 

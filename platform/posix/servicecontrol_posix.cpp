@@ -68,8 +68,8 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
     envp.push_back(recordEntry.data());
     envp.push_back(nullptr);
 
-    int channel[2];
-    if (::pipe2(channel, O_CLOEXEC) != 0)
+    posix::Pipe channel;
+    if (!posix::makePipe(channel, O_CLOEXEC))
         return windowsErrorFromErrno(errno);
     const pid_t intermediate = ::fork();
     if (intermediate == 0) {
@@ -86,22 +86,21 @@ std::uint32_t spawnService(std::vector<std::string> words, const std::string &re
             childexec::keepOnlyStandardStreams();
             if (::chdir("/") == 0)
                 ::execve(argv[0], argv.data(), envp.data());
-            childexec::reportFailure(channel[1]);
+            childexec::reportFailure(channel.write.get());
         }
-        (void)!::write(channel[1], &service, sizeof service);
+        (void)!::write(channel.write.get(), &service, sizeof service);
         ::_exit(service > 0 ? 0 : 1);
     }
-    ::close(channel[1]);
-    if (intermediate < 0) {
-        const int error = errno;
-        ::close(channel[0]);
-        return windowsErrorFromErrno(error);
-    }
+    const int forkErrno = errno;
+    channel.write.close();
+    if (intermediate < 0)
+        return windowsErrorFromErrno(forkErrno);
     pid_t service = -1;
-    const bool gotPid = posix::readFully(channel[0], &service, sizeof service) && service > 0;
+    const bool gotPid =
+        posix::readFully(channel.read.get(), &service, sizeof service) && service > 0;
     int execError = 0;
-    const bool execFailed = gotPid && posix::readFully(channel[0], &execError, sizeof execError);
-    ::close(channel[0]);
+    const bool execFailed =
+        gotPid && posix::readFully(channel.read.get(), &execError, sizeof execError);
     childexec::reap(intermediate);
     if (!gotPid)
         return winerror::generalFailure;

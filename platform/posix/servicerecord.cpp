@@ -136,27 +136,23 @@ std::string recordPath(const std::string &root, const std::string &name)
 }
 
 Lock::Lock(const std::string &root)
+    : m_fd(::open((root + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
 {
-    fd = ::open((root + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    if (!m_fd.valid())
         return;
     int result;
     do {
-        result = ::flock(fd, LOCK_EX);
+        result = ::flock(m_fd.get(), LOCK_EX);
     } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        ::close(fd);
-        fd = -1;
-    }
+    if (result != 0)
+        m_fd.close();
 }
 
 Lock::~Lock()
 {
-    if (fd < 0)
-        return;
     // Explicit unlock: a forked child may still hold a copy of the descriptor until it execs.
-    ::flock(fd, LOCK_UN);
-    ::close(fd);
+    if (m_fd.valid())
+        ::flock(m_fd.get(), LOCK_UN);
 }
 
 std::string serialise(const Record &record)
@@ -200,28 +196,18 @@ bool read(const std::string &root, const std::string &name, Record &record)
 {
     if (!isValidServiceName(name))
         return false;
-    const int fd = ::open(recordPath(root, name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return false;
+    const posix::UniqueFd fd(
+        ::open(recordPath(root, name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat info
     {
     };
     std::string text;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
-        static_cast<std::size_t>(info.st_size) <= recordLimit) {
-        text.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t got = ::read(fd, text.data() + done, text.size() - done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += static_cast<std::size_t>(got);
-        }
-        text.resize(done);
-    }
-    ::close(fd);
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid() || static_cast<std::size_t>(info.st_size) > recordLimit)
+        return false;
+    text.resize(static_cast<std::size_t>(info.st_size));
+    if (!posix::readFully(fd.get(), text.data(), text.size()))
+        return false;
     return parse(text, name, record);
 }
 
@@ -230,13 +216,13 @@ bool write(const std::string &root, const Record &record)
     const std::string path = recordPath(root, record.name);
     const std::string temporary = path + ".tmp";
     ::unlink(temporary.c_str());
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    posix::UniqueFd fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.valid())
         return false;
     const std::string text = serialise(record);
-    const bool ok = posix::writeFully(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-    ::close(fd);
+    const bool ok = posix::writeFully(fd.get(), text.data(), text.size()) &&
+                    ::fsync(fd.get()) == 0 && fd.close();
     if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/posix/fileio.h"
 #include "platform/servicecontrol.h"
 
 #include <cstdint>
@@ -58,10 +59,10 @@ public:
     ~Lock();
     Lock(const Lock &) = delete;
     Lock &operator=(const Lock &) = delete;
-    bool isLocked() const { return fd >= 0; }
+    bool isLocked() const { return m_fd.valid(); }
 
 private:
-    int fd = -1;
+    posix::UniqueFd m_fd;
 };
 
 // The text of a record file: one "key=value" line per field.

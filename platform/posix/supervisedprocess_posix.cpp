@@ -19,8 +19,6 @@ namespace platform {
 
 namespace {
 
-using childexec::closeFd;
-
 // Runs in the forked child: only async-signal-safe calls until exec.
 [[noreturn]] void execChild(pid_t parent, int input, int output, int errorPipe,
                             const char *directory, char *const argv[])
@@ -48,10 +46,9 @@ struct SupervisedProcess::Impl
     int status = 0;
     bool terminated = false;
     std::uint32_t terminateCode = 0;
-    int inputFd = -1;
-    int outputFd = -1;
-    int wakeRead = -1; // readable once cancelOutput() was called
-    int wakeWrite = -1;
+    posix::UniqueFd input;
+    posix::UniqueFd output;
+    posix::Pipe wake; // readable once cancelOutput() was called
 
     bool reap(bool block)
     {
@@ -78,10 +75,6 @@ SupervisedProcess::~SupervisedProcess()
         ::kill(d->pid, SIGKILL);
         d->reap(true);
     }
-    closeFd(d->inputFd);
-    closeFd(d->outputFd);
-    closeFd(d->wakeRead);
-    closeFd(d->wakeWrite);
 }
 
 std::uint32_t SupervisedProcess::start(const std::string &program,
@@ -90,28 +83,13 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
 {
     if (d->pid > 0)
         return winerror::invalidParameter;
-    int input[2];
-    int output[2];
-    int errorPipe[2];
-    if (::pipe2(input, O_CLOEXEC) != 0)
+    posix::Pipe input;
+    posix::Pipe output;
+    posix::Pipe errorPipe;
+    posix::Pipe wake;
+    if (!posix::makePipe(input, O_CLOEXEC) || !posix::makePipe(output, O_CLOEXEC) ||
+        !posix::makePipe(errorPipe, O_CLOEXEC) || !posix::makePipe(wake, O_CLOEXEC | O_NONBLOCK))
         return windowsErrorFromErrno(errno);
-    if (::pipe2(output, O_CLOEXEC) != 0) {
-        const auto error = windowsErrorFromErrno(errno);
-        closeFd(input[0]);
-        closeFd(input[1]);
-        return error;
-    }
-    int wake[2];
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0 || ::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        const auto error = windowsErrorFromErrno(errno);
-        for (int *fd : {&input[0], &input[1], &output[0], &output[1], &errorPipe[0], &errorPipe[1]})
-            closeFd(*fd);
-        return error;
-    }
-    closeFd(d->wakeRead);
-    closeFd(d->wakeWrite);
-    d->wakeRead = wake[0];
-    d->wakeWrite = wake[1];
     // Everything the child needs is prepared before fork: it may only make async-safe calls.
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
@@ -121,40 +99,35 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0)
-        execChild(parent, input[0], output[1], errorPipe[1], directory, argv.data());
+        execChild(parent, input.read.get(), output.write.get(), errorPipe.write.get(), directory,
+                  argv.data());
     const int forkErrno = errno;
-    closeFd(input[0]);
-    closeFd(output[1]);
-    closeFd(errorPipe[1]);
-    if (pid < 0) {
-        closeFd(input[1]);
-        closeFd(output[0]);
-        closeFd(errorPipe[0]);
+    // The child's ends belong to the child now.
+    input.read.close();
+    output.write.close();
+    errorPipe.write.close();
+    if (pid < 0)
         return windowsErrorFromErrno(forkErrno);
-    }
     ::setpgid(pid, pid); // also here, so the group exists before either side goes on
     d->pid = pid;
     d->contained = true;
-    d->inputFd = input[1];
-    d->outputFd = output[0];
     int childErrno = 0;
-    const bool execFailed = posix::readFully(errorPipe[0], &childErrno, sizeof childErrno);
-    closeFd(errorPipe[0]);
-    if (execFailed) {
+    if (posix::readFully(errorPipe.read.get(), &childErrno, sizeof childErrno)) {
         d->reap(true);
         d->pid = -1;
         d->reaped = false;
         d->contained = false;
-        closeFd(d->inputFd);
-        closeFd(d->outputFd);
         return windowsErrorFromErrno(childErrno);
     }
+    d->input = std::move(input.write);
+    d->output = std::move(output.read);
+    d->wake = std::move(wake);
     return winerror::success;
 }
 
 bool SupervisedProcess::writeInput(const void *data, std::size_t size)
 {
-    if (d->inputFd < 0)
+    if (!d->input.valid())
         return false;
     // A child that closed its input must fail the write, not kill us with SIGPIPE: block the
     // signal on this thread and swallow a pending one afterwards.
@@ -166,7 +139,7 @@ bool SupervisedProcess::writeInput(const void *data, std::size_t size)
     const auto *bytes = static_cast<const char *>(data);
     bool ok = true;
     while (size > 0) {
-        const ssize_t written = ::write(d->inputFd, bytes, size);
+        const ssize_t written = ::write(d->input.get(), bytes, size);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -187,15 +160,15 @@ bool SupervisedProcess::writeInput(const void *data, std::size_t size)
 
 void SupervisedProcess::closeInput()
 {
-    closeFd(d->inputFd);
+    d->input.close();
 }
 
 std::size_t SupervisedProcess::readOutput(void *buffer, std::size_t size)
 {
-    const int fd = d->outputFd;
+    const int fd = d->output.get();
     if (fd < 0)
         return 0;
-    pollfd watched[2] = {{fd, POLLIN, 0}, {d->wakeRead, POLLIN, 0}};
+    pollfd watched[2] = {{fd, POLLIN, 0}, {d->wake.read.get(), POLLIN, 0}};
     int ready;
     do {
         ready = ::poll(watched, 2, -1);
@@ -211,13 +184,13 @@ std::size_t SupervisedProcess::readOutput(void *buffer, std::size_t size)
 
 void SupervisedProcess::cancelOutput()
 {
-    if (d->wakeWrite >= 0)
-        (void)!::write(d->wakeWrite, "x", 1);
+    if (d->wake.write.valid())
+        (void)!::write(d->wake.write.get(), "x", 1);
 }
 
 void SupervisedProcess::closeOutput()
 {
-    closeFd(d->outputFd);
+    d->output.close();
 }
 
 SupervisedProcess::WaitResult SupervisedProcess::wait(int timeoutMs, const Event *stop)

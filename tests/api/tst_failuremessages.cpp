@@ -27,51 +27,42 @@ private slots:
 void FailureMessagesTest::failureMessage_data()
 {
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("body");
     QTest::addColumn<bool>("cancelled");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("cancelled") << 0 << QString() << true
-                               << u"The request was interrupted. Please try again."_s;
+    QTest::newRow("cancelled") << 0 << true << u"The request was interrupted. Please try again."_s;
     QTest::newRow("cancelled wins over status")
-        << 401 << QString() << true << u"The request was interrupted. Please try again."_s;
+        << 401 << true << u"The request was interrupted. Please try again."_s;
     QTest::newRow("no reply")
-        << 0 << QString() << false
+        << 0 << false
         << u"Could not reach the server. Check your internet connection and try again."_s;
-    QTest::newRow("400") << 400 << QString() << false
+    QTest::newRow("400") << 400 << false
                          << u"Something went wrong with this request. Please try again or "
                             u"contact support."_s;
-    QTest::newRow("401") << 401 << QString() << false
-                         << u"Your session has expired. Please sign in again."_s;
-    QTest::newRow("403") << 403 << QString() << false
+    QTest::newRow("401") << 401 << false << u"Your session has expired. Please sign in again."_s;
+    QTest::newRow("403") << 403 << false
                          << u"Your account cannot perform this action. Check your subscription "
                             u"or contact support."_s;
-    QTest::newRow("404") << 404 << QString() << false
+    QTest::newRow("404") << 404 << false
                          << u"We could not find what you requested. Refresh and try again."_s;
-    QTest::newRow("409") << 409 << QString() << false
+    QTest::newRow("409") << 409 << false
                          << u"This action could not be completed because the account has "
                             u"changed. Refresh and try again."_s;
-    QTest::newRow("409 with device code ignores it")
-        << 409 << deviceLimitBody << false
-        << u"This action could not be completed because the account has changed. Refresh and "
-           u"try again."_s;
-    QTest::newRow("429") << 429 << QString() << false
+    QTest::newRow("429") << 429 << false
                          << u"Too many attempts. Please wait a moment and try again."_s;
-    QTest::newRow("402") << 402 << QString() << false << serverSide;
-    QTest::newRow("405") << 405 << QString() << false << serverSide;
-    QTest::newRow("302") << 302 << QString() << false << serverSide;
-    QTest::newRow("500") << 500 << QString() << false << serverSide;
-    QTest::newRow("502 unparsable success") << 502 << QString() << false << serverSide;
-    QTest::newRow("503") << 503 << QString() << false << serverSide;
+    QTest::newRow("402") << 402 << false << serverSide;
+    QTest::newRow("405") << 405 << false << serverSide;
+    QTest::newRow("302") << 302 << false << serverSide;
+    QTest::newRow("500") << 500 << false << serverSide;
+    QTest::newRow("502 unparsable success") << 502 << false << serverSide;
+    QTest::newRow("503") << 503 << false << serverSide;
 }
 
 void FailureMessagesTest::failureMessage()
 {
     QFETCH(int, status);
-    QFETCH(QString, body);
     QFETCH(bool, cancelled);
     QFETCH(QString, expected);
-    const QJsonObject object = QJsonDocument::fromJson(body.toUtf8()).object();
-    QCOMPARE(api::failureMessage(status, object, cancelled), expected);
+    QCOMPARE(api::failureMessage(status, cancelled), expected);
 }
 
 void FailureMessagesTest::signInFailureMessage_data()

@@ -1,8 +1,8 @@
 #include "api/backendcatalogue.h"
 #include "api/devicecredentials.h"
 #include "api/replyrules.h"
-#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
+#include "settings/settingskeys.h"
 #include "support/testhome.h"
 #include "vpntestbed.h"
 
@@ -520,7 +520,7 @@ void VpnControllerTest::names()
 {
     QFETCH(QString, hostName);
     QFETCH(QString, expected);
-    QCOMPARE(VpnController::deviceName(hostName), expected);
+    QCOMPARE(api::deviceName(hostName), expected);
 }
 
 void VpnControllerTest::tunnelNamesDifferPerAccount()

@@ -1,0 +1,88 @@
+#include "ui/mainwindow.h"
+
+#include "api/backendcatalogue.h"
+#include "api/failuremessages.h"
+#include "ui/clientservices.h"
+#include "ui/pages/accountpage.h"
+#include "ui/pages/connectionpage.h"
+#include "ui/pages/settingspage.h"
+#include "ui/pages/signinpage.h"
+#include "ui/widgetfactory.h"
+
+#include <QLabel>
+#include <QStackedWidget>
+
+using widgetfactory::setMessage;
+
+void MainWindow::showError(const QString &text)
+{
+    QLabel *label = m_connectionPage->messageLabel();
+    switch (m_stack->currentIndex()) {
+    case SignIn:
+        label = m_signInPage->messageLabel();
+        break;
+    case Account:
+        label = m_accountPage->messageLabel();
+        break;
+    case Settings:
+        label = m_settingsPage->messageLabel();
+        break;
+    default:
+        break;
+    }
+    setMessage(label, text);
+}
+
+void MainWindow::clearMessages()
+{
+    for (QLabel *label : {m_signInPage->messageLabel(), m_connectionPage->messageLabel(),
+                          m_accountPage->messageLabel(), m_settingsPage->messageLabel()}) {
+        setMessage(label, QString());
+    }
+}
+
+void MainWindow::handleSession(bool authenticated)
+{
+    if (authenticated) {
+        clearMessages();
+        // Token refreshes repeat the notification; the window has switched already.
+        if (m_signedInShown) {
+            return;
+        }
+    } else {
+        setMessage(m_connectionPage->messageLabel(), QString());
+    }
+    ++m_sessionGeneration;
+    m_signInPage->setFormEnabled(!authenticated);
+    showPage(authenticated ? Connection : SignIn);
+    VpnController &controller = m_services->controller();
+    const QString apiUrl = m_services->api().baseUrl().toString();
+    if (authenticated) {
+        m_signedInShown = true;
+        const Session &session = m_services->session();
+        controller.setAccount(apiUrl, session.userId(), session.deviceId());
+    } else {
+        m_signedInShown = false;
+        controller.setAccount(apiUrl, QString(), QString());
+        m_accountPage->emailLabel()->clear();
+    }
+    m_signInPage->updateDisconnectPrevious();
+}
+
+void MainWindow::logout()
+{
+    const VpnController &controller = m_services->controller();
+    if (controller.connecting() || controller.busy() || controller.running()) {
+        showError(QStringLiteral("Disconnect the VPN first."));
+        return;
+    }
+    m_services->api().request("POST", backend::logout, QJsonObject(), true,
+                              [this](const ApiResult &result) {
+                                  // A session the backend no longer knows ends here too.
+                                  if (result.successful() || result.status == 401) {
+                                      m_services->session().clear();
+                                      return;
+                                  }
+                                  showError(api::failureMessage(result.status, result.cancelled));
+                              });
+}

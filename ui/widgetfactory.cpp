@@ -1,0 +1,47 @@
+#include "ui/widgetfactory.h"
+
+#include "ui/widgets/navbutton.h"
+
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace widgetfactory {
+
+QLabel *addLabel(const QString &text, QLayout *layout, const QString &role)
+{
+    auto *label = new QLabel;
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setWordWrap(true);
+    if (!role.isEmpty()) {
+        label->setObjectName(role);
+    }
+    layout->addWidget(label);
+    return label;
+}
+
+QPushButton *addRailButton(const QString &text, QLayout *layout, QObject *context,
+                           std::function<void()> onClick, const QString &role)
+{
+    QPushButton *button = role == u"railButton"_s ? new NavButton : new QPushButton;
+    button->setText(text);
+    button->setObjectName(role);
+    button->setCursor(Qt::PointingHandCursor);
+    layout->addWidget(button);
+    QObject::connect(button, &QPushButton::clicked, context, std::move(onClick));
+    return button;
+}
+
+void setMessage(QLabel *label, const QString &text)
+{
+    if (!label) {
+        return;
+    }
+    label->setText(text);
+    label->setVisible(!text.isEmpty());
+}
+
+} // namespace widgetfactory
