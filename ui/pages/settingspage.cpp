@@ -80,8 +80,15 @@ SettingsPage::SettingsPage(QWidget *parent)
                         settings::setAccent(value);
                         emit appearanceChanged();
                     });
-    form->addRow(u"Color theme"_s, m_theme);
-    form->addRow(u"Accent color"_s, m_accent);
+    for (const auto &[text, chooser] :
+         {std::pair{u"Color theme"_s, m_theme}, std::pair{u"Accent color"_s, m_accent}}) {
+        // As tall as its chooser, so the text sits on the chooser's middle.
+        auto *label = new QLabel(text);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setMinimumHeight(chooser->sizeHint().height());
+        label->setBuddy(chooser);
+        form->addRow(label, chooser);
+    }
     cardLayout->addLayout(form);
     addLabel(u"Your appearance choices are saved on this device."_s, cardLayout, u"muted"_s);
     layout->addWidget(card);
@@ -89,6 +96,7 @@ SettingsPage::SettingsPage(QWidget *parent)
     m_message = addLabel(QString(), layout, u"error"_s);
     m_message->hide();
     layout->addStretch();
-    page->addWidget(column);
+    // The column takes the width first, up to its maximum; the stretches share what is left.
+    page->addWidget(column, 1);
     page->addStretch();
 }

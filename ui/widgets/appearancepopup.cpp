@@ -24,6 +24,9 @@ AppearancePopup::AppearancePopup(QWidget *parent)
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(rimPx, rimPx, rimPx, rimPx);
     column->setSpacing(0);
+    // The combo sizes the popup, down to a thin strip while it unfolds; the list's minimum size
+    // must not hold it open.
+    column->setSizeConstraint(QLayout::SetNoConstraint);
 }
 
 void AppearancePopup::setLight(bool light)

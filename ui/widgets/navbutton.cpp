@@ -16,7 +16,7 @@ namespace {
 
 constexpr int highlightMs = 420;
 constexpr double globeWobbleDegrees = 18.0;
-// Negative: the gear turns back against its first swing.
+// Negative: the gear first turns back, against the globe's direction.
 constexpr double gearTurnDegrees = -12.0;
 constexpr double hopPx = 2.5;
 constexpr double growth = 0.16;

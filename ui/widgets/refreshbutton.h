@@ -14,7 +14,6 @@ public:
     explicit RefreshButton(QWidget *parent = nullptr);
 
     void setSpinning(bool on);
-    bool isSpinning() const { return m_spinning; }
     // The icon's rotation in degrees, 0 to below 360.
     double angle() const { return m_angle; }
 

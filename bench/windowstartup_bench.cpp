@@ -1,0 +1,167 @@
+// How long the signed-out window takes to appear, and what it costs to keep, against a bare main
+// window of the same size: from starting the process to its first painted frame, and the
+// resident memory right after that frame. Each figure is read from outside the window's code: the
+// parent times the child process until it reports the frame, the child reads its own resident
+// size from the system. Offscreen, so the figures include painting but no window manager.
+// Targets, for reading only: at most 3 times the time and 2 times the memory of the bare window.
+#include "app/applicationfont.h"
+#include "benchreport.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr int rounds = 7;
+
+double residentMegabytes()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').constFirst().toDouble() / 1024.0;
+        }
+    }
+    return 0;
+}
+
+// Reports the first frame painted into `window` on standard output, then quits.
+class FirstFrame : public QObject
+{
+public:
+    explicit FirstFrame(QWidget *window)
+        : m_window(window)
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(object);
+        if (!m_seen && event->type() == QEvent::Paint && widget && widget->window() == m_window) {
+            m_seen = true;
+            // The whole frame, not just its first widget: report once painting has finished.
+            QTimer::singleShot(0, qApp, [] {
+                std::printf("painted %.1f\n", residentMegabytes());
+                std::fflush(stdout);
+                QCoreApplication::quit();
+            });
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+    bool m_seen = false;
+};
+
+int runChild(int argc, char **argv, bool fullWindow)
+{
+    QApplication application(argc, argv);
+    std::unique_ptr<QMainWindow> window;
+    if (fullWindow) {
+        // A private identity: the benchmark never touches the user's settings or files.
+        QStandardPaths::setTestModeEnabled(true);
+        QCoreApplication::setOrganizationName(u"SolvikVPNBench"_s);
+        QCoreApplication::setApplicationName(u"WindowStartup"_s);
+        applicationfont::install();
+        window = std::make_unique<MainWindow>();
+    } else {
+        window = std::make_unique<QMainWindow>();
+        window->resize(1180, 780);
+    }
+    FirstFrame frame(window.get());
+    window->show();
+    return application.exec();
+}
+
+struct Sample
+{
+    double ms = 0;
+    double megabytes = 0;
+};
+
+std::vector<Sample> measure(const QString &program, const QString &mode)
+{
+    std::vector<Sample> samples;
+    for (int round = 0; round < rounds; ++round) {
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        child.setProcessEnvironment(environment);
+        QElapsedTimer timer;
+        timer.start();
+        child.start(program, {mode});
+        if (!child.waitForReadyRead(30000)) {
+            child.kill();
+            child.waitForFinished();
+            continue;
+        }
+        const double ms = benchreport::elapsedMs(timer);
+        const QByteArray line = child.readAllStandardOutput().trimmed();
+        child.waitForFinished(30000);
+        if (line.startsWith("painted ")) {
+            samples.push_back({ms, line.mid(8).toDouble()});
+        }
+    }
+    return samples;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Prints the spread of the times and the median resident size; returns the two medians.
+Sample report(const char *label, const std::vector<Sample> &samples)
+{
+    std::vector<double> times;
+    std::vector<double> memory;
+    for (const Sample &sample : samples) {
+        times.push_back(sample.ms);
+        memory.push_back(sample.megabytes);
+    }
+    benchreport::printSpread(label, 22, times);
+    const Sample medians{median(times), median(memory)};
+    std::printf("  %-22s resident %6.1f MB (median)\n", "", medians.megabytes);
+    return medians;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && (qstrcmp(argv[1], "--bare") == 0 || qstrcmp(argv[1], "--window") == 0)) {
+        return runChild(argc, argv, qstrcmp(argv[1], "--window") == 0);
+    }
+    QCoreApplication application(argc, argv);
+    const QString program = QCoreApplication::applicationFilePath();
+    std::printf("Process start to first painted frame, %d runs each, offscreen:\n", rounds);
+    const std::vector<Sample> bare = measure(program, u"--bare"_s);
+    const std::vector<Sample> window = measure(program, u"--window"_s);
+    const Sample plain = report("bare QMainWindow", bare);
+    const Sample client = report("signed-out window", window);
+    if (plain.ms > 0 && plain.megabytes > 0) {
+        std::printf("  ratio: %.2fx the time (target at most 3x), %.2fx the memory (target at most "
+                    "2x)\n",
+                    client.ms / plain.ms, client.megabytes / plain.megabytes);
+    }
+    return 0;
+}

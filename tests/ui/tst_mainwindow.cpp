@@ -1,0 +1,264 @@
+#include "api/backendcatalogue.h"
+#include "api/replyrules.h"
+#include "common/protectedstore.h"
+#include "settings/settingskeys.h"
+#include "support/faketunneladapter.h"
+#include "support/testhome.h"
+#include "tools/devbackend/devbackend.h"
+#include "ui/clientservices.h"
+#include "ui/mainwindow.h"
+#include "ui/pages/settingspage.h"
+#include "ui/pages/signinpage.h"
+#include "ui/widgets/appearancecombo.h"
+#include "ui/widgets/navbutton.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+// The real window, offscreen, against an in-process development backend and a scripted tunnel
+// adapter: typed input, clicks and what the pages show.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void signInWithEnterShowsConnectionPage();
+    void refusedSignIns_data();
+    void refusedSignIns();
+    void createAccountSendsEmptyFields();
+    void railWhileSignedOut();
+    void signOutOutcomes_data();
+    void signOutOutcomes();
+    void quickPageSwitchesLeaveOneOverlay();
+    void appearanceChoicesApplyAtOnce();
+
+private:
+    void signIn();
+    QPushButton *button(QWidget *parent, const QString &text) const;
+
+    TestHome m_home;
+    std::unique_ptr<DevBackend> m_backend;
+    FakeTunnelAdapter *m_adapter = nullptr;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+}
+
+void TestMainWindow::init()
+{
+    // Each case starts signed out: an earlier case's stored session belongs to another backend.
+    settings::clearAll();
+    QVERIFY(protectedstore::removeProtected(u"session"_s));
+    m_backend = std::make_unique<DevBackend>();
+    QVERIFY(m_backend->listen());
+    settings::setApiUrl(m_backend->baseUrl().toString());
+    settings::setProduction(false);
+    auto adapter = std::make_unique<FakeTunnelAdapter>();
+    m_adapter = adapter.get();
+    m_adapter->completion = FakeTunnelAdapter::Completion::Succeed;
+    m_window = std::make_unique<MainWindow>(std::move(adapter));
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestMainWindow::cleanup()
+{
+    m_window.reset();
+    m_backend.reset();
+}
+
+QPushButton *TestMainWindow::button(QWidget *parent, const QString &text) const
+{
+    const QList<QPushButton *> buttons = parent->findChildren<QPushButton *>();
+    for (QPushButton *candidate : buttons) {
+        if (candidate->text() == text) {
+            return candidate;
+        }
+    }
+    return nullptr;
+}
+
+void TestMainWindow::signIn()
+{
+    SignInPage *page = m_window->signInPage();
+    QTest::keyClicks(page->emailEdit(), m_backend->options().demoEmail);
+    QTest::keyClicks(page->passwordEdit(), m_backend->options().demoPassword);
+    QTest::keyClick(page->passwordEdit(), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->pages()->currentIndex(), int(MainWindow::Connection),
+                              10000);
+}
+
+void TestMainWindow::signInWithEnterShowsConnectionPage()
+{
+    signIn();
+    QVERIFY(m_window->services().session().authenticated());
+    NavButton *connection = m_window->navigationButton(MainWindow::Connection);
+    QVERIFY(connection->isActive());
+    QVERIFY(!m_window->navigationButton(MainWindow::Settings)->isActive());
+    QTRY_COMPARE(m_window->navigationIndicator()->geometry(), connection->geometry());
+    QVERIFY(m_window->navigationIndicator()->isVisible());
+    // The controller learned the account the window signed in.
+    QVERIFY(m_window->services().controller().accountApplied());
+    QVERIFY(!m_window->signInPage()->isEnabled() ||
+            !m_window->signInPage()->emailEdit()->isEnabled());
+}
+
+void TestMainWindow::refusedSignIns_data()
+{
+    QTest::addColumn<QString>("email");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("requests"); // sign-in requests that reached the backend
+
+    QTest::newRow("wrong password")
+        << u"demo@example.com"_s << u"not-the-password"_s << u"Incorrect email or password."_s << 1;
+    QTest::newRow("empty password")
+        << u"demo@example.com"_s << QString() << u"Incorrect email or password."_s << 0;
+    QTest::newRow("blank address")
+        << u"   "_s << u"something"_s << u"Incorrect email or password."_s << 0;
+}
+
+void TestMainWindow::refusedSignIns()
+{
+    QFETCH(QString, email);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+    QFETCH(int, requests);
+
+    SignInPage *page = m_window->signInPage();
+    QTest::keyClicks(page->emailEdit(), email);
+    QTest::keyClicks(page->passwordEdit(), password);
+    // The eye was on: the answer masks the field again.
+    page->passwordEye()->setChecked(true);
+    QTest::mouseClick(button(page, u"Sign in"_s), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(page->messageLabel()->text(), message, 10000);
+    QVERIFY(page->messageLabel()->isVisible());
+    QCOMPARE(m_backend->requestCount(u"POST /auth/login"_s), requests);
+    if (requests > 0) {
+        QVERIFY(page->passwordEdit()->text().isEmpty());
+        QCOMPARE(page->passwordEdit()->echoMode(), QLineEdit::Password);
+        QVERIFY(!page->passwordEye()->isChecked());
+    }
+    QVERIFY(page->emailEdit()->isEnabled());
+    QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::SignIn));
+}
+
+void TestMainWindow::createAccountSendsEmptyFields()
+{
+    SignInPage *page = m_window->signInPage();
+    QTest::mouseClick(button(page, u"Create account"_s), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!page->messageLabel()->text().isEmpty(), 10000);
+    QCOMPARE(m_backend->requestCount(u"POST /auth/register"_s), 1);
+    // One line of the refusal, never the text of the reply.
+    QVERIFY(!page->messageLabel()->text().contains(u'\n'));
+    QVERIFY(page->messageLabel()->text().startsWith(u"Something went wrong"_s) ||
+            page->messageLabel()->text().startsWith(u"This action"_s));
+}
+
+void TestMainWindow::railWhileSignedOut()
+{
+    QTest::mouseClick(m_window->navigationButton(MainWindow::Connection), Qt::LeftButton);
+    QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::SignIn));
+    QVERIFY(!m_window->navigationIndicator()->isVisible());
+    QTest::mouseClick(m_window->navigationButton(MainWindow::Settings), Qt::LeftButton);
+    QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::SignIn));
+    QCOMPARE(m_window->signInPage()->messageLabel()->text(), u"Sign in to change settings."_s);
+}
+
+void TestMainWindow::signOutOutcomes_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("logoutStatus"); // 0: the backend answers normally
+    QTest::addColumn<bool>("signedOut");
+
+    QTest::newRow("signed out") << false << 0 << true;
+    QTest::newRow("session already unknown to the backend") << false << 401 << true;
+    QTest::newRow("refused while connected") << true << 0 << false;
+}
+
+void TestMainWindow::signOutOutcomes()
+{
+    QFETCH(bool, connected);
+    QFETCH(int, logoutStatus);
+    QFETCH(bool, signedOut);
+
+    signIn();
+    VpnController &controller = m_window->services().controller();
+    if (connected) {
+        const QString serverId = m_backend->serverIds().constFirst();
+        controller.connectVpn(serverId);
+        QTRY_VERIFY_WITH_TIMEOUT(controller.running(), 10000);
+    }
+    if (logoutStatus != 0) {
+        m_backend->setFault(u"POST /auth/logout"_s, DevBackendFault::withStatus(logoutStatus));
+    }
+    m_window->logout();
+    if (signedOut) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->pages()->currentIndex(), int(MainWindow::SignIn),
+                                  10000);
+        QVERIFY(!m_window->services().session().authenticated());
+        QVERIFY(m_window->signInPage()->emailEdit()->isEnabled());
+        QVERIFY(!m_window->navigationIndicator()->isVisible());
+    } else {
+        QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::Connection));
+        QVERIFY(m_window->services().session().authenticated());
+        QCOMPARE(m_backend->requestCount(u"POST /auth/logout"_s), 0);
+    }
+}
+
+void TestMainWindow::quickPageSwitchesLeaveOneOverlay()
+{
+    signIn();
+    const auto overlays = [this] {
+        int count = 0;
+        const QList<QLabel *> labels =
+            m_window->pages()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
+        for (QLabel *label : labels) {
+            count += label->graphicsEffect() != nullptr;
+        }
+        return count;
+    };
+    QTRY_COMPARE(overlays(), 0);
+    m_window->showPage(MainWindow::Settings);
+    m_window->showPage(MainWindow::Account);
+    QCOMPARE(overlays(), 1);
+    QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::Account));
+    QTRY_COMPARE_WITH_TIMEOUT(overlays(), 0, 2000);
+}
+
+void TestMainWindow::appearanceChoicesApplyAtOnce()
+{
+    SettingsPage *page = m_window->settingsPage();
+    const QString before = m_window->styleSheet();
+    page->themeChooser()->setCurrentIndex(page->themeChooser()->findData(u"light"_s));
+    page->accentChooser()->setCurrentIndex(page->accentChooser()->findData(u"#ff91ad"_s));
+    QCOMPARE(settings::theme(), u"light"_s);
+    QCOMPARE(settings::accent(), u"#ff91ad"_s);
+    QVERIFY(m_window->styleSheet() != before);
+    QVERIFY(m_window->styleSheet().contains(u"background: #f4f6f7"_s));
+    QVERIFY(m_window->styleSheet().contains(u"#ff91ad"_s));
+
+    // A stored accent that is none of the choices shows no item, and building the page stores
+    // nothing.
+    settings::setAccent(u"#123456"_s);
+    SettingsPage fresh;
+    QCOMPARE(fresh.accentChooser()->currentIndex(), -1);
+    QCOMPARE(fresh.themeChooser()->currentData().toString(), u"light"_s);
+    QCOMPARE(settings::accent(), u"#123456"_s);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,118 @@
+#include "ui/theme/iconloader.h"
+#include "ui/theme/stylesheet.h"
+#include "ui/theme/themepalette.h"
+
+#include <QImage>
+#include <QTest>
+
+using namespace Qt::Literals::StringLiterals;
+
+class TestTheme : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void styleSheets_data();
+    void styleSheets();
+    void iconsAreTintedAndCached();
+};
+
+void TestTheme::styleSheets_data()
+{
+    QTest::addColumn<bool>("light");
+    QTest::addColumn<QString>("accent");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+
+    // Blends worked out by hand from the integer formula, channel by channel:
+    // dark mint:  (0x12·82 + 0x87·18)/100 = 39, (0x19·82 + 0xd6·18)/100 = 59,
+    //             (0x1f·82 + 0xc2·18)/100 = 60  -> #273b3c;
+    // light blue: (0xf4·85 + 0x7a·15)/100 = 225, (0xf6·85 + 0xae·15)/100 = 235,
+    //             (0xf7·85 + 0xff·15)/100 = 248 -> #e1ebf8.
+    QTest::newRow("dark, default accent")
+        << false << u"#87d6c2"_s
+        << QStringList{u"QMainWindow, QWidget#shell, QDialog { background: #12191f; }"_s,
+                       u"QFrame#navIndicator { background: #273b3c;"_s,
+                       u"QPushButton#primary { background: #87d6c2;"_s,
+                       u"image: url(:/icons/dropdown-arrow.svg)"_s, u"color: #ff8989"_s}
+        << QStringList{u"dropdown-arrow-light"_s, u"#2c403c"_s, u"#f4f6f7"_s};
+    QTest::newRow("dark, rose") << false << u"#ff91ad"_s
+                                << QStringList{u"QPushButton#primary { background: #ff91ad;"_s,
+                                               u"selection-background-color: #ff91ad"_s,
+                                               u"color: #ff8989"_s}
+                                << QStringList{u"#87d6c2"_s, u"#4e9584"_s, u"#112b26"_s};
+    QTest::newRow("light, blue")
+        << true << u"#7aaeff"_s
+        << QStringList{u"QMainWindow, QWidget#shell, QDialog { background: #f4f6f7; }"_s,
+                       u"QFrame#navIndicator { background: #e1ebf8;"_s,
+                       u"image: url(:/icons/dropdown-arrow-light.svg)"_s,
+                       u"QWidget { font-size: 14px; color: #263239; }"_s,
+                       u"QPushButton#primary { background: #7aaeff;"_s,
+                       u"color: #ff8989"_s,
+                       u"QToolTip { color: #e6e9f4; background: #25304a;"_s}
+        << QStringList{u"#12191f"_s, u"#202b32"_s, u"url(:/icons/dropdown-arrow.svg)"_s};
+    QTest::newRow("light, default accent")
+        << true << u"#87d6c2"_s
+        << QStringList{u"QFrame#card, QFrame#connectionCard"_s, u"background: #ffffff"_s,
+                       u"QPushButton:disabled { background: #e2e7e9; border: 0; color: #849196; }"_s}
+        << QStringList{u"#9aacae"_s, u"#d8e2e3"_s};
+}
+
+void TestTheme::styleSheets()
+{
+    QFETCH(bool, light);
+    QFETCH(QString, accent);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+
+    const QString text =
+        stylesheet::themed(stylesheet::darkTemplate(), ThemePalette(light, accent));
+    for (const QString &part : std::as_const(present)) {
+        QVERIFY2(text.contains(part), qPrintable(part));
+    }
+    for (const QString &part : std::as_const(absent)) {
+        QVERIFY2(!text.contains(part), qPrintable(part));
+    }
+}
+
+void TestTheme::iconsAreTintedAndCached()
+{
+    const qsizetype before = cachedIconCount();
+    const QIcon first = loadIcon(u"globe"_s, QColor(0xff, 0x00, 0x00), 22);
+    QVERIFY(!first.isNull());
+    QCOMPARE(cachedIconCount(), before + 1);
+    QCOMPARE(loadIcon(u"globe"_s, QColor(0xff, 0x00, 0x00), 22).cacheKey(), first.cacheKey());
+    QCOMPARE(cachedIconCount(), before + 1);
+    // Another tint or size is another icon.
+    QVERIFY(loadIcon(u"globe"_s, QColor(0x00, 0x00, 0xff), 22).cacheKey() != first.cacheKey());
+    QVERIFY(loadIcon(u"no-such-icon"_s, Qt::red, 22).isNull());
+    QCOMPARE(cachedIconCount(), before + 2);
+
+    // Rendered at twice the size, in the tint asked for; disabled at 40 % opacity.
+    const QImage normal = first.pixmap(QSize(22, 22), 2.0).toImage();
+    QCOMPARE(normal.size(), QSize(44, 44));
+    int inked = 0;
+    for (int y = 0; y < normal.height(); ++y) {
+        for (int x = 0; x < normal.width(); ++x) {
+            const QColor pixel = normal.pixelColor(x, y);
+            if (pixel.alpha() == 255) {
+                ++inked;
+                QCOMPARE(pixel.rgb(), QColor(0xff, 0x00, 0x00).rgb());
+            }
+        }
+    }
+    QVERIFY(inked > 20);
+    // A single stroke, so no overlap adds up: 40 % of full opacity is 102.
+    const QImage disabled =
+        loadIcon(u"minus"_s, Qt::red, 22).pixmap(QSize(22, 22), 2.0, QIcon::Disabled).toImage();
+    int maximumAlpha = 0;
+    for (int y = 0; y < disabled.height(); ++y) {
+        for (int x = 0; x < disabled.width(); ++x) {
+            maximumAlpha = std::max(maximumAlpha, disabled.pixelColor(x, y).alpha());
+        }
+    }
+    QVERIFY2(maximumAlpha >= 100 && maximumAlpha <= 104, qPrintable(QString::number(maximumAlpha)));
+}
+
+QTEST_MAIN(TestTheme)
+#include "tst_theme.moc"
