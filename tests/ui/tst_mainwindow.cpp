@@ -13,6 +13,7 @@
 #include "ui/widgets/navbutton.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +38,7 @@ private slots:
     void refusedSignIns();
     void createAccountSendsEmptyFields();
     void railWhileSignedOut();
+    void keyboardReachesEveryControl();
     void signOutOutcomes_data();
     void signOutOutcomes();
     void quickPageSwitchesLeaveOneOverlay();
@@ -176,6 +178,34 @@ void TestMainWindow::railWhileSignedOut()
     QTest::mouseClick(m_window->navigationButton(MainWindow::Settings), Qt::LeftButton);
     QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::SignIn));
     QCOMPARE(m_window->signInPage()->messageLabel()->text(), u"Sign in to change settings."_s);
+}
+
+void TestMainWindow::keyboardReachesEveryControl()
+{
+    SignInPage *page = m_window->signInPage();
+    page->quickGuideCard()->show();
+    // Every control names itself to assistive technology.
+    const QList<QWidget *> controls = m_window->findChildren<QWidget *>();
+    for (QWidget *control : controls) {
+        if (control->isVisibleTo(m_window.get()) && control->focusPolicy() & Qt::TabFocus) {
+            const auto *button = qobject_cast<QPushButton *>(control);
+            QVERIFY2(!control->accessibleName().isEmpty() || (button && !button->text().isEmpty()),
+                     control->metaObject()->className());
+        }
+    }
+    // Tab walks the page from top to bottom.
+    const auto nameOf = [](QWidget *widget) {
+        const auto *button = qobject_cast<QPushButton *>(widget);
+        return button && !button->text().isEmpty() ? button->text() : widget->accessibleName();
+    };
+    button(page, u"Take the tour"_s)->setFocus();
+    QStringList order;
+    for (int step = 0; step < 7; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.append(nameOf(QApplication::focusWidget()));
+    }
+    QCOMPARE(order, (QStringList{u"Email"_s, u"Password"_s, u"Sign in"_s, u"Create account"_s,
+                                 u"Verify email"_s, u"Forgot password?"_s, u"Connection"_s}));
 }
 
 void TestMainWindow::signOutOutcomes_data()
