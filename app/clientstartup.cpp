@@ -3,8 +3,8 @@
 #include "app/applicationfont.h"
 #include "app/applicationidentity.h"
 #include "app/legacymigration.h"
-#include "settings/settingskeys.h"
 #include "app/startupoptions.h"
+#include "settings/settingskeys.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -57,7 +57,9 @@ int clientstartup::run(QApplication &application)
         });
     }
 
-    MainWindow window;
+    // Smoke, preview and capture runs reach nothing outside: no lookups, no measurements.
+    MainWindow window(nullptr, options.smokeTest ? ClientServices::Lookups::Disabled
+                                                 : ClientServices::Lookups::Enabled);
     window.show();
 
     bool captureSaved = true;

@@ -29,6 +29,22 @@ constexpr QLatin1StringView latitude{"latitude"};
 constexpr QLatin1StringView longitude{"longitude"};
 } // namespace location
 
+std::optional<double> readCoordinate(const QSettings &store, QLatin1StringView key)
+{
+    bool isNumber = false;
+    const double value = store.value(key).toDouble(&isNumber);
+    return isNumber ? std::optional<double>(value) : std::nullopt;
+}
+
+void writeCoordinate(QSettings &store, QLatin1StringView key, const std::optional<double> &value)
+{
+    if (value) {
+        store.setValue(key, *value);
+    } else {
+        store.remove(key);
+    }
+}
+
 CachedLocation readLocation(const QString &group)
 {
     QSettings store;
@@ -38,8 +54,8 @@ CachedLocation readLocation(const QString &group)
     result.country = store.value(location::country).toString();
     result.countryCode = store.value(location::countryCode).toString();
     result.city = store.value(location::city).toString();
-    result.latitude = store.value(location::latitude, 0.0).toDouble();
-    result.longitude = store.value(location::longitude, 0.0).toDouble();
+    result.latitude = readCoordinate(store, location::latitude);
+    result.longitude = readCoordinate(store, location::longitude);
     return result;
 }
 
@@ -51,8 +67,8 @@ void writeLocation(const QString &group, const CachedLocation &value)
     store.setValue(location::country, value.country);
     store.setValue(location::countryCode, value.countryCode);
     store.setValue(location::city, value.city);
-    store.setValue(location::latitude, value.latitude);
-    store.setValue(location::longitude, value.longitude);
+    writeCoordinate(store, location::latitude, value.latitude);
+    writeCoordinate(store, location::longitude, value.longitude);
 }
 
 } // namespace

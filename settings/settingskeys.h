@@ -4,6 +4,8 @@
 #include <QLatin1StringView>
 #include <QString>
 
+#include <optional>
+
 // The catalogue of the client's persistent, non-secret preferences. Secrets never go here: they
 // live in protected files. Every accessor opens the settings store afresh (QSettings with no
 // arguments), so it follows the application identity of the current run and nothing caches a
@@ -59,8 +61,10 @@ struct CachedLocation
     QString country;
     QString countryCode;
     QString city;
-    double latitude = 0;
-    double longitude = 0;
+    // Absent when the lookup gave none: a stored 0 would place the location off the coast of
+    // Africa.
+    std::optional<double> latitude;
+    std::optional<double> longitude;
 };
 
 CachedLocation myGeoLocation();

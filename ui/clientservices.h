@@ -2,6 +2,9 @@
 
 #include "api/apiclient.h"
 #include "api/session.h"
+#include "locations/geolocator.h"
+#include "locations/latencyprobe.h"
+#include "locations/servercatalogue.h"
 #include "vpn/tunneladapter.h"
 #include "vpn/vpncontroller.h"
 
@@ -12,17 +15,25 @@
 
 // The objects the window works with, built in this order and kept for the window's life: the
 // backend client, the session bound to it, the tunnel adapter, the VPN controller bound to both,
-// and the network access manager of the public geolocation lookups. Pages receive what they use
-// from here through their constructors. Tests build it with their own adapter and point the
-// client at a development backend.
+// the network access manager of the public geolocation lookups, then the server catalogue with
+// its geolocation and latency measurement. Pages receive what they use from here through their
+// constructors. Tests build it with their own adapter and point the client at a development
+// backend.
 class ClientServices : public QObject
 {
     Q_OBJECT
 
 public:
+    // Smoke, preview and capture runs look nothing up and measure nothing.
+    enum class Lookups
+    {
+        Enabled,
+        Disabled
+    };
+
     // Without an adapter the real one, which drives the tunnel program, is used.
     explicit ClientServices(std::unique_ptr<TunnelAdapter> adapter = nullptr,
-                            QObject *parent = nullptr);
+                            Lookups lookups = Lookups::Enabled, QObject *parent = nullptr);
     ~ClientServices() override;
 
     ApiClient &api() { return m_api; }
@@ -30,11 +41,25 @@ public:
     TunnelAdapter &adapter() { return *m_adapter; }
     VpnController &controller() { return m_controller; }
     QNetworkAccessManager &geolocationNetwork() { return m_geolocationNetwork; }
+    ServerCatalogue &catalogue() { return m_catalogue; }
+    Geolocator &geolocator() { return m_geolocator; }
+    LatencyProbe &latencyProbe() { return m_latencyProbe; }
+
+    bool lookupsEnabled() const { return m_lookups == Lookups::Enabled; }
+    // Measures every server of the catalogue anew.
+    void startLatencySweep();
+    // The periodic measurement: only while signed in, with the VPN neither connecting nor busy,
+    // and never over a sweep that has not finished.
+    void startPeriodicSweep();
 
 private:
+    Lookups m_lookups;
     ApiClient m_api;
     Session m_session;
     std::unique_ptr<TunnelAdapter> m_adapter;
     VpnController m_controller;
     QNetworkAccessManager m_geolocationNetwork;
+    ServerCatalogue m_catalogue;
+    Geolocator m_geolocator;
+    LatencyProbe m_latencyProbe;
 };

@@ -30,12 +30,14 @@ namespace {
 constexpr QSize windowSize{1180, 780};
 constexpr QSize minimumWindowSize{850, 600};
 constexpr int railIconSize = 22;
+constexpr int latencySweepIntervalMs = 30000;
 
 } // namespace
 
-MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, QWidget *parent)
+MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::Lookups lookups,
+                       QWidget *parent)
     : QMainWindow(parent)
-    , m_services(std::make_unique<ClientServices>(std::move(adapter)))
+    , m_services(std::make_unique<ClientServices>(std::move(adapter), lookups))
     , m_styleTemplate(stylesheet::darkTemplate())
 {
     setWindowTitle(u"Solvik VPN"_s);
@@ -59,7 +61,7 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, QWidget *parent)
     shellLayout->addWidget(m_stack, 1);
 
     m_signInPage = new SignInPage(*m_services);
-    m_connectionPage = new ConnectionPage;
+    m_connectionPage = new ConnectionPage(*m_services);
     m_accountPage = new AccountPage;
     m_settingsPage = new SettingsPage;
     m_stack->addWidget(m_signInPage);
@@ -80,9 +82,33 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, QWidget *parent)
     api.setBaseUrl(QUrl(configuration.baseUrl));
     api.setProduction(configuration.production);
 
+    m_sweepTimer = new QTimer(this);
+    m_sweepTimer->setInterval(latencySweepIntervalMs);
+    connect(m_sweepTimer, &QTimer::timeout, m_services.get(), &ClientServices::startPeriodicSweep);
+    m_sweepTimer->start();
+
     showPage(SignIn);
+    m_connectionPage->updateConnectionUi();
     applyTheme();
     syncNavigation(SignIn);
+    // Through a running tunnel the lookup would find the VPN's exit: it waits for the first
+    // report that no tunnel of ours runs.
+    const auto lookUpOwnLocation = [this] {
+        m_ownLocationRequested = true;
+        m_services->geolocator().loadOwnLocation();
+    };
+    if (m_services->controller().managedTunnel().isEmpty()) {
+        lookUpOwnLocation();
+    } else {
+        connect(&m_services->adapter(), &TunnelAdapter::stateChanged, this,
+                [this, lookUpOwnLocation](const QString &text, bool running) {
+                    // "VPN status unknown" says nothing about the tunnel.
+                    if (!m_ownLocationRequested && !running &&
+                        !text.contains(QLatin1String("unknown"))) {
+                        lookUpOwnLocation();
+                    }
+                });
+    }
     if (api::isAllowedApiUrl(api.baseUrl(), configuration.production)) {
         QTimer::singleShot(0, this, [this] { m_services->session().restore(); });
     }
@@ -138,6 +164,13 @@ void MainWindow::buildRail()
                                   u"Settings"_s, [this] { openPage(Settings); });
 }
 
+void MainWindow::controllerChanged()
+{
+    m_connectionPage->updateConnectionUi();
+    m_accountButton->setEnabled(m_services->session().authenticated());
+    m_signInPage->updateDisconnectPrevious();
+}
+
 void MainWindow::openPage(int index)
 {
     if (m_services->session().authenticated()) {
@@ -151,9 +184,9 @@ void MainWindow::connectServices()
 {
     connect(m_stack, &QStackedWidget::currentChanged, this, &MainWindow::syncNavigation);
     VpnController &controller = m_services->controller();
-    connect(&controller, &VpnController::changed, m_signInPage,
-            &SignInPage::updateDisconnectPrevious);
+    connect(&controller, &VpnController::changed, this, &MainWindow::controllerChanged);
     connect(&controller, &VpnController::status, m_connectionPage->statusLabel(), &QLabel::setText);
+    connect(m_connectionPage, &ConnectionPage::errorRaised, this, &MainWindow::showError);
     connect(&controller, &VpnController::error, this, &MainWindow::showError);
     connect(&controller, &VpnController::startFailed, this, &MainWindow::showError);
     connect(&controller, &VpnController::serverChangeRequired, &controller,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/clientservices.h"
 #include "vpn/tunneladapter.h"
 
 #include <QMainWindow>
@@ -9,13 +10,13 @@
 #include <memory>
 
 class AccountPage;
-class ClientServices;
 class ConnectionPage;
 class NavButton;
 class QFrame;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
+class QTimer;
 class QVariantAnimation;
 class SettingsPage;
 class SignInPage;
@@ -36,8 +37,10 @@ public:
         Settings = 3
     };
 
-    // Without an adapter the real one, which drives the tunnel program, is used.
+    // Without an adapter the real one, which drives the tunnel program, is used. Smoke, preview
+    // and capture runs disable the lookups: they reach nothing outside.
     explicit MainWindow(std::unique_ptr<TunnelAdapter> adapter = nullptr,
+                        ClientServices::Lookups lookups = ClientServices::Lookups::Enabled,
                         QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -82,6 +85,7 @@ private:
     void connectServices();
     void openPage(int index);
     void handleSession(bool authenticated);
+    void controllerChanged();
     // The guided tour's entry point.
     void showWelcomeGuide();
 
@@ -99,6 +103,9 @@ private:
     SettingsPage *m_settingsPage = nullptr;
     QPointer<QLabel> m_transition;
     QPointer<QVariantAnimation> m_indicatorAnimation;
+    QTimer *m_sweepTimer = nullptr;
+    // The user's own position is looked up once, and never through a running tunnel.
+    bool m_ownLocationRequested = false;
     bool m_signedInShown = false;
     int m_sessionGeneration = 0;
     bool m_tourPending = false;

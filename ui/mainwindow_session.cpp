@@ -50,6 +50,7 @@ void MainWindow::handleSession(bool authenticated)
             return;
         }
     } else {
+        m_connectionPage->clearLocations();
         setMessage(m_connectionPage->messageLabel(), QString());
     }
     ++m_sessionGeneration;
@@ -61,12 +62,13 @@ void MainWindow::handleSession(bool authenticated)
         m_signedInShown = true;
         const Session &session = m_services->session();
         controller.setAccount(apiUrl, session.userId(), session.deviceId());
+        m_connectionPage->loadServers();
     } else {
         m_signedInShown = false;
         controller.setAccount(apiUrl, QString(), QString());
         m_accountPage->emailLabel()->clear();
     }
-    m_signInPage->updateDisconnectPrevious();
+    controllerChanged();
 }
 
 void MainWindow::logout()

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "ui/pages/connectionpage.h"
 #include "ui/theme/iconloader.h"
 #include "ui/theme/stylesheet.h"
 #include "ui/theme/themepalette.h"
@@ -37,6 +38,10 @@ void MainWindow::applyTheme()
         setStyleSheet(styleSheet);
     }
     setWindowIcon(QIcon(QStringLiteral(":/app/solvikvpn.ico")));
+    // The early call of construction comes before the pages exist.
+    if (m_connectionPage) {
+        m_connectionPage->setAppearance(palette.light, palette.accent);
+    }
 
     const QList<QPushButton *> buttons = findChildren<QPushButton *>();
     for (QPushButton *button : buttons) {

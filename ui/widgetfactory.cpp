@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
+#include <QTextDocument>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -33,6 +34,11 @@ QPushButton *addRailButton(const QString &text, QLayout *layout, QObject *contex
     layout->addWidget(button);
     QObject::connect(button, &QPushButton::clicked, context, std::move(onClick));
     return button;
+}
+
+QString plainToolTip(const QString &text)
+{
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
 }
 
 void setMessage(QLabel *label, const QString &text)

@@ -24,6 +24,10 @@ QLabel *addLabel(const QString &text, QLayout *layout, const QString &role);
 QPushButton *addRailButton(const QString &text, QLayout *layout, QObject *context,
                            std::function<void()> onClick, const QString &role);
 
+// A tool tip that shows `text` as it is: the toolkit would read markup in a text that looks like
+// it, and tool tips carry server names and addresses from the backend.
+QString plainToolTip(const QString &text);
+
 // Sets the text and shows the label exactly when there is text; nothing for a null label.
 void setMessage(QLabel *label, const QString &text);
 

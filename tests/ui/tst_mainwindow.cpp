@@ -1,16 +1,14 @@
 #include "api/backendcatalogue.h"
 #include "api/replyrules.h"
-#include "common/protectedstore.h"
 #include "settings/settingskeys.h"
-#include "support/faketunneladapter.h"
 #include "support/testhome.h"
-#include "tools/devbackend/devbackend.h"
 #include "ui/clientservices.h"
 #include "ui/mainwindow.h"
 #include "ui/pages/settingspage.h"
 #include "ui/pages/signinpage.h"
 #include "ui/widgets/appearancecombo.h"
 #include "ui/widgets/navbutton.h"
+#include "windowfixture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -46,12 +44,15 @@ private slots:
 
 private:
     void signIn();
-    QPushButton *button(QWidget *parent, const QString &text) const;
+    QPushButton *button(QWidget *parent, const QString &text) const
+    {
+        return WindowFixture::button(parent, text);
+    }
 
     TestHome m_home;
-    std::unique_ptr<DevBackend> m_backend;
-    FakeTunnelAdapter *m_adapter = nullptr;
-    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<WindowFixture> m_fixture;
+    MainWindow *m_window = nullptr;
+    DevBackend *m_backend = nullptr;
 };
 
 void TestMainWindow::initTestCase()
@@ -61,46 +62,20 @@ void TestMainWindow::initTestCase()
 
 void TestMainWindow::init()
 {
-    // Each case starts signed out: an earlier case's stored session belongs to another backend.
-    settings::clearAll();
-    QVERIFY(protectedstore::removeProtected(u"session"_s));
-    m_backend = std::make_unique<DevBackend>();
-    QVERIFY(m_backend->listen());
-    settings::setApiUrl(m_backend->baseUrl().toString());
-    settings::setProduction(false);
-    auto adapter = std::make_unique<FakeTunnelAdapter>();
-    m_adapter = adapter.get();
-    m_adapter->completion = FakeTunnelAdapter::Completion::Succeed;
-    m_window = std::make_unique<MainWindow>(std::move(adapter));
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_fixture = std::make_unique<WindowFixture>();
+    QVERIFY(m_fixture->isValid());
+    m_window = m_fixture->window.get();
+    m_backend = &m_fixture->backend;
 }
 
 void TestMainWindow::cleanup()
 {
-    m_window.reset();
-    m_backend.reset();
-}
-
-QPushButton *TestMainWindow::button(QWidget *parent, const QString &text) const
-{
-    const QList<QPushButton *> buttons = parent->findChildren<QPushButton *>();
-    for (QPushButton *candidate : buttons) {
-        if (candidate->text() == text) {
-            return candidate;
-        }
-    }
-    return nullptr;
+    m_fixture.reset();
 }
 
 void TestMainWindow::signIn()
 {
-    SignInPage *page = m_window->signInPage();
-    QTest::keyClicks(page->emailEdit(), m_backend->options().demoEmail);
-    QTest::keyClicks(page->passwordEdit(), m_backend->options().demoPassword);
-    QTest::keyClick(page->passwordEdit(), Qt::Key_Return);
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->pages()->currentIndex(), int(MainWindow::Connection),
-                              10000);
+    QVERIFY(m_fixture->signIn());
 }
 
 void TestMainWindow::signInWithEnterShowsConnectionPage()
@@ -187,7 +162,7 @@ void TestMainWindow::keyboardReachesEveryControl()
     // Every control names itself to assistive technology.
     const QList<QWidget *> controls = m_window->findChildren<QWidget *>();
     for (QWidget *control : controls) {
-        if (control->isVisibleTo(m_window.get()) && control->focusPolicy() & Qt::TabFocus) {
+        if (control->isVisibleTo(m_window) && control->focusPolicy() & Qt::TabFocus) {
             const auto *button = qobject_cast<QPushButton *>(control);
             QVERIFY2(!control->accessibleName().isEmpty() || (button && !button->text().isEmpty()),
                      control->metaObject()->className());

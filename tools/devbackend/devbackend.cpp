@@ -183,6 +183,10 @@ std::optional<DevBackendFault> DevBackend::takeFault(const QString &route)
     for (auto &entry : m_faults) {
         if (!routeMatches(entry.first, route) || entry.second.count == 0)
             continue;
+        if (entry.second.skip > 0) {
+            --entry.second.skip;
+            return std::nullopt;
+        }
         if (entry.second.count > 0)
             --entry.second.count;
         return entry.second;

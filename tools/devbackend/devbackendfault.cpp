@@ -33,6 +33,13 @@ DevBackendFault DevBackendFault::arrayBody(int count)
     return {.kind = Kind::ArrayBody, .count = count, .afterHandling = true};
 }
 
+DevBackendFault DevBackendFault::afterRequests(int requests) const
+{
+    DevBackendFault fault = *this;
+    fault.skip = requests;
+    return fault;
+}
+
 std::optional<DevBackendFault> DevBackendFault::fromJson(const QJsonObject &object, QString *error)
 {
     const auto fail = [error](const QString &text) {
@@ -78,6 +85,10 @@ std::optional<DevBackendFault> DevBackendFault::fromJson(const QJsonObject &obje
     if (!count.isUndefined() && (!count.isDouble() || count.toInt(0) == 0 || count.toInt() < -1))
         return fail(QStringLiteral("\"count\" must be a positive whole number or -1."));
     fault.count = count.isUndefined() ? 1 : count.toInt();
+    const QJsonValue skip = object.value(u"skip");
+    if (!skip.isUndefined() && (!skip.isDouble() || skip.toInt(-1) < 0))
+        return fail(QStringLiteral("\"skip\" must be a whole number of at least 0."));
+    fault.skip = skip.toInt();
     fault.afterHandling = fault.kind == Kind::ArrayBody || object.value(u"afterHandling").toBool();
     return fault;
 }

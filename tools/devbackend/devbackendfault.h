@@ -28,6 +28,8 @@ struct DevBackendFault
     int status = 500;
     QByteArray body = {};
     int count = 1; // requests it applies to; -1 for every request
+    // Requests of the route answered normally before the fault applies (a failing second page).
+    int skip = 0;
     // Let the request take effect first (state changes), then apply the fault to the reply.
     bool afterHandling = false;
 
@@ -38,7 +40,11 @@ struct DevBackendFault
     static DevBackendFault nonJson(int count = -1, bool afterHandling = false);
     static DevBackendFault arrayBody(int count = -1);
 
+    // The same fault, applied only after `requests` requests of its route went through normally.
+    DevBackendFault afterRequests(int requests) const;
+
     // The JSON form used by the "/__dev/faults" route: {"route", "kind": "delay" | "drop" |
-    // "status" | "nonJson" | "arrayBody", "delayMs", "status", "body", "count", "afterHandling"}.
+    // "status" | "nonJson" | "arrayBody", "delayMs", "status", "body", "count", "afterHandling",
+    // "skip"}.
     static std::optional<DevBackendFault> fromJson(const QJsonObject &object, QString *error);
 };

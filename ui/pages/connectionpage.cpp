@@ -1,26 +1,363 @@
 #include "ui/pages/connectionpage.h"
 
+#include "common/tunnelprofile.h"
+#include "locations/servercatalogue.h"
+#include "locations/serverlocation.h"
+#include "ui/clientservices.h"
+#include "ui/connectionrules.h"
+#include "ui/theme/iconloader.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/contentcard.h"
+#include "ui/widgets/refreshbutton.h"
+#include "ui/widgets/servertree.h"
 
+#include <QDateTime>
+#include <QEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidgetItem>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
+using connectionrules::ConnectionState;
 using widgetfactory::addLabel;
+using widgetfactory::addRailButton;
+using widgetfactory::setMessage;
 
-ConnectionPage::ConnectionPage(QWidget *parent)
-    : QWidget(parent)
+namespace {
+
+constexpr int connectButtonWidth = 164;
+constexpr int connectedTimeGap = 3;
+
+void setIcon(QWidget *widget, const QString &name, int size)
 {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 28, 28, 28);
+    widget->setProperty("solvikvpnIcon", name);
+    widget->setProperty("solvikvpnIconSize", size);
+}
+
+} // namespace
+
+ConnectionPage::ConnectionPage(ClientServices &services, QWidget *parent)
+    : QWidget(parent)
+    , m_services(services)
+{
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(makeSidebar());
+    layout->addWidget(makeMainArea(), 1);
+    m_connectedTimer.setInterval(1000);
+    connect(&m_connectedTimer, &QTimer::timeout, this, &ConnectionPage::updateConnectedTime);
+
+    ServerCatalogue &catalogue = m_services.catalogue();
+    connect(&catalogue, &ServerCatalogue::loadStarted, this, [this] {
+        m_refreshButton->setSpinning(true);
+        m_locationCount->setText(u"\u2026"_s);
+    });
+    connect(&catalogue, &ServerCatalogue::loaded, this, &ConnectionPage::catalogueLoaded);
+    connect(&catalogue, &ServerCatalogue::loadFailed, this, &ConnectionPage::catalogueFailed);
+    connect(&m_services.geolocator(), &Geolocator::serversChanged, this,
+            &ConnectionPage::scheduleRebuild);
+    connect(&m_services.latencyProbe(), &LatencyProbe::latenciesChanged, this,
+            &ConnectionPage::refreshLatencyDisplay);
+}
+
+QWidget *ConnectionPage::makeSidebar()
+{
+    auto *sidebar = new QWidget;
+    sidebar->setObjectName(u"sidebar"_s);
+    sidebar->setAttribute(Qt::WA_StyledBackground);
+    sidebar->setFixedWidth(304);
+    auto *layout = new QVBoxLayout(sidebar);
+    layout->setContentsMargins(20, 30, 20, 24);
+    layout->setSpacing(16);
+    addLabel(u"SOLVIK VPN"_s, layout, u"brand"_s);
+    layout->addSpacing(12);
+
+    auto *heading = new QHBoxLayout;
+    addLabel(u"Locations"_s, heading, u"section"_s);
+    heading->addStretch();
+    m_locationCount = addLabel(u"0"_s, heading, u"muted"_s);
+    m_locationCount->setAlignment(Qt::AlignCenter);
+    m_locationCount->setFixedSize(28, 28);
+    m_locationCount->setAccessibleName(u"Number of locations"_s);
+    layout->addLayout(heading);
+
+    m_quickConnect = addRailButton(
+        u"Quick connect"_s, layout, this, [this] { quickConnect(); }, u"quick"_s);
+    setIcon(m_quickConnect, u"zap"_s, 18);
+    m_quickConnect->setIcon(loadIcon(u"zap"_s, QColor(0x9a, 0xac, 0xae), 18));
+    m_quickConnect->setIconSize(QSize(18, 18));
+    m_quickConnect->setToolTip(u"Connect to a random available server"_s);
+    m_quickConnect->setFixedHeight(52);
+
+    auto *searchField = new QFrame;
+    searchField->setObjectName(u"searchField"_s);
+    searchField->setFixedHeight(44);
+    auto *search = new QHBoxLayout(searchField);
+    search->setContentsMargins(12, 0, 10, 0);
+    search->setSpacing(10);
+    QLabel *searchIcon = addLabel(QString(), search, QString());
+    searchIcon->setFixedSize(18, 18);
+    setIcon(searchIcon, u"search"_s, 18);
+    searchIcon->setPixmap(loadIcon(u"search"_s, QColor(0x9a, 0xab, 0xad), 18).pixmap(18, 18));
+    m_serverSearch = new QLineEdit;
+    m_serverSearch->setObjectName(u"serverSearch"_s);
+    m_serverSearch->setPlaceholderText(u"Search locations"_s);
+    m_serverSearch->setAccessibleName(u"Search locations"_s);
+    m_serverSearch->setClearButtonEnabled(true);
+    m_serverSearch->setTextMargins(0, 0, 0, 0);
+    m_serverSearch->setFixedHeight(42);
+    search->addWidget(m_serverSearch, 1);
+    search->setAlignment(searchIcon, Qt::AlignVCenter);
+    search->setAlignment(m_serverSearch, Qt::AlignVCenter);
+    connect(m_serverSearch, &QLineEdit::textChanged, this, &ConnectionPage::filterLocations);
+    layout->addWidget(searchField);
+
+    auto *listHeading = new QHBoxLayout;
+    addLabel(u"ALL LOCATIONS"_s, listHeading, u"micro"_s);
+    listHeading->addStretch();
+    m_refreshButton = new RefreshButton;
+    setIcon(m_refreshButton, u"refresh-cw"_s, 17);
+    m_refreshButton->setIcon(loadIcon(u"refresh-cw"_s, QColor(0x8d, 0x9a, 0xb4), 17));
+    m_refreshButton->setIconSize(QSize(17, 17));
+    m_refreshButton->setFixedSize(28, 28);
+    m_refreshButton->setToolTip(u"Refresh servers"_s);
+    m_refreshButton->setAccessibleName(u"Refresh servers"_s);
+    connect(m_refreshButton, &QPushButton::clicked, this, &ConnectionPage::loadServers);
+    listHeading->addWidget(m_refreshButton);
+    layout->addLayout(listHeading);
+
+    m_tree = new ServerTree;
+    m_tree->setObjectName(u"tourLocations"_s);
+    m_tree->setAccessibleName(u"Locations"_s);
+    m_tree->setHeaderHidden(true);
+    m_tree->setRootIsDecorated(false);
+    m_tree->setIndentation(0);
+    m_tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_tree->setMouseTracking(true);
+    const auto chooseRow = [this](QTreeWidgetItem *item) {
+        if (item && item->data(0, ServerTree::KindRole).toInt() == ServerTree::ServerRow) {
+            selectServer(item->data(0, ServerTree::ServerIdRole).toString());
+        }
+    };
+    connect(m_tree, &QTreeWidget::itemClicked, this, chooseRow);
+    connect(m_tree, &QTreeWidget::itemActivated, this, chooseRow);
+    layout->addWidget(m_tree, 1);
+
+    auto *planPanel = new QFrame;
+    planPanel->setObjectName(u"planPanel"_s);
+    auto *plan = new QVBoxLayout(planPanel);
+    plan->setContentsMargins(8, 16, 8, 0);
+    plan->setSpacing(8);
+    addLabel(u"Your plan"_s, plan, u"muted"_s);
+    m_planTime = addLabel(u"Checking\u2026"_s, plan, u"planTime"_s);
+    layout->addWidget(planPanel);
+    return sidebar;
+}
+
+QWidget *ConnectionPage::makeMainArea()
+{
+    auto *area = new QWidget;
+    auto *grid = new QGridLayout(area);
+    grid->setContentsMargins(0, 0, 0, 0);
+    // The world map fills the area; the map's own widget takes this place.
+    m_worldMap = new QWidget;
+    grid->addWidget(m_worldMap, 0, 0);
+
+    auto *overlay = new QVBoxLayout;
+    overlay->setContentsMargins(32, 30, 32, 40);
+    overlay->setSpacing(14);
+    auto *headingRow = new QHBoxLayout;
+    headingRow->setSpacing(24);
+    auto *heading = new QVBoxLayout;
+    heading->setSpacing(8);
+    addLabel(u"Connections"_s, heading, u"title"_s)->setWordWrap(false);
+    addLabel(u"Choose a location to get started."_s, heading, u"muted"_s)->setWordWrap(false);
+    headingRow->addLayout(heading, 1);
+    overlay->addLayout(headingRow);
+    overlay->addStretch();
+
+    // The live traffic chart's place: as high and at most as wide as the chart, shown while
+    // connected.
+    m_trafficChart = new QWidget;
+    m_trafficChart->setFixedHeight(136);
+    m_trafficChart->setMaximumWidth(620);
+    m_trafficChart->hide();
+    const auto centred = [overlay](QWidget *widget) {
+        auto *row = new QHBoxLayout;
+        row->addStretch(1);
+        row->addWidget(widget, 100);
+        row->addStretch(1);
+        overlay->addLayout(row);
+    };
+    centred(m_trafficChart);
+    centred(makeCard());
+    grid->addLayout(overlay, 0, 0);
+    return area;
+}
+
+ContentCard *ConnectionPage::makeCard()
+{
     m_card = new ContentCard;
     m_card->setObjectName(u"connectionCard"_s);
-    auto *card = new QVBoxLayout(m_card);
-    card->setContentsMargins(20, 18, 20, 18);
-    m_status = addLabel(u"Not connected"_s, card, u"muted"_s);
-    m_error = addLabel(QString(), card, u"error"_s);
-    m_error->hide();
-    layout->addWidget(m_card);
-    layout->addStretch();
+    m_card->setMinimumWidth(0);
+    m_card->setMaximumWidth(620);
+    auto *layout = new QVBoxLayout(m_card);
+    layout->setContentsMargins(24, 20, 24, 20);
+    layout->setSpacing(10);
+    m_connectionError = addLabel(QString(), layout, u"error"_s);
+    m_connectionError->hide();
+    m_connectionStatus = addLabel(u"Not connected"_s, layout, u"muted"_s);
+    m_connectionStatus->setWordWrap(false);
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(24);
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(5);
+    m_locationTitle = addLabel(u"Quick connect"_s, titles, u"section"_s);
+    m_locationSubtitle = addLabel(u"Automatic server selection"_s, titles, u"muted"_s);
+    row->addLayout(titles, 1);
+    m_connectButton = addRailButton(
+        u"Connect"_s, row, this, [this] { connectClicked(); }, u"primary"_s);
+    setIcon(m_connectButton, u"power"_s, 18);
+    m_connectButton->setIcon(loadIcon(u"power"_s, QColor(0x11, 0x2b, 0x26), 18));
+    m_connectButton->setIconSize(QSize(18, 18));
+    m_connectButton->setFixedSize(connectButtonWidth, 44);
+    m_connectButton->setToolTip(u"Windows will ask for permission to manage the VPN service"_s);
+    layout->addLayout(row);
+    m_locationHint = addLabel(u"Choose a location or let us pick a server"_s, layout, u"micro"_s);
+
+    // Under the button, outside the layout: the card keeps its height when it appears.
+    m_connectedTime = new QLabel(m_card);
+    m_connectedTime->setObjectName(u"micro"_s);
+    m_connectedTime->setTextFormat(Qt::PlainText);
+    m_connectedTime->setAlignment(Qt::AlignCenter);
+    m_connectedTime->setFixedSize(connectButtonWidth, 16);
+    m_connectedTime->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_connectedTime->hide();
+    m_card->installEventFilter(this);
+    return m_card;
+}
+
+bool ConnectionPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_card &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)) {
+        QTimer::singleShot(0, this, &ConnectionPage::updateConnectedTime);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ConnectionPage::setAppearance(bool light, const QColor &accent)
+{
+    m_tree->setAppearance(light, accent);
+}
+
+ConnectionState ConnectionPage::connectionState() const
+{
+    const VpnController &controller = m_services.controller();
+    return {m_services.session().authenticated(),
+            controller.connecting(),
+            controller.busy(),
+            controller.running(),
+            controller.disconnecting(),
+            controller.currentServerId()};
+}
+
+void ConnectionPage::selectServer(const QString &id)
+{
+    m_selectedServerId = id;
+    const QJsonObject record = m_services.catalogue().record(id);
+    if (record.isEmpty()) {
+        m_selectedServerId.clear();
+        m_locationTitle->setText(u"Quick connect"_s);
+        m_locationSubtitle->setText(u"Automatic server selection"_s);
+        m_locationHint->setText(u"Choose a location or let us pick a server"_s);
+        m_tree->clearSelection();
+    } else {
+        const QJsonValue resolved = record.value(u"resolvedIp"_s);
+        const QString address = resolved.isString()
+                                    ? resolved.toString()
+                                    : hostOfEndpoint(record.value(u"endpoint"_s).toString());
+        const connectionrules::LocationTexts texts =
+            connectionrules::locationTexts(serverLocation(record), address);
+        m_locationTitle->setText(texts.title);
+        m_locationSubtitle->setText(texts.subtitle);
+        m_locationHint->setText(texts.hint);
+        if (QTreeWidgetItem *row = serverRow(id)) {
+            m_tree->setGroupExpanded(row->parent(), true, false);
+            m_tree->setCurrentItem(row);
+        }
+    }
+    updateConnectionUi();
+}
+
+void ConnectionPage::connectClicked()
+{
+    const ConnectionState state = connectionState();
+    switch (connectionrules::connectAction(state, m_selectedServerId)) {
+    case connectionrules::ConnectAction::Disconnect:
+        m_services.controller().disconnectVpn();
+        break;
+    case connectionrules::ConnectAction::QuickConnect:
+        quickConnect();
+        break;
+    case connectionrules::ConnectAction::Connect:
+        showConnectionError(QString());
+        m_services.controller().connectVpn(m_selectedServerId);
+        break;
+    }
+}
+
+void ConnectionPage::showConnectionError(const QString &text, bool survivesStop)
+{
+    m_errorSurvivesStop = survivesStop;
+    setMessage(m_connectionError, text);
+}
+
+void ConnectionPage::updateConnectionUi()
+{
+    const ConnectionState state = connectionState();
+    m_trafficChart->setVisible(state.running);
+    if (state.connecting || state.busy || state.running) {
+        if (!m_errorSurvivesStop) {
+            setMessage(m_connectionError, QString());
+        }
+    } else {
+        // The stop the message explains is over; the next state change may replace it.
+        m_errorSurvivesStop = false;
+    }
+    updateConnectedTime();
+    m_connectButton->setEnabled(connectionrules::connectButtonEnabled(state));
+    m_connectButton->setText(connectionrules::connectButtonText(state, m_selectedServerId));
+    m_tree->setConnectedServer(state.running && !state.disconnecting ? state.currentServerId
+                                                                     : QString());
+    refreshLatencyDisplay();
+}
+
+void ConnectionPage::updateConnectedTime()
+{
+    const VpnController &controller = m_services.controller();
+    const QDateTime since = controller.connectedSince();
+    if (!controller.running() || !since.isValid()) {
+        m_connectedTimer.stop();
+        m_connectedTime->clear();
+        m_connectedTime->hide();
+        return;
+    }
+    if (!m_connectedTimer.isActive()) {
+        m_connectedTimer.start();
+    }
+    m_connectedTime->setText(
+        connectionrules::connectedTimeText(since.secsTo(QDateTime::currentDateTimeUtc())));
+    const QPoint buttonTopLeft = m_connectButton->mapTo(m_card, QPoint(0, 0));
+    m_connectedTime->move(buttonTopLeft.x(),
+                          buttonTopLeft.y() + m_connectButton->height() + connectedTimeGap);
+    m_connectedTime->show();
 }

@@ -1,25 +1,111 @@
 #pragma once
 
+#include <QString>
+#include <QTimer>
 #include <QWidget>
 
+class ClientServices;
 class ContentCard;
 class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidgetItem;
+class RefreshButton;
+class ServerTree;
 
-// Page 1: the connection. For now it holds the connection card's status line and its message
-// label, which the window writes while a tunnel is brought up or down.
+namespace connectionrules {
+struct ConnectionState;
+}
+
+// Page 1, where the user connects: the locations in a searchable tree on the left with quick
+// connect and the plan panel, the world map on the right with the traffic chart and the
+// connection card floating over it.
 class ConnectionPage : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit ConnectionPage(QWidget *parent = nullptr);
+    explicit ConnectionPage(ClientServices &services, QWidget *parent = nullptr);
 
     // The connection card's "error" label: the page's message label.
-    QLabel *messageLabel() const { return m_error; }
-    QLabel *statusLabel() const { return m_status; }
+    QLabel *messageLabel() const { return m_connectionError; }
+    QLabel *statusLabel() const { return m_connectionStatus; }
+    QLabel *locationCount() const { return m_locationCount; }
+    QLabel *locationTitle() const { return m_locationTitle; }
+    QLabel *locationSubtitle() const { return m_locationSubtitle; }
+    QLabel *locationHint() const { return m_locationHint; }
+    QLabel *connectedTime() const { return m_connectedTime; }
+    QLabel *planTime() const { return m_planTime; }
+    QLineEdit *searchField() const { return m_serverSearch; }
+    QPushButton *connectButton() const { return m_connectButton; }
+    QPushButton *quickConnectButton() const { return m_quickConnect; }
+    RefreshButton *refreshButton() const { return m_refreshButton; }
+    ServerTree *tree() const { return m_tree; }
+    QString selectedServerId() const { return m_selectedServerId; }
+
+    void setAppearance(bool light, const QColor &accent);
+    // Chooses a location; an id the catalogue does not hold selects automatically.
+    void selectServer(const QString &id);
+    // The card, the tree's connected marker and the map follow the controller.
+    void updateConnectionUi();
+    void updateConnectedTime();
+    // Shows the groups and servers that match the search text.
+    void filterLocations();
+    // Rebuilds the tree from the catalogue; what the user opened and the scroll position stay.
+    void rebuildLocations();
+    // Loads the catalogue from its first page, unless a load runs.
+    void loadServers();
+    // After sign-out: no catalogue, no tree, no measurements, no looked-up addresses.
+    void clearLocations();
+    // The account's access tier ("free" or another), which decides what a reload that drops the
+    // connected server does.
+    void setAccessTier(const QString &tier) { m_accessTier = tier; }
+    // Connects to a random server, or resumes a profile request the backend has not confirmed.
+    void quickConnect();
+
+signals:
+    // For the message label of the page on top.
+    void errorRaised(const QString &text);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    QWidget *makeSidebar();
+    QWidget *makeMainArea();
+    ContentCard *makeCard();
+    connectionrules::ConnectionState connectionState() const;
+    void connectClicked();
+    void showConnectionError(const QString &text, bool survivesStop = false);
+    // The catalogue's life.
+    void catalogueLoaded();
+    void catalogueFailed(int status, bool cancelled);
+    void scheduleRebuild();
+    void refreshLatencyDisplay();
+    QTreeWidgetItem *serverRow(const QString &id) const;
+
+    ClientServices &m_services;
+    QString m_selectedServerId;
+    QString m_accessTier;
+    bool m_rebuildScheduled = false;
+    // A message that explains a stop the page caused must outlive that stop's state changes.
+    bool m_errorSurvivesStop = false;
+    QTimer m_connectedTimer;
+
+    QLabel *m_locationCount = nullptr;
+    QPushButton *m_quickConnect = nullptr;
+    QLineEdit *m_serverSearch = nullptr;
+    RefreshButton *m_refreshButton = nullptr;
+    ServerTree *m_tree = nullptr;
+    QLabel *m_planTime = nullptr;
+    QWidget *m_worldMap = nullptr;
+    QWidget *m_trafficChart = nullptr;
     ContentCard *m_card = nullptr;
-    QLabel *m_status = nullptr;
-    QLabel *m_error = nullptr;
+    QLabel *m_connectionError = nullptr;
+    QLabel *m_connectionStatus = nullptr;
+    QLabel *m_locationTitle = nullptr;
+    QLabel *m_locationSubtitle = nullptr;
+    QLabel *m_locationHint = nullptr;
+    QPushButton *m_connectButton = nullptr;
+    QLabel *m_connectedTime = nullptr;
 };

@@ -1,0 +1,73 @@
+#include "ui/connectionrules.h"
+
+#include "locations/serverlocation.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace connectionrules {
+
+namespace {
+
+bool needsSwitch(const ConnectionState &state, const QString &selectedServerId)
+{
+    return state.running && !selectedServerId.isEmpty() &&
+           selectedServerId != state.currentServerId;
+}
+
+} // namespace
+
+QString connectButtonText(const ConnectionState &state, const QString &selectedServerId)
+{
+    if (state.disconnecting) {
+        return u"Disconnecting\u2026"_s;
+    }
+    if (state.connecting || state.busy) {
+        return u"Connecting\u2026"_s;
+    }
+    if (needsSwitch(state, selectedServerId)) {
+        return u"Switch server"_s;
+    }
+    return state.running ? u"Disconnect"_s : u"Connect"_s;
+}
+
+bool connectButtonEnabled(const ConnectionState &state)
+{
+    return state.authenticated && !state.connecting && !state.busy;
+}
+
+ConnectAction connectAction(const ConnectionState &state, const QString &selectedServerId)
+{
+    const bool same =
+        state.running && (selectedServerId.isEmpty() || selectedServerId == state.currentServerId);
+    if (same) {
+        return ConnectAction::Disconnect;
+    }
+    return selectedServerId.isEmpty() ? ConnectAction::QuickConnect : ConnectAction::Connect;
+}
+
+QString connectedTimeText(qint64 seconds)
+{
+    const qint64 s = std::max<qint64>(seconds, 0);
+    const auto padded = [](qint64 value) {
+        return u"%1"_s.arg(qlonglong(value), 2, 10, QChar(u'0'));
+    };
+    if (s < 3600) {
+        return u"Connected \u00b7 %1:%2"_s.arg(padded(s / 60), padded(s % 60));
+    }
+    if (s < 86400) {
+        return u"Connected \u00b7 %1h %2m"_s.arg(s / 3600).arg(padded((s / 60) % 60));
+    }
+    return u"Connected \u00b7 %1d %2h"_s.arg(s / 86400).arg((s / 3600) % 24);
+}
+
+LocationTexts locationTexts(const ServerLocation &location, const QString &address)
+{
+    if (!location.known) {
+        return {address, address, u"Location not provided"_s};
+    }
+    return {location.country, address,
+            location.city.isEmpty() ? u"Approximate location"_s
+                                    : location.city + u" \u00b7 approximate location"_s};
+}
+
+} // namespace connectionrules

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+
+struct ServerLocation;
+
+// The connection card's rules, apart from its widgets.
+namespace connectionrules {
+
+// What the card needs to know of the session and the controller.
+struct ConnectionState
+{
+    bool authenticated = false;
+    bool connecting = false;
+    bool busy = false;
+    bool running = false;
+    bool disconnecting = false;
+    QString currentServerId;
+};
+
+// "Disconnecting…", "Connecting…", "Switch server", "Disconnect" or "Connect".
+QString connectButtonText(const ConnectionState &state, const QString &selectedServerId);
+// Enabled while signed in and no connect or stop is under way.
+bool connectButtonEnabled(const ConnectionState &state);
+
+enum class ConnectAction
+{
+    Disconnect,   // connected, and nothing else is selected
+    QuickConnect, // nothing selected: let quick connect choose
+    Connect,      // connect to the selection (a switch while connected elsewhere)
+};
+ConnectAction connectAction(const ConnectionState &state, const QString &selectedServerId);
+
+// "Connected · mm:ss", "Connected · Hh MMm" or "Connected · Dd Hh" for `seconds` since the
+// connection came up (a negative count reads as 0).
+QString connectedTimeText(qint64 seconds);
+
+// The card's title, subtitle and hint for a selected server at `address`.
+struct LocationTexts
+{
+    QString title;
+    QString subtitle;
+    QString hint;
+};
+LocationTexts locationTexts(const ServerLocation &location, const QString &address);
+
+} // namespace connectionrules
