@@ -1,5 +1,7 @@
 #include "common/engineconfiguration.h"
 
+#include "common/tunnelcontract.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,7 +43,7 @@ QJsonArray inbounds(quint16 proxyPort, const QString &proxyUser, const QString &
     const QJsonObject tun{
         {u"type"_s, u"tun"_s},
         {u"tag"_s, u"tun-in"_s},
-        {u"interface_name"_s, u"SolvikVPN"_s},
+        {u"interface_name"_s, QString::fromLatin1(tunnelcontract::adapterAlias)},
         {u"address"_s, QJsonArray{u"172.29.255.1/30"_s, u"fdfe:dcba:9876::1/126"_s}},
         {u"mtu"_s, 1400},
         {u"auto_route"_s, true},

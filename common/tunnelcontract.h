@@ -15,6 +15,8 @@
 namespace tunnelcontract {
 
 inline constexpr char tunnelNamePattern[] = "^tnel_[a-f0-9]{20}$";
+// The engine's TUN adapter, named in its configuration and measured by the traffic chart.
+inline constexpr char adapterAlias[] = "SolvikVPN";
 bool isValidTunnelName(const QString &name);
 
 // "SolvikVPN$" + tunnel name.

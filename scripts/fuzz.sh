@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 cmake --preset fuzz
-targets=(fuzz_tunnelprofile fuzz_tunnelprofilefile fuzz_sealedblob fuzz_servicerecord)
+targets=(fuzz_tunnelprofile fuzz_tunnelprofilefile fuzz_sealedblob fuzz_servicerecord fuzz_landoutline)
 cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
 export ASAN_OPTIONS="detect_leaks=0"
 for name in "${targets[@]}"; do

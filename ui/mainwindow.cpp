@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "api/apiaddress.h"
+#include "locations/geolocator.h"
 #include "ui/clientservices.h"
 #include "ui/pages/accountpage.h"
 #include "ui/pages/connectionpage.h"
@@ -11,6 +12,7 @@
 #include "ui/theme/stylesheet.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/navbutton.h"
+#include "ui/widgets/worldmap.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -205,6 +207,11 @@ void MainWindow::connectServices()
     connect(m_signInPage, &SignInPage::quickGuideDismissed, this,
             [this] { m_tourPending = false; });
     connect(m_settingsPage, &SettingsPage::appearanceChanged, this, &MainWindow::applyTheme);
+    connect(&m_services->geolocator(), &Geolocator::ownLocationFound, this,
+            [this](const ServerLocation &location) {
+                m_signInPage->worldMap()->setOwnLocation(location);
+                m_connectionPage->worldMap()->setOwnLocation(location);
+            });
 }
 
 NavButton *MainWindow::navigationButton(int page) const

@@ -1,10 +1,12 @@
 #include "ui/mainwindow.h"
 
 #include "ui/pages/connectionpage.h"
+#include "ui/pages/signinpage.h"
 #include "ui/theme/iconloader.h"
 #include "ui/theme/stylesheet.h"
 #include "ui/theme/themepalette.h"
 #include "ui/widgets/navbutton.h"
+#include "ui/widgets/worldmap.h"
 
 #include <QAction>
 #include <QLabel>
@@ -40,6 +42,7 @@ void MainWindow::applyTheme()
     setWindowIcon(QIcon(QStringLiteral(":/app/solvikvpn.ico")));
     // The early call of construction comes before the pages exist.
     if (m_connectionPage) {
+        m_signInPage->worldMap()->setAppearance(palette.light, palette.accent);
         m_connectionPage->setAppearance(palette.light, palette.accent);
     }
 

@@ -2,9 +2,9 @@
 
 #include "api/backendcatalogue.h"
 #include "api/replyrules.h"
-#include "settings/settingskeys.h"
 #include "common/tunnelprofile.h"
 #include "profilerecord.h"
+#include "settings/settingskeys.h"
 #include "tunneladapter.h"
 
 #include <QSysInfo>
@@ -67,12 +67,9 @@ QString VpnController::currentServerId() const
     const QString stored = api::jsonText(m_profile.value(profilerecord::serverId));
     if (!stored.isEmpty() || m_profile.isEmpty())
         return stored;
-    std::optional<TunnelProfile> tunnel =
-        parseTunnelProfile(m_profile.value(profilerecord::connection).toObject());
-    if (!tunnel)
+    const QString endpoint = currentEndpoint();
+    if (endpoint.isEmpty())
         return {};
-    const QString endpoint = tunnel->endpoint;
-    wipeTunnelProfile(*tunnel);
     for (const QJsonValue &server : m_servers) {
         const QJsonObject record = server.toObject();
         const QJsonValue serverEndpoint = record.value(QLatin1String("endpoint"));
@@ -80,6 +77,18 @@ QString VpnController::currentServerId() const
             return api::jsonText(record.value(profilerecord::id));
     }
     return {};
+}
+
+QString VpnController::currentEndpoint() const
+{
+    std::optional<TunnelProfile> tunnel =
+        parseTunnelProfile(m_profile.value(profilerecord::connection).toObject());
+    if (!tunnel)
+        return {};
+    const QString endpoint = tunnel->endpoint;
+    // The rest of the parsed profile is a credential.
+    wipeTunnelProfile(*tunnel);
+    return endpoint;
 }
 
 void VpnController::connectVpn(const QString &serverId)

@@ -35,6 +35,8 @@ public:
     void switchServer(const QString &serverId);
     void disconnectVpn();
     QString currentServerId() const;
+    // The endpoint of the current profile's tunnel; empty when its connection does not parse.
+    QString currentEndpoint() const;
     // The full server catalogue after each complete load.
     void setServers(const QJsonArray &servers);
 

@@ -88,6 +88,25 @@ inline bool readFully(int fd, void *buffer, std::size_t size)
     return true;
 }
 
+// Reads until the end or until `size` bytes have arrived, retrying after signals and short
+// reads; the number of bytes read, or -1 on an error.
+inline ssize_t readUpTo(int fd, void *buffer, std::size_t size)
+{
+    auto *bytes = static_cast<char *>(buffer);
+    std::size_t used = 0;
+    while (used < size) {
+        const ssize_t got = ::read(fd, bytes + used, size - used);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        used += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(used);
+}
+
 // Writes all `size` bytes, retrying after signals and short writes; false on an error.
 inline bool writeFully(int fd, const void *buffer, std::size_t size)
 {

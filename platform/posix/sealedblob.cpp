@@ -138,7 +138,7 @@ std::string machineIdentity()
         if (!fd.valid())
             continue;
         std::array<char, 128> buffer{};
-        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        const ssize_t n = posix::readUpTo(fd.get(), buffer.data(), buffer.size());
         std::string text(buffer.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
         while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
             text.pop_back();

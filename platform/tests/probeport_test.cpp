@@ -1,20 +1,7 @@
 #include "platform/probeport.h"
+#include "testsocket.h"
 
 #include <doctest.h>
-
-#ifdef _WIN32
-#include <winsock2.h>
-using Socket = SOCKET;
-using AddressLength = int;
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-using Socket = int;
-using AddressLength = socklen_t;
-#define closesocket close
-#endif
 
 namespace {
 

@@ -1,22 +1,15 @@
 // Feeds arbitrary bytes to the POSIX protected blob: its header reader and its opening must never
 // read outside the input, and any bytes sealed at machine scope open again unchanged.
+#include "fuzzrequire.h"
 #include "platform/crypto.h"
 #include "platform/posix/sealedblob.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 namespace {
 
 namespace sealedblob = platform::sealedblob;
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // Magic, version, scope, description length; then nonce and tag.
 constexpr std::size_t fixedHeader = 6;

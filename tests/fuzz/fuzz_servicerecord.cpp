@@ -1,22 +1,15 @@
 // Feeds arbitrary text to the POSIX service manager's record parser, which reads files from its
 // state directory: an accepted record names the service it was read for, holds values in range,
 // and reads back the same from the text the manager would write for it.
+#include "fuzzrequire.h"
 #include "platform/posix/servicerecord.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 namespace {
 
 namespace record = platform::servicerecord;
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
 
 const std::string serviceName = "SolvikVPN$tnel_0123456789abcdef0123";
 

@@ -2,23 +2,16 @@
 // document, and checks what an accepted profile promises to the rest of the system.
 #include "common/engineconfiguration.h"
 #include "common/tunnelprofile.h"
+#include "fuzzrequire.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cstdint>
-#include <cstdlib>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
 
 void checkAccepted(const TunnelProfile &profile)
 {

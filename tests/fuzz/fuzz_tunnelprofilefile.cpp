@@ -4,22 +4,11 @@
 #include "common/engineconfiguration.h"
 #include "common/secretwipe.h"
 #include "common/tunnelcontract.h"
+#include "fuzzrequire.h"
 
 #include <QByteArray>
 
 #include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

@@ -10,6 +10,8 @@
 #include "ui/widgets/contentcard.h"
 #include "ui/widgets/refreshbutton.h"
 #include "ui/widgets/servertree.h"
+#include "ui/widgets/trafficwidget.h"
+#include "ui/widgets/worldmap.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -62,7 +64,7 @@ ConnectionPage::ConnectionPage(ClientServices &services, QWidget *parent)
     connect(&catalogue, &ServerCatalogue::loaded, this, &ConnectionPage::catalogueLoaded);
     connect(&catalogue, &ServerCatalogue::loadFailed, this, &ConnectionPage::catalogueFailed);
     connect(&m_services.geolocator(), &Geolocator::serversChanged, this,
-            &ConnectionPage::scheduleRebuild);
+            &ConnectionPage::serversLocated);
     connect(&m_services.latencyProbe(), &LatencyProbe::latenciesChanged, this,
             &ConnectionPage::refreshLatencyDisplay);
 }
@@ -166,8 +168,8 @@ QWidget *ConnectionPage::makeMainArea()
     auto *area = new QWidget;
     auto *grid = new QGridLayout(area);
     grid->setContentsMargins(0, 0, 0, 0);
-    // The world map fills the area; the map's own widget takes this place.
-    m_worldMap = new QWidget;
+    m_worldMap = new WorldMap;
+    connect(m_worldMap, &WorldMap::serverClicked, this, &ConnectionPage::selectServer);
     grid->addWidget(m_worldMap, 0, 0);
 
     auto *overlay = new QVBoxLayout;
@@ -183,12 +185,7 @@ QWidget *ConnectionPage::makeMainArea()
     overlay->addLayout(headingRow);
     overlay->addStretch();
 
-    // The live traffic chart's place: as high and at most as wide as the chart, shown while
-    // connected.
-    m_trafficChart = new QWidget;
-    m_trafficChart->setFixedHeight(136);
-    m_trafficChart->setMaximumWidth(620);
-    m_trafficChart->hide();
+    m_trafficChart = new TrafficWidget;
     const auto centred = [overlay](QWidget *widget) {
         auto *row = new QHBoxLayout;
         row->addStretch(1);
@@ -257,6 +254,8 @@ bool ConnectionPage::eventFilter(QObject *watched, QEvent *event)
 void ConnectionPage::setAppearance(bool light, const QColor &accent)
 {
     m_tree->setAppearance(light, accent);
+    m_worldMap->setAppearance(light, accent);
+    m_trafficChart->setAppearance(light, accent);
 }
 
 ConnectionState ConnectionPage::connectionState() const
@@ -295,6 +294,7 @@ void ConnectionPage::selectServer(const QString &id)
             m_tree->setCurrentItem(row);
         }
     }
+    m_worldMap->setSelectedServer(m_selectedServerId);
     updateConnectionUi();
 }
 
@@ -324,7 +324,7 @@ void ConnectionPage::showConnectionError(const QString &text, bool survivesStop)
 void ConnectionPage::updateConnectionUi()
 {
     const ConnectionState state = connectionState();
-    m_trafficChart->setVisible(state.running);
+    m_trafficChart->setActive(state.running);
     if (state.connecting || state.busy || state.running) {
         if (!m_errorSurvivesStop) {
             setMessage(m_connectionError, QString());
@@ -338,6 +338,8 @@ void ConnectionPage::updateConnectionUi()
     m_connectButton->setText(connectionrules::connectButtonText(state, m_selectedServerId));
     m_tree->setConnectedServer(state.running && !state.disconnecting ? state.currentServerId
                                                                      : QString());
+    m_worldMap->setConnectionState((state.connecting || state.busy) && !state.disconnecting,
+                                   state.running, m_services.controller().currentEndpoint());
     refreshLatencyDisplay();
 }
 

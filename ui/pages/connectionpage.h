@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -12,6 +13,8 @@ class QPushButton;
 class QTreeWidgetItem;
 class RefreshButton;
 class ServerTree;
+class TrafficWidget;
+class WorldMap;
 
 namespace connectionrules {
 struct ConnectionState;
@@ -41,6 +44,8 @@ public:
     QPushButton *quickConnectButton() const { return m_quickConnect; }
     RefreshButton *refreshButton() const { return m_refreshButton; }
     ServerTree *tree() const { return m_tree; }
+    WorldMap *worldMap() const { return m_worldMap; }
+    TrafficWidget *trafficChart() const { return m_trafficChart; }
     QString selectedServerId() const { return m_selectedServerId; }
 
     void setAppearance(bool light, const QColor &accent);
@@ -80,14 +85,16 @@ private:
     // The catalogue's life.
     void catalogueLoaded();
     void catalogueFailed(int status, bool cancelled);
-    void scheduleRebuild();
+    // Addresses and geolocations of `ids` arrived: the map and the tree show them.
+    void serversLocated(const QSet<QString> &ids);
     void refreshLatencyDisplay();
     QTreeWidgetItem *serverRow(const QString &id) const;
 
     ClientServices &m_services;
     QString m_selectedServerId;
     QString m_accessTier;
-    bool m_rebuildScheduled = false;
+    // Servers located since the map and the tree last showed the catalogue.
+    QSet<QString> m_locatedIds;
     // A message that explains a stop the page caused must outlive that stop's state changes.
     bool m_errorSurvivesStop = false;
     QTimer m_connectedTimer;
@@ -98,8 +105,8 @@ private:
     RefreshButton *m_refreshButton = nullptr;
     ServerTree *m_tree = nullptr;
     QLabel *m_planTime = nullptr;
-    QWidget *m_worldMap = nullptr;
-    QWidget *m_trafficChart = nullptr;
+    WorldMap *m_worldMap = nullptr;
+    TrafficWidget *m_trafficChart = nullptr;
     ContentCard *m_card = nullptr;
     QLabel *m_connectionError = nullptr;
     QLabel *m_connectionStatus = nullptr;

@@ -9,6 +9,7 @@
 #include "ui/widgetfactory.h"
 #include "ui/widgets/refreshbutton.h"
 #include "ui/widgets/servertree.h"
+#include "ui/widgets/worldmap.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QTreeWidgetItem>
 
 #include <map>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -62,6 +64,7 @@ void ConnectionPage::clearLocations()
     m_services.geolocator().forgetAddresses();
     m_services.catalogue().clear();
     m_refreshButton->setSpinning(false);
+    m_worldMap->setServers(QJsonArray());
     m_tree->clear();
     m_locationCount->setText(u"0"_s);
 }
@@ -79,6 +82,7 @@ void ConnectionPage::catalogueLoaded()
     ServerCatalogue &catalogue = m_services.catalogue();
     VpnController &controller = m_services.controller();
     controller.setServers(catalogue.servers());
+    m_worldMap->setServers(catalogue.servers());
     rebuildLocations();
     m_services.geolocator().startAddressLookups();
     m_services.startLatencySweep();
@@ -101,17 +105,22 @@ void ConnectionPage::catalogueLoaded()
     showConnectionError(u"Paid access ended. No Free servers are currently available."_s, true);
 }
 
-void ConnectionPage::scheduleRebuild()
+void ConnectionPage::serversLocated(const QSet<QString> &ids)
 {
-    // Addresses and geolocations arrive one by one; one rebuild per turn of the event loop
-    // shows them all.
-    if (m_rebuildScheduled) {
+    // Addresses and geolocations arrive one by one; one update per turn of the event loop shows
+    // them all.
+    const bool scheduled = !m_locatedIds.isEmpty();
+    m_locatedIds.unite(ids);
+    if (scheduled || m_locatedIds.isEmpty()) {
         return;
     }
-    m_rebuildScheduled = true;
     QTimer::singleShot(0, this, [this] {
-        m_rebuildScheduled = false;
+        const QSet<QString> located = std::exchange(m_locatedIds, {});
+        m_worldMap->setServers(m_services.catalogue().servers());
         rebuildLocations();
+        if (located.contains(m_selectedServerId)) {
+            m_worldMap->focusServer(m_selectedServerId);
+        }
     });
 }
 

@@ -8,6 +8,7 @@
 #include "ui/productlinks.h"
 #include "ui/theme/iconloader.h"
 #include "ui/widgetfactory.h"
+#include "ui/widgets/worldmap.h"
 
 #include <QAction>
 #include <QDialog>
@@ -54,7 +55,8 @@ SignInPage::SignInPage(ClientServices &services, QWidget *parent)
     layout->setSpacing(44);
     layout->addWidget(makeForm());
     // The world map takes the rest of the page; it shows only the user's own position.
-    layout->addWidget(new QWidget, 1);
+    m_worldMap = new WorldMap;
+    layout->addWidget(m_worldMap, 1);
 }
 
 QWidget *SignInPage::makeForm()

@@ -12,6 +12,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class WorldMap;
 
 // Page 0, shown while nobody is signed in: sign in, create an account, verify the e-mail address,
 // reset the password, and the quick guide that offers the tour. Every account request goes
@@ -30,6 +31,7 @@ public:
     QAction *passwordEye() const { return m_passwordEye; }
     QFrame *quickGuideCard() const { return m_quickGuideCard; }
     QPushButton *disconnectPreviousButton() const { return m_disconnectPrevious; }
+    WorldMap *worldMap() const { return m_worldMap; }
 
     // The form takes input exactly while signed out and no request is in flight.
     void setFormEnabled(bool enabled);
@@ -68,4 +70,5 @@ private:
     QLabel *m_authStatus = nullptr;
     QFrame *m_quickGuideCard = nullptr;
     QPushButton *m_disconnectPrevious = nullptr;
+    WorldMap *m_worldMap = nullptr;
 };

@@ -29,6 +29,7 @@ bool isGroup(const QTreeWidgetItem *item)
 ServerTree::ServerTree(QWidget *parent)
     : QTreeWidget(parent)
     , m_delegate(new ServerDelegate(this))
+    , m_pulseTimer(new QTimer(this))
 {
     setFrameShape(QFrame::NoFrame);
     setLineWidth(0);
@@ -40,10 +41,8 @@ ServerTree::ServerTree(QWidget *parent)
     viewport()->setAutoFillBackground(false);
     setItemDelegate(m_delegate);
 
-    auto *pulseTimer = new QTimer(this);
-    pulseTimer->setInterval(pulseIntervalMs);
-    connect(pulseTimer, &QTimer::timeout, this, &ServerTree::pulse);
-    pulseTimer->start();
+    m_pulseTimer->setInterval(pulseIntervalMs);
+    connect(m_pulseTimer, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
 
     connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, &ServerTree::dropAnimations);
     connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) {
@@ -70,6 +69,7 @@ void ServerTree::setAppearance(bool light, const QColor &accent)
 void ServerTree::setConnectedServer(const QString &id)
 {
     setProperty("hasConnectedServer", !id.isEmpty());
+    updatePulse();
     // Only changes are written: each write repaints its row and notifies the tree's listeners,
     // and this runs after every change of the connection.
     const auto mark = [](QTreeWidgetItem *item, bool marked) {
@@ -213,12 +213,24 @@ void ServerTree::dropAnimations()
     }
 }
 
-void ServerTree::pulse()
+void ServerTree::showEvent(QShowEvent *event)
 {
-    // The timer runs for the tree's whole life; repainting is what costs, so only the pulse of a
-    // connected server that can be seen is worth it.
-    m_pulseRepainted = isVisible() && property("hasConnectedServer").toBool();
-    if (m_pulseRepainted) {
-        viewport()->update();
+    QTreeWidget::showEvent(event);
+    updatePulse();
+}
+
+void ServerTree::hideEvent(QHideEvent *event)
+{
+    QTreeWidget::hideEvent(event);
+    updatePulse();
+}
+
+void ServerTree::updatePulse()
+{
+    // Only the pulse of a connected server that can be seen is worth a wake-up.
+    if (isVisible() && property("hasConnectedServer").toBool()) {
+        m_pulseTimer->start();
+    } else {
+        m_pulseTimer->stop();
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QPersistentModelIndex>
+#include <QTimer>
 #include <QTreeWidget>
 
 class QVariantAnimation;
@@ -47,11 +48,13 @@ public:
 
     // The group's running open or close animation, if any.
     QVariantAnimation *expandAnimation(QTreeWidgetItem *group) const;
-    // Whether the last tick of the pulse timer repainted the rows.
-    bool pulseRepainted() const { return m_pulseRepainted; }
+    // The connected server's dot pulses: the rows repaint 30 times a second.
+    bool isPulsing() const { return m_pulseTimer->isActive(); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void drawRow(QPainter *painter, const QStyleOptionViewItem &option,
                  const QModelIndex &index) const override;
     void drawBranches(QPainter *, const QRect &, const QModelIndex &) const override {}
@@ -59,10 +62,11 @@ protected:
 private:
     void applyExpansion(QTreeWidgetItem *group, double progress);
     void dropAnimations();
-    void pulse();
+    // The pulse runs only while a connected server is marked and the tree is visible.
+    void updatePulse();
 
     QHash<QPersistentModelIndex, QVariantAnimation *> m_expandAnimations;
     QHash<QPersistentModelIndex, bool> m_expandTargets;
     ServerDelegate *m_delegate;
-    bool m_pulseRepainted = false;
+    QTimer *m_pulseTimer;
 };
