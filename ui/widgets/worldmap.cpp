@@ -271,6 +271,9 @@ void WorldMap::hideEvent(QHideEvent *event)
 {
     m_shown = false;
     updateFrameTimer();
+    // A hidden map keeps no picture of itself.
+    m_background = QImage();
+    m_backgroundKey = {};
     QWidget::hideEvent(event);
 }
 
@@ -362,9 +365,44 @@ void WorldMap::paintEvent(QPaintEvent *)
 {
     const Colours &colours = coloursFor(m_light);
     const double elapsed = double(m_clock.elapsed());
+    // The fill, the glow, the land and the fade change only with the view and the theme, while
+    // the dots, the arc and the halo move every frame: the first four are painted once per view.
+    const BackgroundKey key{size(), devicePixelRatioF(), m_view.centre(), m_view.zoom(), m_light};
+    if (key != m_backgroundKey) {
+        m_backgroundKey = key;
+        paintBackground();
+    }
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.drawImage(QPointF(0, 0), m_background);
+
+    const Marker *highlighted = highlightedMarker();
+    const QPointF highlightedAt = highlighted ? m_view.project(highlighted->location.longitude,
+                                                               highlighted->location.latitude)
+                                              : QPointF();
+    if (highlighted && (m_busy || m_connected)) {
+        paintArc(painter, highlightedAt, elapsed);
+    }
+    paintDots(painter, highlighted, elapsed);
+    if (m_hasOwnLocation) {
+        paintOwnLocation(painter, elapsed);
+    }
+    if (highlighted) {
+        const ServerLocation &location = highlighted->location;
+        paintLabel(painter, location.city.isEmpty() ? location.country : location.city, serverLabel,
+                   highlightedAt, colours);
+    }
+    paintZoomButtons(painter);
+}
+
+void WorldMap::paintBackground()
+{
+    const Colours &colours = coloursFor(m_light);
     const double w = width();
     const double h = height();
-    QPainter painter(this);
+    m_background = QImage(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
+    m_background.setDevicePixelRatio(devicePixelRatioF());
+    QPainter painter(&m_background);
     painter.setRenderHint(QPainter::Antialiasing);
 
     painter.fillRect(rect(), colours.fill);
@@ -386,24 +424,6 @@ void WorldMap::paintEvent(QPaintEvent *)
     fade.setColorAt(0, colours.fade);
     fade.setColorAt(1, withAlpha(colours.fade, 0));
     painter.fillRect(QRectF(0, 0, w, fadeHeight), fade);
-
-    const Marker *highlighted = highlightedMarker();
-    const QPointF highlightedAt = highlighted ? m_view.project(highlighted->location.longitude,
-                                                               highlighted->location.latitude)
-                                              : QPointF();
-    if (highlighted && (m_busy || m_connected)) {
-        paintArc(painter, highlightedAt, elapsed);
-    }
-    paintDots(painter, highlighted, elapsed);
-    if (m_hasOwnLocation) {
-        paintOwnLocation(painter, elapsed);
-    }
-    if (highlighted) {
-        const ServerLocation &location = highlighted->location;
-        paintLabel(painter, location.city.isEmpty() ? location.country : location.city, serverLabel,
-                   highlightedAt, colours);
-    }
-    paintZoomButtons(painter);
 }
 
 QRectF WorldMap::zoomInRect() const

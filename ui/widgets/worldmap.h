@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QJsonArray>
 #include <QList>
 #include <QPolygonF>
@@ -83,10 +84,22 @@ private:
     void stopAnimations();
     void updateFrameTimer();
 
+    // Fill, glow, land and top fade for the current view and theme, into m_background.
+    void paintBackground();
     void paintArc(QPainter &painter, const QPointF &end, double elapsed) const;
     void paintDots(QPainter &painter, const Marker *highlighted, double elapsed) const;
     void paintOwnLocation(QPainter &painter, double elapsed) const;
     void paintZoomButtons(QPainter &painter) const;
+
+    struct BackgroundKey
+    {
+        QSize size;
+        qreal devicePixelRatio = 0;
+        QPointF centre;
+        double zoom = 0;
+        bool light = false;
+        bool operator==(const BackgroundKey &) const = default;
+    };
 
     QList<Marker> m_markers;
     const QList<QPolygonF> m_land;
@@ -97,6 +110,8 @@ private:
     QVariantAnimation *m_zoomAnimation;
     QTimer *m_frameTimer;
     QElapsedTimer m_clock;
+    QImage m_background;
+    BackgroundKey m_backgroundKey;
     QPointF m_pressPos;
     QPointF m_lastPos;
     QString m_pressedServerId;
