@@ -74,7 +74,6 @@ class TestTrafficWidget : public QObject
 private slots:
     void rateText_data();
     void rateText();
-    void construction();
     void measuringThenRate();
     void baselineRestarts_data();
     void baselineRestarts();
@@ -108,22 +107,6 @@ void TestTrafficWidget::rateText()
     QFETCH(double, rate);
     QFETCH(QString, text);
     QCOMPARE(formatRate(rate), text);
-}
-
-void TestTrafficWidget::construction()
-{
-    Rig rig;
-    QCOMPARE(rig.chart.objectName(), u"trafficChart"_s);
-    QCOMPARE(rig.chart.accessibleName(), u"Live VPN traffic"_s);
-    QCOMPARE(rig.chart.toolTip(),
-             u"SolvikVPN adapter traffic · download is solid, upload is dashed"_s);
-    QCOMPARE(rig.chart.minimumSize(), QSize(0, 136));
-    QCOMPARE(rig.chart.maximumSize(), QSize(620, 136));
-    QVERIFY(rig.chart.isHidden());
-    // Nothing is sampled before activation.
-    rig.step(1000, 5000, 5000);
-    QVERIFY(!rig.chart.rateValid());
-    QVERIFY(rig.isFlat());
 }
 
 void TestTrafficWidget::measuringThenRate()
@@ -283,8 +266,6 @@ void TestTrafficWidget::animationOnlyWhileSeen()
     rig.chart.setParent(&window);
     QTimer *sampling = rig.timer(u"sampleTimer"_s);
     QTimer *animation = rig.timer(u"animationTimer"_s);
-    QCOMPARE(sampling->interval(), 1000);
-    QCOMPARE(animation->interval(), 33);
 
     // Activated while the window is hidden (in the tray): sampling, but no animation.
     rig.chart.setActive(true);
