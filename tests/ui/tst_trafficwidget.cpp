@@ -1,3 +1,4 @@
+#include "support/pixelcheck.h"
 #include "ui/ratetext.h"
 #include "ui/widgets/trafficwidget.h"
 
@@ -46,23 +47,17 @@ struct Rig
     QTimer *timer(const QString &name) { return chart.findChild<QTimer *>(name); }
 };
 
-bool near(QColor actual, QColor expected)
+// Channels within 6 of the expected colour.
+constexpr int tolerance = 6;
+
+bool near(const QColor &actual, const QColor &expected)
 {
-    return std::abs(actual.red() - expected.red()) <= 6 &&
-           std::abs(actual.green() - expected.green()) <= 6 &&
-           std::abs(actual.blue() - expected.blue()) <= 6;
+    return pixelcheck::near(actual, expected, tolerance);
 }
 
 bool anyPixel(const QImage &image, const QRect &area, const QColor &colour)
 {
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            if (near(image.pixelColor(x, y), colour)) {
-                return true;
-            }
-        }
-    }
-    return false;
+    return pixelcheck::anyPixelNear(image, area, colour, tolerance);
 }
 
 } // namespace

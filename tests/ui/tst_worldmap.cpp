@@ -1,3 +1,4 @@
+#include "support/pixelcheck.h"
 #include "ui/landoutline.h"
 #include "ui/widgets/worldmap.h"
 
@@ -103,12 +104,8 @@ QPointF dotAt(const WorldMap &map, const QString &id)
 
 const ServerLocation chicago{u"US"_s, u"United States"_s, u"Chicago"_s, -87.63, 41.88, true, true};
 
-bool near(const QColor &actual, const QColor &expected, int tolerance)
-{
-    return std::abs(actual.red() - expected.red()) <= tolerance &&
-           std::abs(actual.green() - expected.green()) <= tolerance &&
-           std::abs(actual.blue() - expected.blue()) <= tolerance;
-}
+using pixelcheck::anyPixelNear;
+using pixelcheck::near;
 
 QByteArray describe(const QColor &actual, const QColor &expected)
 {
@@ -120,18 +117,6 @@ QByteArray describe(const QColor &actual, const QColor &expected)
         const QColor actual_ = (image).pixelColor((point).toPoint());                              \
         QVERIFY2(near(actual_, (expected), (tolerance)), describe(actual_, (expected)).data());    \
     } while (false)
-
-bool anyPixelNear(const QImage &image, const QRect &area, const QColor &colour, int tolerance)
-{
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            if (near(image.pixelColor(x, y), colour, tolerance)) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
 
 QColor mix(const QColor &from, const QColor &to, double share)
 {
