@@ -65,7 +65,7 @@ int clientstartup::run(QApplication &application)
     bool captureSaved = true;
     if (!options.smokeTest) {
         if (!settings::guidedTourSeen()) {
-            QTimer::singleShot(tourOfferMilliseconds, &window, &MainWindow::offerGuidedTour);
+            QTimer::singleShot(tourOfferMilliseconds, &window, &MainWindow::maybeOfferTour);
         }
     } else {
         window.setPreviewMode(options.previewMode());

@@ -2,10 +2,13 @@
 
 #include "vpn/windowsvless.h"
 
+#include <QDesktopServices>
+
 ClientServices::ClientServices(std::unique_ptr<TunnelAdapter> adapter, Lookups lookups,
                                QObject *parent)
     : QObject(parent)
     , m_lookups(lookups)
+    , m_urlOpener([](const QUrl &url) { return QDesktopServices::openUrl(url); })
     , m_session(m_api)
     , m_adapter(adapter ? std::move(adapter) : std::make_unique<WindowsVless>())
     , m_controller(m_api, *m_adapter)

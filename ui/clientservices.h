@@ -10,7 +10,9 @@
 
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QUrl>
 
+#include <functional>
 #include <memory>
 
 // The objects the window works with, built in this order and kept for the window's life: the
@@ -30,6 +32,8 @@ public:
         Enabled,
         Disabled
     };
+    // Shows an address in the default browser; false when nothing could show it.
+    using UrlOpener = std::function<bool(const QUrl &)>;
 
     // Without an adapter the real one, which drives the tunnel program, is used.
     explicit ClientServices(std::unique_ptr<TunnelAdapter> adapter = nullptr,
@@ -52,8 +56,13 @@ public:
     // and never over a sweep that has not finished.
     void startPeriodicSweep();
 
+    bool openUrl(const QUrl &url) const { return m_urlOpener(url); }
+    // Tests watch what would be opened instead of starting a browser.
+    void setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
+
 private:
     Lookups m_lookups;
+    UrlOpener m_urlOpener;
     ApiClient m_api;
     Session m_session;
     std::unique_ptr<TunnelAdapter> m_adapter;

@@ -3,6 +3,7 @@
 #include "api/apiaddress.h"
 #include "locations/geolocator.h"
 #include "ui/clientservices.h"
+#include "ui/guidedtour.h"
 #include "ui/pages/accountpage.h"
 #include "ui/pages/connectionpage.h"
 #include "ui/pages/settingspage.h"
@@ -10,11 +11,11 @@
 #include "ui/productlinks.h"
 #include "ui/theme/iconloader.h"
 #include "ui/theme/stylesheet.h"
+#include "ui/traycontroller.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/navbutton.h"
 #include "ui/widgets/worldmap.h"
 
-#include <QDesktopServices>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -64,12 +65,13 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
 
     m_signInPage = new SignInPage(*m_services);
     m_connectionPage = new ConnectionPage(*m_services);
-    m_accountPage = new AccountPage;
+    m_accountPage = new AccountPage(*m_services);
     m_settingsPage = new SettingsPage;
     m_stack->addWidget(m_signInPage);
     m_stack->addWidget(m_connectionPage);
     m_stack->addWidget(m_accountPage);
     m_stack->addWidget(m_settingsPage);
+    m_guidedTour = new GuidedTour(*this, this);
 
     m_navIndicator = new QFrame(m_rail);
     m_navIndicator->setObjectName(u"navIndicator"_s);
@@ -88,6 +90,10 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     m_sweepTimer->setInterval(latencySweepIntervalMs);
     connect(m_sweepTimer, &QTimer::timeout, m_services.get(), &ClientServices::startPeriodicSweep);
     m_sweepTimer->start();
+
+    m_tray = new TrayController(*this, m_services->controller());
+    connect(m_tray, &TrayController::messageRaised, this, &MainWindow::showError);
+    connect(m_tray, &TrayController::quickGuideRequested, this, &MainWindow::showWelcomeGuide);
 
     showPage(SignIn);
     m_connectionPage->updateConnectionUi();
@@ -117,6 +123,11 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    m_tray->handleClose(event);
+}
 
 void MainWindow::buildRail()
 {
@@ -160,7 +171,7 @@ void MainWindow::buildRail()
                                  u"My account"_s, [this] { openPage(Account); });
     layout->addStretch();
     NavButton *website = railButton(QString(), u"external-link"_s, muted, 21, u"Open website"_s,
-                                    [] { QDesktopServices::openUrl(productlinks::website()); });
+                                    [this] { m_services->openUrl(productlinks::website()); });
     website->setToolTip(productlinks::websiteHost());
     m_settingsButton = railButton(u"settings"_s, u"settings-2"_s, muted, railIconSize,
                                   u"Settings"_s, [this] { openPage(Settings); });
@@ -171,15 +182,6 @@ void MainWindow::controllerChanged()
     m_connectionPage->updateConnectionUi();
     m_accountButton->setEnabled(m_services->session().authenticated());
     m_signInPage->updateDisconnectPrevious();
-}
-
-void MainWindow::openPage(int index)
-{
-    if (m_services->session().authenticated()) {
-        showPage(index);
-    } else if (index == Settings) {
-        widgetfactory::setMessage(m_signInPage->messageLabel(), u"Sign in to change settings."_s);
-    }
 }
 
 void MainWindow::connectServices()
@@ -198,14 +200,14 @@ void MainWindow::connectServices()
     connect(&session, &Session::profile, this, [this](const QJsonObject &profile) {
         m_accountPage->emailLabel()->setText(profile.value(u"email"_s).toString());
     });
+    connectAccountPage();
     connect(&session, &Session::error, this, [this](const QString &text) {
         m_signInPage->setFormEnabled(true);
         showError(text);
     });
     connect(m_signInPage, &SignInPage::clearMessagesRequested, this, &MainWindow::clearMessages);
-    connect(m_signInPage, &SignInPage::tourRequested, this, &MainWindow::showWelcomeGuide);
-    connect(m_signInPage, &SignInPage::quickGuideDismissed, this,
-            [this] { m_tourPending = false; });
+    connect(m_signInPage, &SignInPage::tourRequested, m_guidedTour, &GuidedTour::showWelcomeGuide);
+    connect(m_signInPage, &SignInPage::quickGuideDismissed, m_guidedTour, &GuidedTour::finishTour);
     connect(m_settingsPage, &SettingsPage::appearanceChanged, this, &MainWindow::applyTheme);
     connect(&m_services->geolocator(), &Geolocator::ownLocationFound, this,
             [this](const ServerLocation &location) {
@@ -238,12 +240,12 @@ bool MainWindow::runWebsiteCapture(const QString &shot, const QString &directory
     return grab().save(directory + u"/app-"_s + shot + u".png"_s, "PNG");
 }
 
-void MainWindow::offerGuidedTour()
+void MainWindow::maybeOfferTour()
 {
-    m_tourPending = true;
-    if (!m_services->session().authenticated()) {
-        m_signInPage->quickGuideCard()->show();
-    }
+    m_guidedTour->maybeOfferTour();
 }
 
-void MainWindow::showWelcomeGuide() {}
+void MainWindow::showWelcomeGuide()
+{
+    m_guidedTour->showWelcomeGuide();
+}

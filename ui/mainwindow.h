@@ -11,7 +11,9 @@
 
 class AccountPage;
 class ConnectionPage;
+class GuidedTour;
 class NavButton;
+class QCloseEvent;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -20,6 +22,7 @@ class QTimer;
 class QVariantAnimation;
 class SettingsPage;
 class SignInPage;
+class TrayController;
 
 // The client's one window: a navigation rail beside a stack of four pages (0 sign-in,
 // 1 connection, 2 account, 3 settings), painted by one stylesheet made for the chosen theme and
@@ -45,6 +48,8 @@ public:
     ~MainWindow() override;
 
     ClientServices &services() { return *m_services; }
+    // The tray icon, Quit and what closing the window means.
+    TrayController &tray() { return *m_tray; }
     SignInPage *signInPage() const { return m_signInPage; }
     ConnectionPage *connectionPage() const { return m_connectionPage; }
     AccountPage *accountPage() const { return m_accountPage; }
@@ -75,19 +80,27 @@ public:
     // detail regions arrive with the pages they show. Returns false when the image was not saved.
     bool runWebsiteCapture(const QString &shot, const QString &directory);
 
+    GuidedTour &guidedTour() { return *m_guidedTour; }
+    // The tour from its start; also what the quick guide and the tray offer.
+    void showWelcomeGuide();
+
 public slots:
     // Called once, shortly after a first start: marks the tour as wanted and, while signed out,
     // shows the quick guide that offers it.
-    void offerGuidedTour();
+    void maybeOfferTour();
+
+protected:
+    // Closing the window is not quitting: the tray controller decides.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildRail();
     void connectServices();
     void openPage(int index);
     void handleSession(bool authenticated);
+    // The account page's reports: errors, the plan line, the access tier, sign-out.
+    void connectAccountPage();
     void controllerChanged();
-    // The guided tour's entry point.
-    void showWelcomeGuide();
 
     std::unique_ptr<ClientServices> m_services;
     QString m_styleTemplate;
@@ -104,10 +117,13 @@ private:
     QPointer<QLabel> m_transition;
     QPointer<QVariantAnimation> m_indicatorAnimation;
     QTimer *m_sweepTimer = nullptr;
+    TrayController *m_tray = nullptr;
     // The user's own position is looked up once, and never through a running tunnel.
     bool m_ownLocationRequested = false;
     bool m_signedInShown = false;
     int m_sessionGeneration = 0;
-    bool m_tourPending = false;
+    // A sign-out request is on its way: further clicks on "Sign out" wait for it.
+    bool m_loggingOut = false;
+    GuidedTour *m_guidedTour = nullptr;
     bool m_previewMode = false;
 };

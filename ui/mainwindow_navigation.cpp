@@ -1,7 +1,11 @@
 #include "ui/mainwindow.h"
 
 #include "settings/settingskeys.h"
+#include "ui/clientservices.h"
+#include "ui/pages/accountpage.h"
+#include "ui/pages/signinpage.h"
 #include "ui/theme/themepalette.h"
+#include "ui/widgetfactory.h"
 #include "ui/widgets/navbutton.h"
 
 #include <QEasingCurve>
@@ -19,6 +23,23 @@ constexpr int transitionSlide = 32;
 constexpr int indicatorMs = 230;
 
 } // namespace
+
+void MainWindow::openPage(int index)
+{
+    if (!m_services->session().authenticated()) {
+        if (index == Settings) {
+            widgetfactory::setMessage(m_signInPage->messageLabel(),
+                                      QStringLiteral("Sign in to change settings."));
+        }
+        return;
+    }
+    showPage(index);
+    // The account page is brought up to date each time it is opened.
+    if (index == Account) {
+        m_accountPage->loadDevices(1);
+        m_accountPage->refreshSubscription();
+    }
+}
 
 void MainWindow::showPage(int index)
 {

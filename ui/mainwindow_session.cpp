@@ -62,24 +62,49 @@ void MainWindow::handleSession(bool authenticated)
         m_signedInShown = true;
         const Session &session = m_services->session();
         controller.setAccount(apiUrl, session.userId(), session.deviceId());
+        m_accountPage->signedIn(m_sessionGeneration);
         m_connectionPage->loadServers();
     } else {
         m_signedInShown = false;
         controller.setAccount(apiUrl, QString(), QString());
-        m_accountPage->emailLabel()->clear();
+        m_accountPage->signedOut(m_sessionGeneration);
+        m_connectionPage->setAccessTier(QString());
     }
     controllerChanged();
 }
 
+void MainWindow::connectAccountPage()
+{
+    connect(m_accountPage, &AccountPage::errorRaised, this, &MainWindow::showError);
+    connect(m_accountPage, &AccountPage::planSummaryChanged, m_connectionPage,
+            &ConnectionPage::setPlanSummary);
+    connect(m_accountPage, &AccountPage::accessReceived, this,
+            [this](const QString &tier, bool changed) {
+                m_connectionPage->setAccessTier(tier);
+                // Another tier or plan may open or close servers.
+                if (changed) {
+                    m_connectionPage->loadServers();
+                }
+            });
+    connect(m_accountPage, &AccountPage::logoutRequested, this, &MainWindow::logout);
+    connect(m_accountPage, &AccountPage::signedOutWithNotice, this,
+            [this](const QString &text) { setMessage(m_signInPage->messageLabel(), text); });
+}
+
 void MainWindow::logout()
 {
+    if (m_loggingOut) {
+        return;
+    }
     const VpnController &controller = m_services->controller();
     if (controller.connecting() || controller.busy() || controller.running()) {
         showError(QStringLiteral("Disconnect the VPN first."));
         return;
     }
+    m_loggingOut = true;
     m_services->api().request("POST", backend::logout, QJsonObject(), true,
                               [this](const ApiResult &result) {
+                                  m_loggingOut = false;
                                   // A session the backend no longer knows ends here too.
                                   if (result.successful() || result.status == 401) {
                                       m_services->session().clear();

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "ui/pages/accountpage.h"
 #include "ui/pages/connectionpage.h"
 #include "ui/pages/signinpage.h"
 #include "ui/theme/iconloader.h"
@@ -44,6 +45,10 @@ void MainWindow::applyTheme()
     if (m_connectionPage) {
         m_signInPage->worldMap()->setAppearance(palette.light, palette.accent);
         m_connectionPage->setAppearance(palette.light, palette.accent);
+    }
+    // The plan pill is coloured by the accent.
+    if (m_accountPage) {
+        m_accountPage->renderPlanCard();
     }
 
     const QList<QPushButton *> buttons = findChildren<QPushButton *>();

@@ -77,6 +77,10 @@ public:
     // Change an account's plan as the payment side would.
     void setAccountTier(const QString &email, const QString &tier,
                         const QString &subscriptionStatus);
+    // Register a device to an account as another installation would, past the device limit (as a
+    // limit lowered later leaves them); its id, or empty for an unknown address.
+    QString addDevice(const QString &email, const QString &name,
+                      const QString &platform = QStringLiteral("Windows"));
     // Mark a device's profiles revoked or needing migration, as a server change would.
     void revokeProfiles(const QString &deviceId);
     void requireMigration(const QString &deviceId);

@@ -86,6 +86,11 @@ void DevBackend::setAccountTier(const QString &email, const QString &tier,
     m_state->setAccountTier(email, tier, subscriptionStatus);
 }
 
+QString DevBackend::addDevice(const QString &email, const QString &name, const QString &platform)
+{
+    return m_state->addDevice(email, name, platform);
+}
+
 void DevBackend::revokeProfiles(const QString &deviceId)
 {
     m_state->revokeProfiles(deviceId);

@@ -93,6 +93,12 @@ QJsonValue DevBackendState::deviceIdValue(const QString &deviceId) const
     return deviceId;
 }
 
+QString DevBackendState::newDeviceId()
+{
+    return m_options.numericDeviceIds ? QString::number(m_nextNumericDeviceId++)
+                                      : DevSeed::randomId(u"dev_"_s);
+}
+
 DevAccount *DevBackendState::accountByEmail(const QString &email)
 {
     const QString key = email.trimmed().toLower();
@@ -279,8 +285,7 @@ DevReply DevBackendState::login(const QJsonObject &body)
                          u"All %1 device slots are in use. Remove a device first."_s.arg(
                              m_options.deviceLimit));
         DevDevice added;
-        added.id = m_options.numericDeviceIds ? QString::number(m_nextNumericDeviceId++)
-                                              : DevSeed::randomId(u"dev_"_s);
+        added.id = newDeviceId();
         added.accountId = account->id;
         added.installationId = installationId;
         added.deviceTokenHash = tokenHash;
@@ -429,4 +434,24 @@ QString DevBackendState::deviceIdOf(const QString &email, const QString &install
             return device.id;
     }
     return {};
+}
+
+QString DevBackendState::addDevice(const QString &email, const QString &name,
+                                   const QString &platform)
+{
+    const DevAccount *account = accountByEmail(email);
+    if (!account)
+        return {};
+    DevDevice added;
+    added.id = newDeviceId();
+    added.accountId = account->id;
+    added.installationId = DevSeed::randomUuid();
+    // Nobody holds this device's token, so nobody can sign in as it.
+    added.deviceTokenHash = DevSeed::sha256(DevSeed::randomToken().toLatin1());
+    added.name = name;
+    added.platform = platform;
+    added.createdAt = QDateTime::currentDateTimeUtc();
+    added.lastSeenAt = added.createdAt;
+    m_devices.append(added);
+    return added.id;
 }

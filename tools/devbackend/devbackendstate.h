@@ -64,6 +64,7 @@ public:
                     const QString &tier);
     void setAccountTier(const QString &email, const QString &tier,
                         const QString &subscriptionStatus);
+    QString addDevice(const QString &email, const QString &name, const QString &platform);
     void expireAccessTokens();
     void revokeProfiles(const QString &deviceId);
     void requireMigration(const QString &deviceId);
@@ -88,6 +89,7 @@ private:
     DevReply object(int status, const QJsonObject &body) const;
     DevReply page(const QJsonArray &all, const QUrlQuery &query) const;
     QJsonValue deviceIdValue(const QString &deviceId) const;
+    QString newDeviceId();
     QJsonObject issueTokens(const QString &accountId, const QString &deviceId);
     void endDeviceSessions(const QString &deviceId);
     void issueVerificationToken(const QString &email);

@@ -163,6 +163,11 @@ QWidget *ConnectionPage::makeSidebar()
     return sidebar;
 }
 
+void ConnectionPage::setPlanSummary(const QString &text)
+{
+    m_planTime->setText(text);
+}
+
 QWidget *ConnectionPage::makeMainArea()
 {
     auto *area = new QWidget;

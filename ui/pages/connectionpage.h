@@ -67,6 +67,8 @@ public:
     void setAccessTier(const QString &tier) { m_accessTier = tier; }
     // Connects to a random server, or resumes a profile request the backend has not confirmed.
     void quickConnect();
+    // The plan panel's one line: the time left, "Free plan" or "Plan inactive".
+    void setPlanSummary(const QString &text);
 
 signals:
     // For the message label of the page on top.

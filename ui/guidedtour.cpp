@@ -1,0 +1,225 @@
+#include "ui/guidedtour.h"
+
+#include "settings/settingskeys.h"
+#include "ui/mainwindow.h"
+#include "ui/pages/accountpage.h"
+#include "ui/pages/connectionpage.h"
+#include "ui/pages/settingspage.h"
+#include "ui/pages/signinpage.h"
+#include "ui/theme/themepalette.h"
+#include "ui/widgets/appearancecombo.h"
+#include "ui/widgets/guidedtouroverlay.h"
+#include "ui/widgets/navbutton.h"
+#include "ui/widgets/servertree.h"
+
+#include <QFrame>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStringView>
+#include <QTimer>
+
+#include <iterator>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct TourStep
+{
+    int page;
+    QWidget *(*target)(const MainWindow &window);
+    QStringView title;
+    QStringView description;
+};
+
+constexpr TourStep steps[] = {
+    {MainWindow::Connection,
+     [](const MainWindow &window) -> QWidget * { return window.connectionPage()->tree(); },
+     u"Choose a location",
+     u"Browse countries and servers here. Expand a country to see its servers, or search by "
+     u"location."},
+    {MainWindow::Connection,
+     [](const MainWindow &window) -> QWidget * {
+         return window.connectionPage()->quickConnectButton();
+     },
+     u"Quick connect", u"Use this button to let Solvik VPN choose a server for you automatically."},
+    {MainWindow::Connection,
+     [](const MainWindow &window) -> QWidget * { return window.connectionPage()->connectButton(); },
+     u"Connect",
+     u"When you are ready, press Connect. This panel shows the selected destination and "
+     u"connection status."},
+    {MainWindow::Connection,
+     [](const MainWindow &window) -> QWidget * {
+         return window.navigationButton(MainWindow::Account);
+     },
+     u"Your account",
+     u"Open your profile here to check your subscription and how much time it has left."},
+    {MainWindow::Account,
+     [](const MainWindow &window) -> QWidget * {
+         return window.accountPage()->findChild<QFrame *>(u"subscriptionCard"_s);
+     },
+     u"Subscription details",
+     u"Your plan status, time remaining, and expiry date are grouped in this card."},
+    {MainWindow::Account,
+     [](const MainWindow &window) -> QWidget * {
+         return window.navigationButton(MainWindow::Settings);
+     },
+     u"App settings",
+     u"Open Settings from the gear icon to change appearance and connection preferences."},
+    {MainWindow::Settings,
+     [](const MainWindow &window) -> QWidget * { return window.settingsPage()->themeChooser(); },
+     u"Make it yours",
+     u"Choose dark or light mode and set an accent color. Closing the window keeps Solvik VPN in "
+     u"the system tray."},
+};
+
+} // namespace
+
+GuidedTour::GuidedTour(MainWindow &window, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
+    , m_signedIn(window.services().session().authenticated())
+{
+    connect(&window.services().session(), &Session::changed, this, &GuidedTour::sessionChanged);
+}
+
+int GuidedTour::stepCount()
+{
+    return int(std::size(steps));
+}
+
+GuidedTourOverlay *GuidedTour::overlay() const
+{
+    return m_overlay;
+}
+
+void GuidedTour::maybeOfferTour()
+{
+    if (settings::guidedTourSeen()) {
+        return;
+    }
+    m_tourPending = true;
+    if (m_window.services().session().authenticated()) {
+        showWelcomeGuide();
+    } else {
+        m_window.signInPage()->quickGuideCard()->show();
+    }
+}
+
+void GuidedTour::showWelcomeGuide()
+{
+    ++m_generation;
+    removeOverlay();
+    SignInPage *signIn = m_window.signInPage();
+    signIn->quickGuideCard()->hide();
+    if (m_window.services().session().authenticated()) {
+        m_tourPending = false;
+        m_tourStep = 0;
+        displayGuidedTourStep();
+        return;
+    }
+    m_tourPending = true;
+    const ThemePalette palette = ThemePalette::fromSettings();
+    m_overlay = new GuidedTourOverlay(&m_window);
+    // The form column is the fields' parent.
+    m_overlay->setStep(
+        signIn->emailEdit()->parentWidget(), u"Sign in to begin"_s,
+        u"Use your Solvik VPN email and password here. After sign-in, the tour will point out "
+        u"locations, connection, account, and settings."_s,
+        u"Before the tour"_s, u"Continue to sign in"_s,
+        [this, signIn] {
+            removeOverlay();
+            signIn->emailEdit()->setFocus();
+        },
+        [this] { finishTour(); }, palette.accent, palette.light);
+}
+
+void GuidedTour::displayGuidedTourStep()
+{
+    // The steps point into the signed-in pages, which nobody may see while signed out.
+    if (!m_window.services().session().authenticated()) {
+        removeOverlay();
+        return;
+    }
+    if (m_tourStep >= stepCount()) {
+        finishTour();
+        return;
+    }
+    const TourStep &step = steps[m_tourStep];
+    if (m_window.pages()->currentIndex() != step.page) {
+        if (m_overlay) {
+            m_overlay->hide();
+        }
+        m_window.showPage(step.page);
+        later(m_delays.pageSwitchMs, [this] { displayGuidedTourStep(); });
+        return;
+    }
+    QWidget *target = step.target(m_window);
+    if (target == nullptr || !target->isVisible()) {
+        finishTour();
+        return;
+    }
+    if (!m_overlay) {
+        m_overlay = new GuidedTourOverlay(&m_window);
+    }
+    const ThemePalette palette = ThemePalette::fromSettings();
+    const bool last = m_tourStep == stepCount() - 1;
+    m_overlay->setStep(
+        target, step.title.toString(), step.description.toString(),
+        u"%1 of %2"_s.arg(m_tourStep + 1).arg(stepCount()), last ? u"Finish"_s : u"Next"_s,
+        [this] {
+            ++m_tourStep;
+            displayGuidedTourStep();
+        },
+        [this] { finishTour(); }, palette.accent, palette.light);
+}
+
+void GuidedTour::finishTour()
+{
+    ++m_generation;
+    m_tourPending = false;
+    settings::setGuidedTourSeen(true);
+    m_window.signInPage()->quickGuideCard()->hide();
+    removeOverlay();
+}
+
+void GuidedTour::sessionChanged(bool authenticated)
+{
+    // Token renewals repeat the notice; only a real sign-in or sign-out counts.
+    if (authenticated == m_signedIn) {
+        return;
+    }
+    m_signedIn = authenticated;
+    ++m_generation;
+    if (!authenticated) {
+        removeOverlay();
+        return;
+    }
+    if (m_tourPending) {
+        later(m_delays.signInMs, [this] {
+            if (m_tourPending && m_window.services().session().authenticated()) {
+                showWelcomeGuide();
+            }
+        });
+    }
+}
+
+void GuidedTour::removeOverlay()
+{
+    if (m_overlay) {
+        m_overlay->hide();
+        m_overlay->deleteLater();
+        m_overlay = nullptr;
+    }
+}
+
+void GuidedTour::later(int milliseconds, std::function<void()> action)
+{
+    QTimer::singleShot(milliseconds, this,
+                       [this, generation = m_generation, action = std::move(action)] {
+                           if (generation == m_generation) {
+                               action();
+                           }
+                       });
+}
