@@ -203,7 +203,7 @@ void ApiClient::send(JobPtr job)
         finish(job, cancelledResult());
         return;
     }
-    if (!api::isAllowedApiUrl(m_baseUrl, m_production)) {
+    if (m_offline || !api::isAllowedApiUrl(m_baseUrl, m_production)) {
         finish(job, refusedResult());
         return;
     }
@@ -284,7 +284,8 @@ void ApiClient::finish(JobPtr job, const ApiResult &result)
 
 void ApiClient::startRefresh()
 {
-    if (m_refreshing || m_refreshToken.isEmpty() || !api::isAllowedApiUrl(m_baseUrl, m_production))
+    if (m_refreshing || m_offline || m_refreshToken.isEmpty() ||
+        !api::isAllowedApiUrl(m_baseUrl, m_production))
         return;
     m_refreshing = true;
     const int generation = m_generation;

@@ -54,6 +54,9 @@ public:
     QUrl baseUrl() const { return m_baseUrl; }
     void setProduction(bool production);
     bool production() const { return m_production; }
+    // Smoke, preview and capture runs: every request is refused before it leaves, as for an
+    // address that is not allowed, and no token is ever refreshed.
+    void setOffline(bool offline) { m_offline = offline; }
 
     bool hasTokens() const { return !m_accessToken.isEmpty() || !m_refreshToken.isEmpty(); }
     int activeCount() const { return static_cast<int>(m_activeJobs.size()); }
@@ -87,6 +90,7 @@ private:
     QString m_accessToken;
     QString m_refreshToken;
     bool m_production = false;
+    bool m_offline = false;
     int m_generation = 0;
     qint64 m_tokenVersion = 0;
     qint64 m_nextJobId = 0;

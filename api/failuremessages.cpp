@@ -30,6 +30,11 @@ QString failureMessage(int status, bool cancelled)
     }
 }
 
+QString failureLine(int status, bool cancelled)
+{
+    return failureMessage(status, cancelled).section(u'\n', 0, 0);
+}
+
 QString signInFailureMessage(int status, const QJsonObject &body)
 {
     const QJsonValue code =

@@ -10,6 +10,9 @@ namespace api {
 // For every request.
 QString failureMessage(int status, bool cancelled);
 
+// The text of failureMessage up to its first line feed, for the places that show one line.
+QString failureLine(int status, bool cancelled);
+
 // For POST "/auth/login", whose 401, 403 and device-limit 409 mean something else to the user.
 QString signInFailureMessage(int status, const QJsonObject &body);
 

@@ -135,6 +135,14 @@ void Session::clear()
     emit changed(false);
 }
 
+void Session::beginPreview(const QString &userId, const QString &deviceId)
+{
+    m_authenticated = true;
+    m_userId = userId;
+    m_deviceId = deviceId;
+    emit changed(true);
+}
+
 void Session::restore()
 {
     QByteArray stored = protectedstore::readProtected(sessionFile);

@@ -25,6 +25,8 @@ public:
     void checkProfile();
     void clear();
     void restore();
+    // Signs in `userId` on `deviceId` for sample data: no token, nothing stored, no renewal.
+    void beginPreview(const QString &userId, const QString &deviceId);
 
     bool authenticated() const { return m_authenticated; }
     QString userId() const { return m_userId; }

@@ -6,12 +6,17 @@
 #include "app/startupoptions.h"
 #include "settings/settingskeys.h"
 #include "ui/mainwindow.h"
+#include "ui/previewrun.h"
+#include "ui/websitecapture.h"
 
 #include <QApplication>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
+
+#include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -63,14 +68,27 @@ int clientstartup::run(QApplication &application)
     window.show();
 
     bool captureSaved = true;
+    std::unique_ptr<PreviewRun> preview;
+    std::unique_ptr<WebsiteCapture> websiteCapture;
     if (!options.smokeTest) {
         if (!settings::guidedTourSeen()) {
             QTimer::singleShot(tourOfferMilliseconds, &window, &MainWindow::maybeOfferTour);
         }
     } else {
-        window.setPreviewMode(options.previewMode());
+        // Not even a stored session may reach the backend from a test identity.
+        window.services().api().setOffline(true);
         if (options.websiteCapture()) {
-            window.runWebsiteCapture(options.websiteShot, options.captureDirectory);
+            websiteCapture = std::make_unique<WebsiteCapture>(window, options.websiteShot,
+                                                              options.captureDirectory);
+            if (!websiteCapture->start()) {
+                std::fprintf(stderr, "Unknown website shot. Use home, account, account-free or "
+                                     "settings, each optionally followed by -light.\n");
+                return 1;
+            }
+        } else if (options.previewMode()) {
+            preview = std::make_unique<PreviewRun>(window, QCoreApplication::arguments(),
+                                                   QCoreApplication::applicationDirPath());
+            preview->start();
         }
         const QString path = QCoreApplication::applicationDirPath() +
                              (options.previewMode() ? QStringLiteral("/smoke-profile.png")
@@ -81,6 +99,8 @@ int clientstartup::run(QApplication &application)
     }
 
     const int exitCode = application.exec();
-    // A smoke run whose screenshot is missing has not shown that the window renders.
-    return captureSaved ? exitCode : 1;
+    // A smoke run whose screenshots are missing has not shown that the window renders.
+    const bool allSaved = captureSaved && (!preview || preview->capturesSaved()) &&
+                          (!websiteCapture || websiteCapture->finished());
+    return allSaved ? exitCode : 1;
 }

@@ -58,6 +58,12 @@ bool LatencyProbe::startIfIdle(const QJsonArray &servers)
     return true;
 }
 
+void LatencyProbe::setLatency(const QString &id, int latency)
+{
+    m_latencies.insert(id, latency);
+    emit latenciesChanged();
+}
+
 void LatencyProbe::stop()
 {
     // Takes the sockets with it, so no result of this sweep arrives any more.

@@ -35,6 +35,8 @@ public:
     bool startIfIdle(const QJsonArray &servers);
     // Sign-out: the sweep's connections close at once and its results are forgotten.
     void stop();
+    // A result known without measuring: the sample latencies of the preview runs.
+    void setLatency(const QString &id, int latency);
 
     // The server's latency in this sweep, notMeasured when there is none yet.
     int latency(const QString &id) const { return m_latencies.value(id, notMeasured); }

@@ -31,6 +31,21 @@ void ServerCatalogue::clear()
     replaceServers(QJsonArray());
 }
 
+void ServerCatalogue::loadRecords(const QJsonArray &servers)
+{
+    ++m_generation;
+    m_loading = false;
+    m_incoming = QJsonArray();
+    QJsonArray usable;
+    for (const QJsonValue &item : servers) {
+        if (isUsable(item.toObject())) {
+            usable.append(item);
+        }
+    }
+    replaceServers(usable);
+    emit loaded();
+}
+
 void ServerCatalogue::replaceServers(const QJsonArray &servers)
 {
     m_servers = servers;

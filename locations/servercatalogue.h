@@ -28,6 +28,9 @@ public:
     bool isLoading() const { return m_loading; }
     // Voids the running load's replies and empties the catalogue (sign-out).
     void clear();
+    // Takes `servers` as a complete load would, without asking the backend: the sample data of
+    // the preview and capture runs.
+    void loadRecords(const QJsonArray &servers);
 
     const QJsonArray &servers() const { return m_servers; }
     // Changes with every load and every clear(); work tied to a load compares it.

@@ -15,6 +15,13 @@
 # is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+port=${SOLVIKVPN_DEV_PORT:-8787}
+# The client takes http://127.0.0.1:3000 for a leftover development address and replaces it with
+# the production one.
+if [ "$port" = 3000 ]; then
+    echo "Port 3000 cannot be used for the development backend; choose another SOLVIKVPN_DEV_PORT." >&2
+    exit 1
+fi
 bash scripts/install-deps.sh
 
 cmake --preset debug
@@ -24,12 +31,9 @@ cmake --build --preset debug -j "$(nproc)" \
 bin=$PWD/build/debug/bin
 home=$PWD/build/dev-home
 app=$home/app
-port=${SOLVIKVPN_DEV_PORT:-8787}
-email=demo@solvikvpn.test
-password=demo-password-1
 mkdir -p "$app/core" "$home/service"
 # The service manager and the tunnel program accept only folders that nobody else may change.
-chmod 0755 "$home" "$app" "$app/core" "$home/service"
+chmod 0755 build "$home" "$app" "$app/core" "$home/service"
 install -m 0755 "$bin/solvikvpn" "$bin/solvikvpn-tunnel" "$app/"
 install -m 0755 "$bin/sing-box" "$app/core/sing-box"
 
@@ -38,16 +42,21 @@ export SOLVIKVPN_SERVICE_ROOT=$home/service
 export SOLVIKVPN_ELEVATION=direct
 export SOLVIKVPN_CONNECTIVITY_CHECK_URLS=http://127.0.0.1:$port/generate_204
 
-"$bin/solvikvpn-devbackend" --host 127.0.0.1 --port "$port" \
-    --demo-email "$email" --demo-password "$password" > "$home/devbackend.log" 2>&1 &
+"$bin/solvikvpn-devbackend" --host 127.0.0.1 --port "$port" > "$home/devbackend.log" 2>&1 &
 backend=$!
 # A tunnel left up when the window closes keeps running, as the product's service does; this run
 # ends it with the development backend.
 trap '"$app/solvikvpn-tunnel" --cleanup-all >/dev/null 2>&1 || true; kill $backend 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
-    grep -q "listening" "$home/devbackend.log" 2>/dev/null && break
+    grep -q "listening" "$home/devbackend.log" && break
+    kill -0 $backend 2>/dev/null || break
     sleep 0.1
 done
+if ! grep -q "listening" "$home/devbackend.log"; then
+    cat "$home/devbackend.log" >&2
+    echo "The development backend did not start (is port $port in use? set SOLVIKVPN_DEV_PORT)." >&2
+    exit 1
+fi
 
 # The client reads its backend address from its settings store; point every identity it may use
 # (normal run, smoke test) at the development backend, keeping what else the store holds (theme,
@@ -62,7 +71,7 @@ for store in SolvikVPN/SolvikVPN SolvikVPNTests/SmokeTest; do
 done
 
 echo "Development backend: http://127.0.0.1:$port (log: $home/devbackend.log)"
-echo "Demo account: $email / $password"
+grep "^Demo account" "$home/devbackend.log"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     "$app/solvikvpn"
 else

@@ -42,7 +42,8 @@ struct PlanCard
     QString summary;
 };
 
-// What the page shows until the first access reply has arrived.
+// What the account page and the connection page's plan panel show until the first access reply
+// has arrived.
 PlanCard pendingPlanCard();
 
 // The card for an access record ("tier", "plan", "subscription") at `now`.

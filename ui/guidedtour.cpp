@@ -114,17 +114,14 @@ void GuidedTour::showWelcomeGuide()
     SignInPage *signIn = m_window.signInPage();
     signIn->quickGuideCard()->hide();
     if (m_window.services().session().authenticated()) {
-        m_tourPending = false;
-        m_tourStep = 0;
-        displayGuidedTourStep();
+        startAt(0);
         return;
     }
     m_tourPending = true;
     const ThemePalette palette = ThemePalette::fromSettings();
     m_overlay = new GuidedTourOverlay(&m_window);
-    // The form column is the fields' parent.
     m_overlay->setStep(
-        signIn->emailEdit()->parentWidget(), u"Sign in to begin"_s,
+        signIn->authForm(), u"Sign in to begin"_s,
         u"Use your Solvik VPN email and password here. After sign-in, the tour will point out "
         u"locations, connection, account, and settings."_s,
         u"Before the tour"_s, u"Continue to sign in"_s,
@@ -173,6 +170,16 @@ void GuidedTour::displayGuidedTourStep()
             displayGuidedTourStep();
         },
         [this] { finishTour(); }, palette.accent, palette.light);
+}
+
+void GuidedTour::startAt(int step)
+{
+    ++m_generation;
+    removeOverlay();
+    m_window.signInPage()->quickGuideCard()->hide();
+    m_tourPending = false;
+    m_tourStep = step;
+    displayGuidedTourStep();
 }
 
 void GuidedTour::finishTour()

@@ -43,6 +43,8 @@ public:
     void showWelcomeGuide();
     // Shows step `tourStep`, switching to its page first.
     void displayGuidedTourStep();
+    // Goes straight to step `step` (from 0) of a signed-in tour.
+    void startAt(int step);
     void finishTour();
 
 private:

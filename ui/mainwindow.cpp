@@ -8,6 +8,7 @@
 #include "ui/pages/connectionpage.h"
 #include "ui/pages/settingspage.h"
 #include "ui/pages/signinpage.h"
+#include "ui/previewsamples.h"
 #include "ui/productlinks.h"
 #include "ui/theme/iconloader.h"
 #include "ui/theme/stylesheet.h"
@@ -230,14 +231,15 @@ NavButton *MainWindow::navigationButton(int page) const
     }
 }
 
-void MainWindow::setPreviewMode(bool enabled)
+void MainWindow::showSampleAccount(const PreviewAccount &account)
 {
-    m_previewMode = enabled;
-}
-
-bool MainWindow::runWebsiteCapture(const QString &shot, const QString &directory)
-{
-    return grab().save(directory + u"/app-"_s + shot + u".png"_s, "PNG");
+    m_previewMode = true;
+    m_services->api().setOffline(true);
+    m_services->session().beginPreview(account.userId, account.deviceId);
+    m_accountPage->emailLabel()->setText(account.email);
+    m_accountPage->showSample(account.access, account.offers, account.devices);
+    m_services->catalogue().loadRecords(account.servers);
+    m_connectionPage->selectServer(account.selectedServerId);
 }
 
 void MainWindow::maybeOfferTour()

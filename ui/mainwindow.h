@@ -13,6 +13,7 @@ class AccountPage;
 class ConnectionPage;
 class GuidedTour;
 class NavButton;
+struct PreviewAccount;
 class QCloseEvent;
 class QFrame;
 class QLabel;
@@ -71,14 +72,10 @@ public:
     // Signs out at the backend, then locally; refused while a tunnel is up or changing.
     void logout();
 
-    // Preview mode renders built-in sample data instead of a backend session. The sample data
-    // arrives with the pages that show it; until then the flag is only recorded.
-    void setPreviewMode(bool enabled);
+    // Signs the sample account in and shows it instead of a backend session: its servers with one
+    // selected, its plan and devices. Nothing is asked of the backend afterwards either.
+    void showSampleAccount(const PreviewAccount &account);
     bool previewMode() const { return m_previewMode; }
-
-    // Saves the whole window as "app-<shot>.png" in `directory`. The per-shot sample data and the
-    // detail regions arrive with the pages they show. Returns false when the image was not saved.
-    bool runWebsiteCapture(const QString &shot, const QString &directory);
 
     GuidedTour &guidedTour() { return *m_guidedTour; }
     // The tour from its start; also what the quick guide and the tray offer.

@@ -35,7 +35,7 @@ void MainWindow::openPage(int index)
     }
     showPage(index);
     // The account page is brought up to date each time it is opened.
-    if (index == Account) {
+    if (index == Account && !m_previewMode) {
         m_accountPage->loadDevices(1);
         m_accountPage->refreshSubscription();
     }

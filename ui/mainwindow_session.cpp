@@ -62,8 +62,11 @@ void MainWindow::handleSession(bool authenticated)
         m_signedInShown = true;
         const Session &session = m_services->session();
         controller.setAccount(apiUrl, session.userId(), session.deviceId());
-        m_accountPage->signedIn(m_sessionGeneration);
-        m_connectionPage->loadServers();
+        // Sample accounts bring their records with them.
+        if (!m_previewMode) {
+            m_accountPage->signedIn(m_sessionGeneration);
+            m_connectionPage->loadServers();
+        }
     } else {
         m_signedInShown = false;
         controller.setAccount(apiUrl, QString(), QString());

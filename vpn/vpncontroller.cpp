@@ -17,7 +17,6 @@ namespace {
 const QString connectingText = QStringLiteral("Connecting\u2026");
 const QString disconnectingText = QStringLiteral("Disconnecting\u2026");
 const QString failedText = QStringLiteral("Connection failed");
-const QString connectedText = QStringLiteral("Connected \u00b7 VLESS + REALITY");
 const QString unknownText = QStringLiteral("VPN status unknown");
 const QString notConnectedText = QStringLiteral("Not connected");
 
@@ -268,11 +267,16 @@ void VpnController::onAdapterStateChanged(const QString &text, bool isRunning)
         m_connecting = false;
         m_starting = false;
     }
-    emit status(m_running ? connectedText : (unknown ? unknownText : notConnectedText));
+    emit status(m_running ? connectedText() : (unknown ? unknownText : notConnectedText));
     emit changed();
     if (startFailure)
         emit startFailed(QStringLiteral("The VPN service did not start. Try connecting again."));
     else if (unexpectedStop)
         emit error(QStringLiteral(
             "The VPN tunnel stopped unexpectedly. Reconnect or choose another server."));
+}
+
+QString VpnController::connectedText()
+{
+    return QStringLiteral("Connected \u00b7 VLESS + REALITY");
 }

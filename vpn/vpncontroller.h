@@ -25,6 +25,8 @@ public:
     using HostNameSource = std::function<QString()>;
 
     static constexpr int pollIntervalMs = 3000;
+    // The status line while the tunnel is up.
+    static QString connectedText();
 
     VpnController(ApiClient &api, TunnelAdapter &adapter, QObject *parent = nullptr);
 

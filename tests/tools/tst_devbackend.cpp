@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -23,6 +24,7 @@ private slots:
     void replyShapeOptions();
     void routingErrors_data();
     void routingErrors();
+    void connectivityCheckPage();
     void executablePrintsAddressAndMailedTokensOnly();
 };
 
@@ -105,6 +107,17 @@ void TestDevBackend::signInRefusals_data()
                                    << 400 << u"VALIDATION_ERROR"_s;
     QTest::newRow("uuid not v4") << body(u"demo@example.com"_s, u"solvik-demo-2024"_s, version3)
                                  << 400 << u"VALIDATION_ERROR"_s;
+    // "$" alone would let a final line feed through.
+    QJsonObject tokenLineFeed = device.json();
+    tokenLineFeed.insert(u"deviceToken"_s, device.deviceToken + u'\n');
+    QJsonObject idLineFeed = device.json();
+    idLineFeed.insert(u"installationId"_s, device.installationId + u'\n');
+    QTest::newRow("token then line feed")
+        << body(u"demo@example.com"_s, u"solvik-demo-2024"_s, tokenLineFeed) << 400
+        << u"VALIDATION_ERROR"_s;
+    QTest::newRow("uuid then line feed")
+        << body(u"demo@example.com"_s, u"solvik-demo-2024"_s, idLineFeed) << 400
+        << u"VALIDATION_ERROR"_s;
     QTest::newRow("not json") << QByteArray("email=demo") << 400 << u"INVALID_BODY"_s;
 }
 
@@ -275,6 +288,8 @@ void TestDevBackend::routingErrors_data()
                               << false << 401;
     QTest::newRow("web ticket") << QByteArray("POST") << u"/auth/web-ticket"_s << QByteArray()
                                 << true << 201;
+    QTest::newRow("check page by POST")
+        << QByteArray("POST") << u"/generate_204"_s << QByteArray() << false << 405;
 }
 
 void TestDevBackend::routingErrors()
@@ -296,6 +311,29 @@ void TestDevBackend::routingErrors()
         QVERIFY(!result.json().value(u"error").toObject().value(u"message").toString().isEmpty());
     else
         QCOMPARE(result.data().value(u"token").toString().size(), 43);
+}
+
+void TestDevBackend::connectivityCheckPage()
+{
+    DevBackend backend;
+    QVERIFY(backend.listen());
+    // Raw bytes: an HTTP client drops a 204's body unseen, and the stray bytes would then spoil
+    // the next reply on the kept-alive connection. Two requests without a token, one connection.
+    QTcpSocket socket;
+    QByteArray received;
+    connect(&socket, &QTcpSocket::readyRead, this, [&] { received += socket.readAll(); });
+    socket.connectToHost(QHostAddress::LocalHost, backend.port());
+    socket.write("GET /generate_204 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+                 "GET /generate_204 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 5000);
+    received += socket.readAll();
+    const qsizetype firstEnd = received.indexOf("\r\n\r\n") + 4;
+    QVERIFY(received.startsWith("HTTP/1.1 204 "));
+    QCOMPARE(received.indexOf("HTTP/1.1 204 ", 1), firstEnd);
+    QVERIFY(received.endsWith("\r\n\r\n"));
+    QCOMPARE(received.count("Content-Length: 0\r\n"), 2);
+    QVERIFY(!received.contains("Content-Type"));
+    QCOMPARE(backend.requestCount(u"GET /generate_204"_s), 2);
 }
 
 void TestDevBackend::executablePrintsAddressAndMailedTokensOnly()

@@ -28,7 +28,12 @@ struct RouteEntry
     RouteHandler handler;
 };
 
-const std::array<RouteEntry, 19> routes{{
+const std::array<RouteEntry, 20> routes{{
+    // The tunnel program's connectivity check, pointed here by the run command.
+    {u"GET", u"/generate_204", false,
+     [](DevBackendState &, const RouteContext &) {
+         return DevReply{204, {}};
+     }},
     {u"POST", u"/auth/login", false,
      [](DevBackendState &s, const RouteContext &c) { return s.login(c.body); }},
     {u"POST", u"/auth/register", false,
@@ -111,7 +116,10 @@ QJsonArray asArray(const QJsonValue &body)
 
 void sendReply(const HttpResponderPtr &responder, const DevReply &reply)
 {
-    if (reply.body.isArray())
+    // A 204 has no body: bytes after its head would be read as the next reply on the connection.
+    if (reply.status == 204)
+        responder->send(204, {}, {});
+    else if (reply.body.isArray())
         responder->sendJson(reply.status, reply.body.toArray());
     else
         responder->sendJson(reply.status, reply.body.toObject());

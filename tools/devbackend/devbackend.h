@@ -22,6 +22,8 @@
 // - POST "/__dev/expire-access-tokens".
 // Replies are JSON; errors are {"error": {"code", "message"}}; objects sit inside "data" unless
 // DevBackendOptions::wrapInData is off; pages are {"items", "page", "limit", "total"}.
+// GET "/generate_204" answers 204 without a body or a token, so the tunnel program's
+// connectivity check can ask this backend instead of the internet.
 
 #include "devbackendfault.h"
 #include "devbackendoptions.h"

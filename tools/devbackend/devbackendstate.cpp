@@ -11,22 +11,28 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+// The whole text must match: "$" would also accept a trailing line feed.
+QRegularExpression wholeText(const QString &pattern)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern));
+}
+
 const QRegularExpression &emailPattern()
 {
-    static const QRegularExpression pattern(u"^[^@\\s]+@[^@\\s]+\\.[^@\\s]+$"_s);
+    static const QRegularExpression pattern = wholeText(u"[^@\\s]+@[^@\\s]+\\.[^@\\s]+"_s);
     return pattern;
 }
 
 bool validInstallationId(const QString &text)
 {
-    static const QRegularExpression pattern(
-        u"^[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-4[0-9a-fA-F]{3}-[89abAB][0-9a-fA-F]{3}-[0-9a-fA-F]{12}$"_s);
+    static const QRegularExpression pattern = wholeText(
+        u"[0-9a-fA-F]{8}-[0-9a-fA-F]{4}-4[0-9a-fA-F]{3}-[89abAB][0-9a-fA-F]{3}-[0-9a-fA-F]{12}"_s);
     return pattern.match(text).hasMatch();
 }
 
 bool validDeviceToken(const QString &text)
 {
-    static const QRegularExpression pattern(u"^[A-Za-z0-9_-]{43}$"_s);
+    static const QRegularExpression pattern = wholeText(u"[A-Za-z0-9_-]{43}"_s);
     return pattern.match(text).hasMatch();
 }
 

@@ -54,12 +54,6 @@ QPushButton *addLink(const QString &text, QLayout *layout, QObject *context,
     return button;
 }
 
-// What a failed request tells the account page: one line.
-QString failureLine(const ApiResult &result)
-{
-    return api::failureMessage(result.status, result.cancelled).section(u'\n', 0, 0);
-}
-
 accountrules::Offer pendingOffer()
 {
     return {u"\u2014"_s, u"Loading price\u2026"_s, u"Subscribe"_s, false};
@@ -184,6 +178,7 @@ QWidget *AccountPage::makeOffers()
 QFrame *AccountPage::makeDevicesCard()
 {
     QFrame *card = newFrame(u"card"_s);
+    m_devicesCard = card;
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(20, 16, 20, 16);
     layout->setSpacing(10);
@@ -323,11 +318,26 @@ void AccountPage::loadOffers()
 void AccountPage::offersReceived(const ApiResult &result)
 {
     const bool loaded = result.successful();
-    const QJsonArray items = loaded ? api::pageItems(result.body) : QJsonArray();
+    showOffers(loaded ? api::pageItems(result.body) : QJsonArray(), loaded);
+}
+
+void AccountPage::showOffers(const QJsonArray &items, bool loaded)
+{
     const auto &periods = accountrules::planPeriods();
     for (size_t index = 0; index < periods.size(); ++index) {
         showOffer(int(index), accountrules::offer(periods.at(index), items, loaded, m_access));
     }
+}
+
+void AccountPage::showSample(const QJsonObject &access, const QJsonArray &offers,
+                             const QJsonArray &devices)
+{
+    m_access = access;
+    m_accessKnown = true;
+    renderPlanCard();
+    showOffers(offers, true);
+    m_devices = devices;
+    renderDevices();
 }
 
 void AccountPage::showOffer(int card, const accountrules::Offer &offer)
@@ -383,7 +393,8 @@ void AccountPage::loadDevices(int page, int generation)
                                  }
                                  if (!result.successful()) {
                                      m_devicesTitle->setText(u"Devices \u00b7 unavailable"_s);
-                                     setMessage(m_message, failureLine(result));
+                                     setMessage(m_message,
+                                                api::failureLine(result.status, result.cancelled));
                                      return;
                                  }
                                  const QJsonArray items = api::pageItems(result.body);
@@ -488,7 +499,7 @@ void AccountPage::removeDevice(const QString &id)
 void AccountPage::removalFinished(const QString &id, const ApiResult &result)
 {
     if (!result.successful()) {
-        setMessage(m_message, failureLine(result));
+        setMessage(m_message, api::failureLine(result.status, result.cancelled));
         renderDevices();
         return;
     }

@@ -48,6 +48,7 @@ public:
     QLabel *offerNote(int card) const { return m_offers.at(card).note; }
     QPushButton *offerButton(int card) const { return m_offers.at(card).button; }
     QLabel *devicesTitle() const { return m_devicesTitle; }
+    QFrame *devicesCard() const { return m_devicesCard; }
     // One frame named "deviceRow" per device, in list order; rows on their way out are not in it.
     QList<QFrame *> deviceRows() const;
     const QJsonObject &access() const { return m_access; }
@@ -74,6 +75,8 @@ public:
     void loadDevices(int page, int generation = 0);
     void renderDevices();
     void removeDevice(const QString &id);
+    // Shows records that did not come from the backend: the preview and capture runs' samples.
+    void showSample(const QJsonObject &access, const QJsonArray &offers, const QJsonArray &devices);
 
 signals:
     // For the message label of the page on top.
@@ -105,6 +108,7 @@ private:
     void showOffer(int card, const accountrules::Offer &offer);
     void loadOffers();
     void offersReceived(const ApiResult &result);
+    void showOffers(const QJsonArray &items, bool loaded);
     void accessReceivedReply(const ApiResult &result);
     void removalFinished(const QString &id, const ApiResult &result);
     void clearDeviceRows();
@@ -126,5 +130,6 @@ private:
     std::array<OfferCard, 3> m_offers;
     QLabel *m_message = nullptr;
     QLabel *m_devicesTitle = nullptr;
+    QFrame *m_devicesCard = nullptr;
     QVBoxLayout *m_deviceRows = nullptr;
 };

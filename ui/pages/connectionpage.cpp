@@ -3,6 +3,7 @@
 #include "common/tunnelprofile.h"
 #include "locations/servercatalogue.h"
 #include "locations/serverlocation.h"
+#include "ui/accountrules.h"
 #include "ui/clientservices.h"
 #include "ui/connectionrules.h"
 #include "ui/theme/iconloader.h"
@@ -72,6 +73,7 @@ ConnectionPage::ConnectionPage(ClientServices &services, QWidget *parent)
 QWidget *ConnectionPage::makeSidebar()
 {
     auto *sidebar = new QWidget;
+    m_sidebar = sidebar;
     sidebar->setObjectName(u"sidebar"_s);
     sidebar->setAttribute(Qt::WA_StyledBackground);
     sidebar->setFixedWidth(304);
@@ -158,7 +160,7 @@ QWidget *ConnectionPage::makeSidebar()
     plan->setContentsMargins(8, 16, 8, 0);
     plan->setSpacing(8);
     addLabel(u"Your plan"_s, plan, u"muted"_s);
-    m_planTime = addLabel(u"Checking\u2026"_s, plan, u"planTime"_s);
+    m_planTime = addLabel(accountrules::pendingPlanCard().summary, plan, u"planTime"_s);
     layout->addWidget(planPanel);
     return sidebar;
 }
@@ -251,7 +253,7 @@ bool ConnectionPage::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_card &&
         (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)) {
-        QTimer::singleShot(0, this, &ConnectionPage::updateConnectedTime);
+        QTimer::singleShot(0, this, &ConnectionPage::placeConnectedTime);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -361,10 +363,31 @@ void ConnectionPage::updateConnectedTime()
     if (!m_connectedTimer.isActive()) {
         m_connectedTimer.start();
     }
-    m_connectedTime->setText(
+    showConnectedTime(
         connectionrules::connectedTimeText(since.secsTo(QDateTime::currentDateTimeUtc())));
+}
+
+void ConnectionPage::showConnectedTime(const QString &text)
+{
+    m_connectedTime->setText(text);
+    placeConnectedTime();
+    m_connectedTime->show();
+}
+
+void ConnectionPage::placeConnectedTime()
+{
     const QPoint buttonTopLeft = m_connectButton->mapTo(m_card, QPoint(0, 0));
     m_connectedTime->move(buttonTopLeft.x(),
                           buttonTopLeft.y() + m_connectButton->height() + connectedTimeGap);
-    m_connectedTime->show();
+}
+
+void ConnectionPage::showSampleConnection(const QString &serverId, const QString &elapsed)
+{
+    m_connectionStatus->setText(VpnController::connectedText());
+    m_connectButton->setText(u"Disconnect"_s);
+    m_tree->setConnectedServer(serverId);
+    m_worldMap->setConnectionState(
+        false, true, m_services.catalogue().record(serverId).value(u"endpoint"_s).toString());
+    m_trafficChart->showPreview();
+    showConnectedTime(elapsed);
 }

@@ -47,6 +47,8 @@ public:
     WorldMap *worldMap() const { return m_worldMap; }
     TrafficWidget *trafficChart() const { return m_trafficChart; }
     QString selectedServerId() const { return m_selectedServerId; }
+    QWidget *sidebar() const { return m_sidebar; }
+    ContentCard *connectionCard() const { return m_card; }
 
     void setAppearance(bool light, const QColor &accent);
     // Chooses a location; an id the catalogue does not hold selects automatically.
@@ -69,6 +71,9 @@ public:
     void quickConnect();
     // The plan panel's one line: the time left, "Free plan" or "Plan inactive".
     void setPlanSummary(const QString &text);
+    // A connection to `serverId` that is up for `elapsed`, drawn without a tunnel: the marketing
+    // images' connected state.
+    void showSampleConnection(const QString &serverId, const QString &elapsed);
 
 signals:
     // For the message label of the page on top.
@@ -91,6 +96,10 @@ private:
     void serversLocated(const QSet<QString> &ids);
     void refreshLatencyDisplay();
     QTreeWidgetItem *serverRow(const QString &id) const;
+    // Below the connect button, the time the connection is up.
+    void showConnectedTime(const QString &text);
+    // Follows the connect button when the card's layout moves it.
+    void placeConnectedTime();
 
     ClientServices &m_services;
     QString m_selectedServerId;
@@ -101,6 +110,7 @@ private:
     bool m_errorSurvivesStop = false;
     QTimer m_connectedTimer;
 
+    QWidget *m_sidebar = nullptr;
     QLabel *m_locationCount = nullptr;
     QPushButton *m_quickConnect = nullptr;
     QLineEdit *m_serverSearch = nullptr;

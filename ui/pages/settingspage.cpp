@@ -58,6 +58,7 @@ SettingsPage::SettingsPage(QWidget *parent)
 
     auto *card = new QFrame;
     card->setObjectName(u"card"_s);
+    m_appearanceCard = card;
     auto *cardLayout = new QVBoxLayout(card);
     cardLayout->setContentsMargins(20, 18, 20, 18);
     cardLayout->setSpacing(12);

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppearanceCombo;
+class QFrame;
 class QLabel;
 
 // Page 3: the colour theme and the accent colour. A choice is stored at once and the window
@@ -17,6 +18,7 @@ public:
     QLabel *messageLabel() const { return m_message; }
     AppearanceCombo *themeChooser() const { return m_theme; }
     AppearanceCombo *accentChooser() const { return m_accent; }
+    QFrame *appearanceCard() const { return m_appearanceCard; }
 
 signals:
     // "theme" or "accent" was stored.
@@ -26,4 +28,5 @@ private:
     AppearanceCombo *m_theme = nullptr;
     AppearanceCombo *m_accent = nullptr;
     QLabel *m_message = nullptr;
+    QFrame *m_appearanceCard = nullptr;
 };

@@ -38,12 +38,6 @@ QLineEdit *addSecretField(const QString &placeholder, QLayout *layout)
     return field;
 }
 
-// The text up to the first line feed: the dialogs' requests show one line.
-QString firstLine(const QString &text)
-{
-    return text.section(u'\n', 0, 0);
-}
-
 } // namespace
 
 SignInPage::SignInPage(ClientServices &services, QWidget *parent)
@@ -78,13 +72,7 @@ QWidget *SignInPage::makeForm()
     addLabel(u"New to Solvik VPN?"_s, guideTitle, u"section"_s);
     guideTitle->addStretch();
     QPushButton *dismiss = addRailButton(
-        u"\u00d7"_s, guideTitle, this,
-        [this] {
-            settings::setGuidedTourSeen(true);
-            m_quickGuideCard->hide();
-            emit quickGuideDismissed();
-        },
-        u"link"_s);
+        u"\u00d7"_s, guideTitle, this, [this] { emit quickGuideDismissed(); }, u"link"_s);
     dismiss->setFixedSize(28, 28);
     dismiss->setAccessibleName(u"Dismiss quick guide"_s);
     guide->addLayout(guideTitle);
@@ -219,9 +207,8 @@ void SignInPage::finishRequest(const ApiResult &result, const QString &successMe
         }
         return;
     }
-    setMessage(m_authStatus, isSignIn
-                                 ? api::signInFailureMessage(result.status, result.body)
-                                 : firstLine(api::failureMessage(result.status, result.cancelled)));
+    setMessage(m_authStatus, isSignIn ? api::signInFailureMessage(result.status, result.body)
+                                      : api::failureLine(result.status, result.cancelled));
 }
 
 void SignInPage::showPassword(bool shown)

@@ -26,6 +26,8 @@ public:
 
     // The page's message label: hidden while empty.
     QLabel *messageLabel() const { return m_authStatus; }
+    // The form column: brand, quick guide, fields and buttons.
+    QWidget *authForm() const { return m_authForm; }
     QLineEdit *emailEdit() const { return m_emailEdit; }
     QLineEdit *passwordEdit() const { return m_passwordEdit; }
     QAction *passwordEye() const { return m_passwordEye; }
@@ -48,6 +50,7 @@ signals:
     // Sign-in starts from a clean slate on every page.
     void clearMessagesRequested();
     void tourRequested();
+    // The quick guide's "×"; the tour ends as if skipped, which also hides the card.
     void quickGuideDismissed();
 
 private:

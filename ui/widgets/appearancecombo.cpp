@@ -156,3 +156,8 @@ void AppearanceCombo::closePopup()
     hidePopup();
     setFocus(Qt::PopupFocusReason);
 }
+
+QWidget *AppearanceCombo::popupWindow() const
+{
+    return m_popup;
+}

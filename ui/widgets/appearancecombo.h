@@ -21,6 +21,8 @@ public:
 
     void showPopup() override;
     void hidePopup() override;
+    // The panel's own top-level window, for pictures of it while it is open.
+    QWidget *popupWindow() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
