@@ -1,4 +1,5 @@
 #include "locations/latencyprobe.h"
+#include "platform/tests/testprograms.h"
 
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -101,6 +102,13 @@ void TestLatencyProbe::singleEndpoint()
         QCOMPARE(probe.runningCount(), 0);
         QCOMPARE(probe.latency(u"7"_s), -1);
         return;
+    }
+    if (!listening && runsUnderWine()) {
+        // Windows answers a closed loopback port only after its connect retries; Wine passes on
+        // Linux's refusal at once, before the probe reports itself running.
+        QTRY_VERIFY(!probe.isSweeping());
+        QCOMPARE(probe.latency(u"7"_s), expected);
+        QSKIP("Wine refuses a connection to a closed loopback port at once: never seen running");
     }
     QCOMPARE(probe.runningCount(), 1);
     QCOMPARE(probe.latency(u"7"_s), LatencyProbe::notMeasured);

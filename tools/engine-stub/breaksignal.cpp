@@ -1,5 +1,44 @@
 #include "breaksignal.h"
 
+#ifdef _WIN32
+#include <atomic>
+#include <windows.h>
+
+namespace {
+
+// The console's control handler runs on a thread of its own: the event loop hears of it through
+// a queued call. The engine on Windows ends on Ctrl-Break (and Ctrl-C).
+std::atomic<BreakSignal *> listener = nullptr;
+
+BOOL WINAPI onConsoleControl(DWORD type)
+{
+    if (type != CTRL_BREAK_EVENT && type != CTRL_C_EVENT)
+        return FALSE;
+    if (BreakSignal *target = listener.load()) {
+        const int event = static_cast<int>(type);
+        QMetaObject::invokeMethod(
+            target, [target, event] { emit target->received(event); }, Qt::QueuedConnection);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+BreakSignal::BreakSignal(bool ignore, QObject *parent)
+    : QObject(parent)
+{
+    // Ignoring keeps the handler, which swallows the event: only termination ends the process.
+    if (!ignore)
+        listener = this;
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+BreakSignal::~BreakSignal()
+{
+    SetConsoleCtrlHandler(onConsoleControl, FALSE);
+    listener = nullptr;
+}
+#else
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -61,3 +100,4 @@ void BreakSignal::drain()
     if (last != 0)
         emit received(last);
 }
+#endif

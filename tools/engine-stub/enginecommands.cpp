@@ -9,8 +9,11 @@
 #include <QCoreApplication>
 
 #include <memory>
-#include <unistd.h>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -48,6 +51,7 @@ int prepare(QByteArray &configuration, const QString &source, const QString &com
     return -1;
 }
 
+#ifndef _WIN32
 // A process of the engine's that leaves its group, as a badly behaved plugin or helper might:
 // killing the group misses it, and it keeps the output pipe open until it ends.
 void escapeProcessGroup(int seconds)
@@ -68,6 +72,7 @@ void escapeProcessGroup(int seconds)
     (void)!::read(left[0], &end, 1);
     ::close(left[0]);
 }
+#endif
 
 } // namespace
 
@@ -127,8 +132,11 @@ int run(QByteArray &configuration, const QString &source, const StubModes &modes
     }
     log.write(EngineLog::Level::Info, u"sing-box started"_s);
     flood(modes, log);
+#ifndef _WIN32
+    // Windows has no way out of the engine's kill-on-close job to stand in for.
     if (modes.escapeSeconds > 0)
         escapeProcessGroup(modes.escapeSeconds);
+#endif
     return QCoreApplication::exec();
 }
 

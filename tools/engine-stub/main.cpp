@@ -10,7 +10,12 @@
 #include <QStringList>
 
 #include <cstdio>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -81,8 +86,13 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (line.command == u"check"_s && modes.hangCheck) {
-        for (;;)
+        for (;;) {
+#ifdef _WIN32
+            Sleep(INFINITE);
+#else
             ::pause();
+#endif
+        }
     }
     if (line.command == u"check"_s)
         return enginecommands::check(configuration, line.config, modes, log);

@@ -1,5 +1,17 @@
 #include "tunadapter.h"
 
+#ifdef _WIN32
+using namespace Qt::Literals::StringLiterals;
+
+// Windows needs a driver (wintun) for an adapter, which the stub does not carry.
+TunAdapter::~TunAdapter() = default;
+
+bool TunAdapter::open(const QString &, int, QString *error)
+{
+    *error = u"no adapter driver in the stub"_s;
+    return false;
+}
+#else
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -61,3 +73,4 @@ bool TunAdapter::open(const QString &name, int mtu, QString *error)
         ::close(control);
     return up;
 }
+#endif

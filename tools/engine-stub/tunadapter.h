@@ -2,9 +2,9 @@
 
 #include <QString>
 
-// The TUN adapter, created only where the machine allows it (root with /dev/net/tun on Linux).
-// It is brought up with its MTU but gets no routes: the stub must never divert the machine's
-// traffic. The adapter exists while this object lives.
+// The TUN adapter, created only where the machine allows it (root with /dev/net/tun on Linux;
+// never on Windows, where it takes a driver). It is brought up with its MTU but gets no routes: the
+// stub must never divert the machine's traffic. The adapter exists while this object lives.
 class TunAdapter
 {
 public:
