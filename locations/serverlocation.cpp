@@ -170,3 +170,10 @@ QString hostOfEndpoint(const QString &endpoint)
     }
     return text;
 }
+
+QString serverAddress(const QJsonObject &record)
+{
+    const QJsonValue resolved = record.value(u"resolvedIp"_s);
+    return resolved.isString() ? resolved.toString()
+                               : hostOfEndpoint(record.value(u"endpoint"_s).toString());
+}

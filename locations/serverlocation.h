@@ -27,6 +27,10 @@ ServerLocation inferLocation(const QString &text);
 // name.
 ServerLocation serverLocation(const QJsonObject &record);
 
+// What a server is shown by when its place is unknown: the address its host resolved to, else the
+// host of its endpoint.
+QString serverAddress(const QJsonObject &record);
+
 // The host part of an endpoint ("[2001:db8::5]:443" gives "2001:db8::5", "udp://h:51820" "h");
 // the text itself when it carries no port.
 QString hostOfEndpoint(const QString &endpoint);

@@ -9,11 +9,13 @@
 // its own (Windows). Elsewhere the caller shows the toolkit's menu instead.
 namespace platform {
 
-// One line of the menu: a command (1 to 65535) with its text (UTF-8), or a separator.
+// One line of the menu: a command (1 to 65535) with its text (UTF-8), or a separator. A disabled
+// command is shown greyed and cannot be chosen.
 struct TrayMenuEntry
 {
     int command = 0;
     std::string text;
+    bool enabled = true;
 
     static TrayMenuEntry separator() { return {}; }
     bool isSeparator() const { return command == 0; }

@@ -179,6 +179,51 @@ void removeConnectionStartedAt()
     QSettings().remove(keys::connectionStartedAt);
 }
 
+bool showNotifications()
+{
+    return QSettings().value(keys::showNotifications, true).toBool();
+}
+
+void setShowNotifications(bool show)
+{
+    write(keys::showNotifications, show);
+}
+
+bool connectOnStart()
+{
+    return flag(keys::connectOnStart);
+}
+
+void setConnectOnStart(bool connect)
+{
+    write(keys::connectOnStart, connect);
+}
+
+bool startAtLogin()
+{
+    return flag(keys::startAtLogin);
+}
+
+void setStartAtLogin(bool start)
+{
+    write(keys::startAtLogin, start);
+}
+
+QString lastServerId()
+{
+    return QSettings().value(keys::lastServerId).toString();
+}
+
+void setLastServerId(const QString &id)
+{
+    write(keys::lastServerId, id);
+}
+
+void removeLastServerId()
+{
+    QSettings().remove(keys::lastServerId);
+}
+
 void clearAll()
 {
     QSettings store;

@@ -24,6 +24,10 @@ inline constexpr QLatin1StringView myGeoLocation{"myGeoLocation"};
 inline constexpr QLatin1StringView geoIpCachePrefix{"geoIpCache/"};
 inline constexpr QLatin1StringView managedVlessTunnel{"managedVlessTunnel"};
 inline constexpr QLatin1StringView connectionStartedAt{"connectionStartedAt"};
+inline constexpr QLatin1StringView showNotifications{"showNotifications"};
+inline constexpr QLatin1StringView connectOnStart{"connectOnStart"};
+inline constexpr QLatin1StringView startAtLogin{"startAtLogin"};
+inline constexpr QLatin1StringView lastServerId{"lastServerId"};
 } // namespace keys
 
 inline constexpr QLatin1StringView darkTheme{"dark"};
@@ -80,6 +84,20 @@ void setManagedVlessTunnel(const QString &tunnelName);
 QDateTime connectionStartedAt();
 void setConnectionStartedAt(const QDateTime &startedAt);
 void removeConnectionStartedAt();
+
+// Notifications while the window is hidden; true when absent.
+bool showNotifications();
+void setShowNotifications(bool show);
+// Connect when a restored session has loaded its locations; false when absent.
+bool connectOnStart();
+void setConnectOnStart(bool connect);
+// Mirrors the system's start-at-sign-in registration, which is the truth; false when absent.
+bool startAtLogin();
+void setStartAtLogin(bool start);
+// The location the user chose last; empty when none.
+QString lastServerId();
+void setLastServerId(const QString &id);
+void removeLastServerId();
 
 // Removes every key of the current store (used only by the throw-away test identities).
 void clearAll();

@@ -2,6 +2,7 @@
 
 #include "api/apiaddress.h"
 #include "locations/geolocator.h"
+#include "settings/settingskeys.h"
 #include "ui/clientservices.h"
 #include "ui/guidedtour.h"
 #include "ui/pages/accountpage.h"
@@ -24,6 +25,8 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 using widgetfactory::addLabel;
@@ -95,6 +98,11 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     m_tray = new TrayController(*this, m_services->controller());
     connect(m_tray, &TrayController::messageRaised, this, &MainWindow::showError);
     connect(m_tray, &TrayController::quickGuideRequested, this, &MainWindow::showWelcomeGuide);
+    connect(m_tray, &TrayController::connectRequested, m_connectionPage,
+            &ConnectionPage::connectClicked);
+    connect(m_tray, &TrayController::disconnectRequested, &m_services->controller(),
+            &VpnController::disconnectVpn);
+    connect(&m_services->catalogue(), &ServerCatalogue::loaded, this, &MainWindow::catalogueLoaded);
 
     showPage(SignIn);
     m_connectionPage->updateConnectionUi();
@@ -119,7 +127,12 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
                 });
     }
     if (api::isAllowedApiUrl(api.baseUrl(), configuration.production)) {
-        QTimer::singleShot(0, this, [this] { m_services->session().restore(); });
+        QTimer::singleShot(0, this, [this] {
+            m_restoringSession = true;
+            m_services->session().restore();
+            // Without stored tokens nothing is on its way.
+            m_restoringSession = m_services->api().hasTokens() && !m_previewMode;
+        });
     }
 }
 
@@ -182,7 +195,26 @@ void MainWindow::controllerChanged()
 {
     m_connectionPage->updateConnectionUi();
     m_accountButton->setEnabled(m_services->session().authenticated());
+    m_tray->setSignedIn(m_services->session().authenticated());
     m_signInPage->updateDisconnectPrevious();
+}
+
+void MainWindow::catalogueLoaded()
+{
+    if (!m_firstCatalogueOfSession) {
+        return;
+    }
+    m_firstCatalogueOfSession = false;
+    const QString remembered = settings::lastServerId();
+    if (m_services->catalogue().contains(remembered)) {
+        m_connectionPage->selectServer(remembered);
+    }
+    const VpnController &controller = m_services->controller();
+    // A tunnel that runs already, this account's or an earlier one's, is left as it is.
+    if (std::exchange(m_connectAfterFirstCatalogue, false) && !controller.running() &&
+        !controller.connecting() && !controller.busy()) {
+        m_connectionPage->connectClicked();
+    }
 }
 
 void MainWindow::connectServices()

@@ -98,6 +98,9 @@ private:
     // The account page's reports: errors, the plan line, the access tier, sign-out.
     void connectAccountPage();
     void controllerChanged();
+    // The first complete catalogue of a session: the remembered location, and a connect when a
+    // restored session asks for one.
+    void catalogueLoaded();
 
     std::unique_ptr<ClientServices> m_services;
     QString m_styleTemplate;
@@ -121,6 +124,10 @@ private:
     int m_sessionGeneration = 0;
     // A sign-out request is on its way: further clicks on "Sign out" wait for it.
     bool m_loggingOut = false;
+    // The stored session is being restored: the sign-in it leads to was not typed by the user.
+    bool m_restoringSession = false;
+    bool m_firstCatalogueOfSession = false;
+    bool m_connectAfterFirstCatalogue = false;
     GuidedTour *m_guidedTour = nullptr;
     bool m_previewMode = false;
 };

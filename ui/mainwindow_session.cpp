@@ -2,6 +2,7 @@
 
 #include "api/backendcatalogue.h"
 #include "api/failuremessages.h"
+#include "settings/settingskeys.h"
 #include "ui/clientservices.h"
 #include "ui/pages/accountpage.h"
 #include "ui/pages/connectionpage.h"
@@ -60,15 +61,28 @@ void MainWindow::handleSession(bool authenticated)
     const QString apiUrl = m_services->api().baseUrl().toString();
     if (authenticated) {
         m_signedInShown = true;
+        // A tunnel found running before the account is applied is never joined by a connect.
+        const bool tunnelFound = controller.running() || controller.busy();
         const Session &session = m_services->session();
         controller.setAccount(apiUrl, session.userId(), session.deviceId());
-        // Sample accounts bring their records with them.
+        // Sample accounts bring their records with them, and never connect.
         if (!m_previewMode) {
+            m_firstCatalogueOfSession = true;
+            m_connectAfterFirstCatalogue =
+                m_restoringSession && !tunnelFound && settings::connectOnStart();
             m_accountPage->signedIn(m_sessionGeneration);
             m_connectionPage->loadServers();
         }
+        m_restoringSession = false;
     } else {
+        // The next account chooses its own location.
+        if (m_signedInShown) {
+            settings::removeLastServerId();
+        }
         m_signedInShown = false;
+        m_restoringSession = false;
+        m_firstCatalogueOfSession = false;
+        m_connectAfterFirstCatalogue = false;
         controller.setAccount(apiUrl, QString(), QString());
         m_accountPage->signedOut(m_sessionGeneration);
         m_connectionPage->setAccessTier(QString());

@@ -1,37 +1,26 @@
 #include "ui/traycontroller.h"
 
-#include "platform/traymenu.h"
+#include "locations/servercatalogue.h"
+#include "locations/serverlocation.h"
+#include "settings/settingskeys.h"
+#include "ui/theme/themepalette.h"
 #include "vpn/vpncontroller.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QJsonObject>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QWidget>
 
+#include <algorithm>
 #include <optional>
-#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-// The icon's menu commands; 0 is "nothing chosen".
-enum Command
-{
-    OpenWindow = 1,
-    QuickGuide = 2,
-    Quit = 3
-};
-
-std::vector<platform::TrayMenuEntry> menuEntries()
-{
-    return {{OpenWindow, "Open Solvik VPN"},
-            {QuickGuide, "Quick guide"},
-            platform::TrayMenuEntry::separator(),
-            {Quit, "Quit"}};
-}
 
 // The same menu drawn by the toolkit, where the system has none of its own.
 int chooseFromToolkitMenu(QWidget &window, const std::vector<platform::TrayMenuEntry> &entries)
@@ -41,7 +30,9 @@ int chooseFromToolkitMenu(QWidget &window, const std::vector<platform::TrayMenuE
         if (entry.isSeparator()) {
             menu.addSeparator();
         } else {
-            menu.addAction(QString::fromStdString(entry.text))->setData(entry.command);
+            QAction *action = menu.addAction(QString::fromStdString(entry.text));
+            action->setData(entry.command);
+            action->setEnabled(entry.enabled);
         }
     }
     const QAction *chosen = menu.exec(QCursor::pos());
@@ -65,19 +56,61 @@ TrayController::TrayController(QWidget &window, const VpnController &controller)
     , m_controller(controller)
     , m_icon(new QSystemTrayIcon(window.windowIcon(), this))
 {
-    m_icon->setToolTip(u"Solvik VPN"_s);
     connect(m_icon, &QSystemTrayIcon::activated, this, &TrayController::activated);
     m_quitTimer.setSingleShot(true);
     m_quitTimer.setInterval(0);
     connect(&m_quitTimer, &QTimer::timeout, this, &TrayController::requestQuit);
     connect(&controller, &VpnController::changed, this, &TrayController::controllerChanged);
+    connect(&controller, &VpnController::startFailed, this, &TrayController::notify);
+    connect(&controller, &VpnController::connectFailed, this, &TrayController::notify);
+    connect(&controller, &VpnController::stoppedUnexpectedly, this, &TrayController::notify);
     setDesktop(Desktop());
+    updateIcon();
 }
 
 void TrayController::setDesktop(Desktop desktop)
 {
     m_desktop = std::move(desktop);
     m_icon->setVisible(m_desktop.trayAvailable());
+}
+
+void TrayController::setSignedIn(bool signedIn)
+{
+    m_signedIn = signedIn;
+}
+
+std::vector<platform::TrayMenuEntry> TrayController::menuEntries() const
+{
+    const bool connected = m_controller.running() && !m_controller.disconnecting();
+    platform::TrayMenuEntry connection{connected ? Disconnect : Connect,
+                                       connected ? "Disconnect" : "Connect"};
+    connection.enabled = m_signedIn && !busy();
+    return {{OpenWindow, "Open Solvik VPN"},
+            {QuickGuide, "Quick guide"},
+            connection,
+            platform::TrayMenuEntry::separator(),
+            {Quit, "Quit"}};
+}
+
+QIcon TrayController::connectedIcon(const QIcon &icon, const QColor &accent)
+{
+    QIcon badged;
+    for (const int size : {16, 20, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        icon.paint(&painter, pixmap.rect());
+        // Bottom right, ringed in the dark of the rail so it stands out on any taskbar.
+        const double diameter = size * 0.5;
+        const QRectF badge(size - diameter, size - diameter, diameter, diameter);
+        painter.setPen(QPen(QColor(0x12, 0x19, 0x1f), std::max(1.0, size / 16.0)));
+        painter.setBrush(accent);
+        painter.drawEllipse(badge.adjusted(0.5, 0.5, -0.5, -0.5));
+        painter.end();
+        badged.addPixmap(pixmap);
+    }
+    return badged;
 }
 
 void TrayController::requestQuit()
@@ -152,6 +185,22 @@ void TrayController::runCommand(int command)
     case Quit:
         m_quitTimer.start();
         break;
+    case Connect:
+    case Disconnect: {
+        // The menu was built a moment ago; the state may have moved on since.
+        const auto current = menuEntries();
+        const auto entry = std::find_if(
+            current.cbegin(), current.cend(),
+            [command](const platform::TrayMenuEntry &e) { return e.command == command; });
+        if (entry != current.cend() && entry->enabled) {
+            if (command == Connect) {
+                emit connectRequested();
+            } else {
+                emit disconnectRequested();
+            }
+        }
+        break;
+    }
     default:
         break;
     }
@@ -168,6 +217,66 @@ void TrayController::controllerChanged()
 {
     if (m_quitRequested && !busy()) {
         m_quitTimer.start();
+    }
+    const bool running = m_controller.running();
+    if (m_controller.connecting()) {
+        m_connectUnderWay = true;
+    }
+    if (running && !m_wasRunning && m_connectUnderWay) {
+        notify(u"Connected to %1"_s.arg(connectedPlace()));
+    }
+    if (running || !(m_controller.connecting() || m_controller.busy())) {
+        m_connectUnderWay = false;
+    }
+    m_wasRunning = running;
+    updateIcon();
+}
+
+void TrayController::updateIcon()
+{
+    const bool connected = m_controller.running() && !m_controller.disconnecting();
+    QString tip = u"Solvik VPN \u00b7 Not connected"_s;
+    if (m_controller.disconnecting()) {
+        tip = u"Solvik VPN \u00b7 Disconnecting\u2026"_s;
+    } else if (m_controller.connecting() || (m_controller.busy() && !connected)) {
+        tip = u"Solvik VPN \u00b7 Connecting\u2026"_s;
+    } else if (connected) {
+        tip = u"Solvik VPN \u00b7 Connected to %1"_s.arg(connectedPlace());
+    }
+    if (m_icon->toolTip() != tip) {
+        m_icon->setToolTip(tip);
+    }
+    if (connected != m_connectedIconShown || m_icon->icon().isNull()) {
+        m_connectedIconShown = connected;
+        m_icon->setIcon(
+            connected ? connectedIcon(m_window.windowIcon(), ThemePalette::fromSettings().accent)
+                      : m_window.windowIcon());
+    }
+}
+
+QString TrayController::connectedPlace() const
+{
+    const QString id = m_controller.currentServerId();
+    for (const QJsonValue &value : m_controller.servers()) {
+        const QJsonObject record = value.toObject();
+        if (ServerCatalogue::serverId(record) != id) {
+            continue;
+        }
+        const ServerLocation location = serverLocation(record);
+        return location.known ? location.country : serverAddress(record);
+    }
+    return hostOfEndpoint(m_controller.currentEndpoint());
+}
+
+void TrayController::notify(const QString &text)
+{
+    if ((m_window.isVisible() && !m_window.isMinimized()) || !settings::showNotifications()) {
+        return;
+    }
+    if (m_desktop.notify) {
+        m_desktop.notify(u"Solvik VPN"_s, text);
+    } else {
+        m_icon->showMessage(u"Solvik VPN"_s, text, m_icon->icon());
     }
 }
 

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "platform/traymenu.h"
+
 #include <QCoreApplication>
+#include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <functional>
+#include <vector>
 
 class QCloseEvent;
 class QWidget;
@@ -14,7 +18,8 @@ class VpnController;
 // The window's notification-area icon and what closing the window means. The VPN runs as a
 // service, so closing the window is not quitting: with a tray the window only hides. Quit,
 // chosen from the icon's menu, waits for a connect or disconnect under way and never stops the
-// tunnel.
+// tunnel. The icon, its tool tip and its menu follow the connection; while the window is hidden or
+// minimised, connecting, a failed connect and an unexpected stop are told in notifications.
 class TrayController : public QObject
 {
     Q_OBJECT
@@ -25,6 +30,18 @@ public:
     {
         std::function<bool()> trayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
         std::function<void()> quitApplication = &QCoreApplication::quit;
+        // Shows a notification; empty means the tray icon's message balloon.
+        std::function<void(const QString &title, const QString &text)> notify;
+    };
+
+    // The icon's menu commands; 0 is "nothing chosen".
+    enum Command
+    {
+        OpenWindow = 1,
+        QuickGuide = 2,
+        Quit = 3,
+        Connect = 4,
+        Disconnect = 5
     };
 
     // Owned by `window`; follows `controller` for as long as both live.
@@ -37,6 +54,15 @@ public:
 
     // The Quit command: quits now, or once the connect or disconnect under way has ended.
     void requestQuit();
+    // Connecting from the menu needs a signed-in account.
+    void setSignedIn(bool signedIn);
+    // The menu as it would show now.
+    std::vector<platform::TrayMenuEntry> menuEntries() const;
+    // Carries out a command of the menu.
+    void runCommand(int command);
+    bool showsConnectedIcon() const { return m_connectedIconShown; }
+    // The window icon with a badge in `accent`.
+    static QIcon connectedIcon(const QIcon &icon, const QColor &accent);
     // The window's close: hides, warns, asks, or lets it close, and accepts or ignores `event`.
     void handleClose(QCloseEvent *event);
 
@@ -44,13 +70,20 @@ signals:
     // For the window's message area.
     void messageRaised(const QString &text);
     void quickGuideRequested();
+    // "Connect" or "Disconnect" from the menu.
+    void connectRequested();
+    void disconnectRequested();
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
     void showMenu();
-    void runCommand(int command);
     void showWindow();
     void controllerChanged();
+    void updateIcon();
+    // Where the tunnel leads: the connected server's country, else its address.
+    QString connectedPlace() const;
+    // Only while nobody is looking at the window, and only when notifications are on.
+    void notify(const QString &text);
     void quit();
     // Connecting or disconnecting, the adapter's operation included.
     bool busy() const;
@@ -63,4 +96,9 @@ private:
     // the controller's report.
     QTimer m_quitTimer;
     bool m_quitRequested = false;
+    bool m_signedIn = false;
+    bool m_wasRunning = false;
+    // A connect started and has not ended yet: its outcome is news.
+    bool m_connectUnderWay = false;
+    bool m_connectedIconShown = false;
 };

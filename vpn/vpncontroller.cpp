@@ -191,6 +191,7 @@ void VpnController::fail(const QString &message)
     emit changed();
     emit status(failedText);
     emit error(message);
+    emit connectFailed(message);
 }
 
 void VpnController::onAdapterBusyChanged(bool busy)
@@ -271,9 +272,12 @@ void VpnController::onAdapterStateChanged(const QString &text, bool isRunning)
     emit changed();
     if (startFailure)
         emit startFailed(QStringLiteral("The VPN service did not start. Try connecting again."));
-    else if (unexpectedStop)
-        emit error(QStringLiteral(
-            "The VPN tunnel stopped unexpectedly. Reconnect or choose another server."));
+    else if (unexpectedStop) {
+        const QString message = QStringLiteral(
+            "The VPN tunnel stopped unexpectedly. Reconnect or choose another server.");
+        emit error(message);
+        emit stoppedUnexpectedly(message);
+    }
 }
 
 QString VpnController::connectedText()

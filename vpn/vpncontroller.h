@@ -75,6 +75,10 @@ signals:
     void status(const QString &message);
     void error(const QString &message);
     void startFailed(const QString &message);
+    // A connect ended before the tunnel came up, for a reason found before starting it.
+    void connectFailed(const QString &message);
+    // The tunnel stopped without anyone asking.
+    void stoppedUnexpectedly(const QString &message);
     void serverChangeRequired(const QString &serverId);
 
 private:

@@ -104,6 +104,16 @@ TEST_CASE("the system's menu returns the command chosen, or 0 without a choice")
         CHECK(takeEmptyMessage(owner.handle));
     }
 
+    // A greyed command is never the choice, whether the keys pass over it or stop on it.
+    std::vector<TrayMenuEntry> greyed = trayEntries();
+    greyed.at(1).enabled = false;
+    postKeys(owner.handle, {VK_DOWN, VK_DOWN, VK_RETURN, VK_ESCAPE});
+    const std::optional<int> chosen = platform::showTrayMenu(owner.id(), greyed);
+    REQUIRE(chosen.has_value());
+    CHECK(*chosen != 2);
+    // Also drops the Escape a menu closed by Return leaves behind.
+    CHECK(takeEmptyMessage(owner.handle));
+
     // Closed from outside its loop, as when the system cancels modes.
     const UINT_PTR timer = SetTimer(owner.handle, 1, USER_TIMER_MINIMUM, endMenu);
     REQUIRE(timer != 0);

@@ -27,8 +27,8 @@ bool append(HMENU menu, const TrayMenuEntry &entry)
     if (entry.command < 0 || entry.command > lastCommand || !text ||
         text->find(L'\0') != std::wstring::npos)
         return false;
-    return AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(entry.command), text->c_str()) !=
-           FALSE;
+    const UINT flags = MF_STRING | (entry.enabled ? MF_ENABLED : MF_GRAYED);
+    return AppendMenuW(menu, flags, static_cast<UINT_PTR>(entry.command), text->c_str()) != FALSE;
 }
 
 } // namespace

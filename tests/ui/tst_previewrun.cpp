@@ -157,8 +157,12 @@ void TestPreviewRun::switches()
     QFETCH(QString, selected);
 
     makeWindow();
+    // A preview neither restores a location nor connects.
+    settings::setLastServerId(u"preview-jp"_s);
+    settings::setConnectOnStart(true);
     PreviewRun preview(*m_window, arguments, m_captures->path());
     preview.start();
+    QCOMPARE(m_adapter->calls, QStringList());
     QCOMPARE(m_window->pages()->currentIndex(), page);
     const ConnectionPage *connection = m_window->connectionPage();
     QCOMPARE(connection->selectedServerId(), selected);

@@ -126,7 +126,7 @@ bool TestTrayClose::start(bool trayAvailable)
     if (!m_fixture->isValid()) {
         return false;
     }
-    tray().setDesktop({[this] { return m_trayAvailable; }, [this] { ++m_quits; }});
+    tray().setDesktop({[this] { return m_trayAvailable; }, [this] { ++m_quits; }, {}});
     const ServerCatalogue &catalogue = window()->services().catalogue();
     return m_fixture->signIn() &&
            QTest::qWaitFor([&] { return !catalogue.servers().isEmpty() && !catalogue.isLoading(); },

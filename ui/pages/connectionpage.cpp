@@ -3,6 +3,7 @@
 #include "common/tunnelprofile.h"
 #include "locations/servercatalogue.h"
 #include "locations/serverlocation.h"
+#include "settings/settingskeys.h"
 #include "ui/accountrules.h"
 #include "ui/clientservices.h"
 #include "ui/connectionrules.h"
@@ -147,7 +148,7 @@ QWidget *ConnectionPage::makeSidebar()
     m_tree->setMouseTracking(true);
     const auto chooseRow = [this](QTreeWidgetItem *item) {
         if (item && item->data(0, ServerTree::KindRole).toInt() == ServerTree::ServerRow) {
-            selectServer(item->data(0, ServerTree::ServerIdRole).toString());
+            chooseServer(item->data(0, ServerTree::ServerIdRole).toString());
         }
     };
     connect(m_tree, &QTreeWidget::itemClicked, this, chooseRow);
@@ -176,7 +177,7 @@ QWidget *ConnectionPage::makeMainArea()
     auto *grid = new QGridLayout(area);
     grid->setContentsMargins(0, 0, 0, 0);
     m_worldMap = new WorldMap;
-    connect(m_worldMap, &WorldMap::serverClicked, this, &ConnectionPage::selectServer);
+    connect(m_worldMap, &WorldMap::serverClicked, this, &ConnectionPage::chooseServer);
     grid->addWidget(m_worldMap, 0, 0);
 
     auto *overlay = new QVBoxLayout;
@@ -287,12 +288,8 @@ void ConnectionPage::selectServer(const QString &id)
         m_locationHint->setText(u"Choose a location or let us pick a server"_s);
         m_tree->clearSelection();
     } else {
-        const QJsonValue resolved = record.value(u"resolvedIp"_s);
-        const QString address = resolved.isString()
-                                    ? resolved.toString()
-                                    : hostOfEndpoint(record.value(u"endpoint"_s).toString());
         const connectionrules::LocationTexts texts =
-            connectionrules::locationTexts(serverLocation(record), address);
+            connectionrules::locationTexts(serverLocation(record), serverAddress(record));
         m_locationTitle->setText(texts.title);
         m_locationSubtitle->setText(texts.subtitle);
         m_locationHint->setText(texts.hint);
@@ -303,6 +300,14 @@ void ConnectionPage::selectServer(const QString &id)
     }
     m_worldMap->setSelectedServer(m_selectedServerId);
     updateConnectionUi();
+}
+
+void ConnectionPage::chooseServer(const QString &id)
+{
+    selectServer(id);
+    if (!m_selectedServerId.isEmpty()) {
+        settings::setLastServerId(m_selectedServerId);
+    }
 }
 
 void ConnectionPage::connectClicked()

@@ -69,6 +69,10 @@ public:
     void setAccessTier(const QString &tier) { m_accessTier = tier; }
     // Connects to a random server, or resumes a profile request the backend has not confirmed.
     void quickConnect();
+    // What the Connect button does: disconnects, connects to the selection, or quick connects.
+    void connectClicked();
+    // The user's own choice of a location, which is remembered for the next session.
+    void chooseServer(const QString &id);
     // The plan panel's one line: the time left, "Free plan" or "Plan inactive".
     void setPlanSummary(const QString &text);
     // A connection to `serverId` that is up for `elapsed`, drawn without a tunnel: the marketing
@@ -87,7 +91,6 @@ private:
     QWidget *makeMainArea();
     ContentCard *makeCard();
     connectionrules::ConnectionState connectionState() const;
-    void connectClicked();
     void showConnectionError(const QString &text, bool survivesStop = false);
     // The catalogue's life.
     void catalogueLoaded();

@@ -34,13 +34,6 @@ QString groupToolTip(const QJsonObject &record, const ServerLocation &location)
                           : u"The API does not provide a location for these servers"_s;
 }
 
-QString rowText(const QJsonObject &record)
-{
-    const QJsonValue resolved = record.value(u"resolvedIp"_s);
-    return resolved.isString() ? resolved.toString()
-                               : hostOfEndpoint(record.value(u"endpoint"_s).toString());
-}
-
 QString latencyText(int latency)
 {
     if (latency >= 0) {
@@ -154,7 +147,7 @@ void ConnectionPage::rebuildLocations()
         }
         const QString id = ServerCatalogue::serverId(record);
         const QString endpoint = record.value(u"endpoint"_s).toString();
-        auto *row = new QTreeWidgetItem(group, {rowText(record)});
+        auto *row = new QTreeWidgetItem(group, {serverAddress(record)});
         row->setData(0, ServerTree::ServerIdRole, id);
         row->setData(0, ServerTree::KindRole, ServerTree::ServerRow);
         row->setData(0, ServerTree::EndpointRole, endpoint);
