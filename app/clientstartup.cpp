@@ -6,6 +6,7 @@
 #include "app/startupoptions.h"
 #include "settings/settingskeys.h"
 #include "ui/mainwindow.h"
+#include "ui/pages/settingspage.h"
 #include "ui/previewrun.h"
 #include "ui/websitecapture.h"
 
@@ -13,6 +14,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -65,7 +67,12 @@ int clientstartup::run(QApplication &application)
     // Smoke, preview and capture runs reach nothing outside: no lookups, no measurements.
     MainWindow window(nullptr, options.smokeTest ? ClientServices::Lookups::Disabled
                                                  : ClientServices::Lookups::Enabled);
-    window.show();
+    if (options.smokeTest) {
+        window.settingsPage()->setSystemChangesAllowed(false);
+    }
+    if (!options.startsHidden(QSystemTrayIcon::isSystemTrayAvailable())) {
+        window.show();
+    }
 
     bool captureSaved = true;
     std::unique_ptr<PreviewRun> preview;

@@ -7,6 +7,7 @@ StartupOptions StartupOptions::parse(const QStringList &arguments)
     static const QString captureDirectoryPrefix = QStringLiteral("--capture-directory=");
     static const QString previewProfileSwitch = QStringLiteral("--preview-profile");
     static const QString previewGuidedTourSwitch = QStringLiteral("--preview-guided-tour");
+    static const QString hiddenSwitch = QStringLiteral("--hidden");
 
     StartupOptions options;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
@@ -21,6 +22,8 @@ StartupOptions StartupOptions::parse(const QStringList &arguments)
             options.previewProfile = true;
         } else if (argument == previewGuidedTourSwitch) {
             options.previewGuidedTour = true;
+        } else if (argument == hiddenSwitch) {
+            options.hidden = true;
         }
     }
     return options;
@@ -42,4 +45,9 @@ bool StartupOptions::previewMode() const
 bool StartupOptions::websiteCapture() const
 {
     return smokeTest && !websiteShot.isEmpty() && !captureDirectory.isEmpty();
+}
+
+bool StartupOptions::startsHidden(bool trayAvailable) const
+{
+    return hidden && !smokeTest && trayAvailable;
 }

@@ -15,6 +15,8 @@ struct StartupOptions
     QString captureDirectory;
     bool previewProfile = false;
     bool previewGuidedTour = false;
+    // "--hidden": started at sign-in, the window waits in the tray.
+    bool hidden = false;
 
     // `arguments` is the full argument vector; its first entry, the program path, is not an option.
     static StartupOptions parse(const QStringList &arguments);
@@ -24,4 +26,7 @@ struct StartupOptions
     bool previewMode() const;
     // A website capture needs both a shot name and a directory to write into.
     bool websiteCapture() const;
+    // A normal run started with "--hidden" shows only its tray icon; without a tray nothing
+    // could bring the window back, so it shows.
+    bool startsHidden(bool trayAvailable) const;
 };

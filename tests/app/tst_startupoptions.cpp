@@ -13,6 +13,8 @@ class TestStartupOptions : public QObject
 private slots:
     void parse_data();
     void parse();
+    void startsHidden_data();
+    void startsHidden();
     void identity_data();
     void identity();
 };
@@ -90,6 +92,31 @@ void TestStartupOptions::parse()
     QTEST(options.captureDirectory, "captureDirectory");
     QTEST(options.previewMode(), "previewMode");
     QTEST(int(options.runKind()), "runKind");
+}
+
+void TestStartupOptions::startsHidden_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("trayAvailable");
+    QTest::addColumn<bool>("hidden");
+
+    const QString program = u"solvikvpn"_s;
+    QTest::newRow("hidden with a tray") << QStringList{program, u"--hidden"_s} << true << true;
+    QTest::newRow("hidden without a tray shows the window")
+        << QStringList{program, u"--hidden"_s} << false << false;
+    QTest::newRow("no switch") << QStringList{program} << true << false;
+    QTest::newRow("other letter case is not the switch")
+        << QStringList{program, u"--Hidden"_s} << true << false;
+    QTest::newRow("switch must be exact") << QStringList{program, u"--hidden=1"_s} << true << false;
+    QTest::newRow("ignored in smoke runs")
+        << QStringList{program, u"--hidden"_s, u"--smoke-test"_s} << true << false;
+}
+
+void TestStartupOptions::startsHidden()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, trayAvailable);
+    QTEST(StartupOptions::parse(arguments).startsHidden(trayAvailable), "hidden");
 }
 
 void TestStartupOptions::identity_data()

@@ -200,7 +200,7 @@ void TestTrayClose::closeWithTrayOnlyHides()
     QVERIFY(bringTo(state));
     QSystemTrayIcon *icon = tray().trayIcon();
     QVERIFY(icon->isVisible());
-    QCOMPARE(icon->toolTip(), u"Solvik VPN"_s);
+    QVERIFY(icon->toolTip().startsWith(u"Solvik VPN \u00b7 "_s));
     QVERIFY(!icon->icon().isNull());
 
     QVERIFY(!window()->close());
@@ -364,6 +364,7 @@ void TestTrayClose::toolkitMenuCommands_data()
     QTest::newRow("quick guide") << u"Quick guide"_s << true << 1 << 0;
     QTest::newRow("quit") << u"Quit"_s << false << 0 << 1;
     QTest::newRow("nothing chosen") << QString() << false << 0 << 0;
+    QTest::newRow("connect") << u"Connect"_s << false << 0 << 0;
 }
 
 void TestTrayClose::toolkitMenuCommands()
@@ -378,9 +379,12 @@ void TestTrayClose::toolkitMenuCommands()
     QVERIFY(start(true));
     QVERIFY(!window()->close());
     QSignalSpy guide(&tray(), &TrayController::quickGuideRequested);
+    QSignalSpy connects(&tray(), &TrayController::connectRequested);
 
     const QStringList lines = chooseFromMenu(choice);
-    QCOMPARE(lines, QStringList({u"Open Solvik VPN"_s, u"Quick guide"_s, u"-"_s, u"Quit"_s}));
+    QCOMPARE(lines, QStringList({u"Open Solvik VPN"_s, u"Quick guide"_s, u"Connect"_s, u"-"_s,
+                                 u"Quit"_s}));
+    QCOMPARE(connects.size(), choice == u"Connect"_s ? 1 : 0);
     QCOMPARE(window()->isVisible(), shows);
     QCOMPARE(guide.size(), guides);
     // Quit runs only after the menu's loop has returned.

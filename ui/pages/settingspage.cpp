@@ -1,24 +1,34 @@
 #include "ui/pages/settingspage.h"
 
+#include "platform/autostart.h"
 #include "settings/settingskeys.h"
+#include "ui/theme/themepalette.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/appearancecombo.h"
+#include "ui/widgets/toggleswitch.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFormLayout>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
-#include <functional>
+#include <tuple>
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 using widgetfactory::addLabel;
+using widgetfactory::setMessage;
 
 namespace {
 
 using Choice = std::pair<QString, QString>; // display text, stored value
+
+constexpr int rowHeight = 32;
 
 // A chooser showing the stored value (no item when it matches none) that stores a new choice
 // through `store`. Connected after the first selection, so building the page stores nothing.
@@ -41,11 +51,34 @@ AppearanceCombo *makeChooser(const QList<Choice> &choices, const QString &stored
     return chooser;
 }
 
+// A card like every card of the page, holding its title; the caller adds the rest to the layout.
+std::pair<QFrame *, QVBoxLayout *> makeCard(const QString &title)
+{
+    auto *card = new QFrame;
+    card->setObjectName(u"card"_s);
+    auto *cardLayout = new QVBoxLayout(card);
+    cardLayout->setContentsMargins(20, 18, 20, 18);
+    cardLayout->setSpacing(12);
+    addLabel(title, cardLayout, u"section"_s);
+    return {card, cardLayout};
+}
+
 } // namespace
 
-SettingsPage::SettingsPage(QWidget *parent)
+SettingsPage::SettingsPage(QWidget *parent, StartAtLogin startAtLogin)
     : QWidget(parent)
+    , m_startAtLoginSystem(std::move(startAtLogin))
 {
+    if (!m_startAtLoginSystem.isRegistered) {
+        m_startAtLoginSystem.isRegistered = &platform::isStartAtLoginRegistered;
+    }
+    if (!m_startAtLoginSystem.registerProgram) {
+        m_startAtLoginSystem.registerProgram = &platform::registerStartAtLogin;
+    }
+    if (!m_startAtLoginSystem.unregisterProgram) {
+        m_startAtLoginSystem.unregisterProgram = &platform::unregisterStartAtLogin;
+    }
+
     auto *page = new QHBoxLayout(this);
     page->setContentsMargins(48, 28, 48, 28);
     page->addStretch();
@@ -56,13 +89,8 @@ SettingsPage::SettingsPage(QWidget *parent)
     layout->setSpacing(14);
     addLabel(u"Settings"_s, layout, u"title"_s);
 
-    auto *card = new QFrame;
-    card->setObjectName(u"card"_s);
-    m_appearanceCard = card;
-    auto *cardLayout = new QVBoxLayout(card);
-    cardLayout->setContentsMargins(20, 18, 20, 18);
-    cardLayout->setSpacing(12);
-    addLabel(u"Appearance"_s, cardLayout, u"section"_s);
+    QVBoxLayout *cardLayout = nullptr;
+    std::tie(m_appearanceCard, cardLayout) = makeCard(u"Appearance"_s);
     auto *form = new QFormLayout;
     form->setSpacing(12);
     form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -92,7 +120,10 @@ SettingsPage::SettingsPage(QWidget *parent)
     }
     cardLayout->addLayout(form);
     addLabel(u"Your appearance choices are saved on this device."_s, cardLayout, u"muted"_s);
-    layout->addWidget(card);
+    layout->addWidget(m_appearanceCard);
+
+    buildConnectionCard();
+    layout->addWidget(m_connectionCard);
 
     m_message = addLabel(QString(), layout, u"error"_s);
     m_message->hide();
@@ -100,4 +131,109 @@ SettingsPage::SettingsPage(QWidget *parent)
     // The column takes the width first, up to its maximum; the stretches share what is left.
     page->addWidget(column, 1);
     page->addStretch();
+
+    recolourSwitches();
+    connect(this, &SettingsPage::appearanceChanged, this, &SettingsPage::recolourSwitches);
+}
+
+void SettingsPage::buildConnectionCard()
+{
+    QVBoxLayout *cardLayout = nullptr;
+    std::tie(m_connectionCard, cardLayout) = makeCard(u"Connection"_s);
+    m_connectOnStart =
+        addSwitchRow(u"Connect when Solvik VPN starts"_s, settings::connectOnStart(), cardLayout);
+    m_startAtLogin = addSwitchRow(u"Start Solvik VPN when I sign in"_s, false, cardLayout);
+    m_notifications =
+        addSwitchRow(u"Show notifications"_s, settings::showNotifications(), cardLayout);
+    showStartAtLoginRegistration();
+    // Connected after the stored values are shown, so building the page stores nothing.
+    connect(m_connectOnStart, &QAbstractButton::toggled, this, &settings::setConnectOnStart);
+    connect(m_notifications, &QAbstractButton::toggled, this, &settings::setShowNotifications);
+    // Only the user's clicks change the registration; showing it sets the switch, too.
+    connect(m_startAtLogin, &QAbstractButton::clicked, this, &SettingsPage::changeStartAtLogin);
+    // Without a tray, closing the window quits, and the note would be wrong.
+    QLabel *note =
+        addLabel(u"Solvik VPN keeps running in the system tray when you close the window."_s,
+                 cardLayout, u"muted"_s);
+    note->setVisible(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+ToggleSwitch *SettingsPage::addSwitchRow(const QString &text, bool on, QVBoxLayout *layout)
+{
+    auto *row = new QHBoxLayout;
+    row->setSpacing(12);
+    QLabel *label = addLabel(text, row, QString());
+    // Rows about as roomy as the choosers' above.
+    label->setMinimumHeight(rowHeight);
+    auto *toggle = new ToggleSwitch;
+    toggle->setAccessibleName(text);
+    toggle->setChecked(on);
+    row->addWidget(toggle, 0, Qt::AlignRight | Qt::AlignVCenter);
+    // The text is part of the switch, as a check box's text is: clicking it flips the switch.
+    label->setBuddy(toggle);
+    label->setCursor(Qt::PointingHandCursor);
+    label->installEventFilter(this);
+    layout->addLayout(row);
+    return toggle;
+}
+
+void SettingsPage::setSystemChangesAllowed(bool allowed)
+{
+    m_systemChangesAllowed = allowed;
+}
+
+void SettingsPage::showEvent(QShowEvent *event)
+{
+    // The user may have changed the registration in the system's own settings meanwhile.
+    showStartAtLoginRegistration();
+    QWidget::showEvent(event);
+}
+
+bool SettingsPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        const auto *label = qobject_cast<QLabel *>(watched);
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        auto *toggle = label ? qobject_cast<ToggleSwitch *>(label->buddy()) : nullptr;
+        if (toggle && mouse->button() == Qt::LeftButton &&
+            label->rect().contains(mouse->position().toPoint())) {
+            toggle->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsPage::recolourSwitches()
+{
+    const ThemePalette palette = ThemePalette::fromSettings();
+    for (ToggleSwitch *toggle : {m_connectOnStart, m_startAtLogin, m_notifications}) {
+        toggle->setAppearance(palette.light, palette.accent);
+    }
+}
+
+void SettingsPage::showStartAtLoginRegistration()
+{
+    const bool registered = m_startAtLoginSystem.isRegistered();
+    if (settings::startAtLogin() != registered) {
+        settings::setStartAtLogin(registered);
+    }
+    m_startAtLogin->setChecked(registered);
+}
+
+void SettingsPage::changeStartAtLogin(bool on)
+{
+    if (!m_systemChangesAllowed) {
+        return;
+    }
+    const bool done =
+        on ? m_startAtLoginSystem.registerProgram(
+                 QDir::toNativeSeparators(QCoreApplication::applicationFilePath()).toStdString())
+           : m_startAtLoginSystem.unregisterProgram();
+    // Whatever happened, the switch shows what the system now starts.
+    showStartAtLoginRegistration();
+    const QString failure =
+        on ? u"Could not register Solvik VPN to start when you sign in."_s
+           : u"Could not remove Solvik VPN from the programs that start when you sign in."_s;
+    setMessage(m_message, done ? QString() : failure);
 }

@@ -2,31 +2,70 @@
 
 #include <QWidget>
 
+#include <functional>
+#include <string>
+
 class AppearanceCombo;
 class QFrame;
 class QLabel;
+class QVBoxLayout;
+class ToggleSwitch;
 
-// Page 3: the colour theme and the accent colour. A choice is stored at once and the window
-// restyles itself on the signal.
+// Page 3: the colour theme, the accent colour and how the client starts and reports. A choice is
+// stored at once; the window restyles itself on the appearance signal.
 class SettingsPage : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit SettingsPage(QWidget *parent = nullptr);
+    // The system's start-at-sign-in registration; an empty member goes through the OS seam.
+    struct StartAtLogin
+    {
+        std::function<bool()> isRegistered;
+        std::function<bool(const std::string &programPath)> registerProgram;
+        std::function<bool()> unregisterProgram;
+    };
+
+    explicit SettingsPage(QWidget *parent = nullptr, StartAtLogin startAtLogin = {});
 
     QLabel *messageLabel() const { return m_message; }
     AppearanceCombo *themeChooser() const { return m_theme; }
     AppearanceCombo *accentChooser() const { return m_accent; }
     QFrame *appearanceCard() const { return m_appearanceCard; }
+    QFrame *connectionCard() const { return m_connectionCard; }
+    ToggleSwitch *connectOnStartSwitch() const { return m_connectOnStart; }
+    ToggleSwitch *startAtLoginSwitch() const { return m_startAtLogin; }
+    ToggleSwitch *notificationsSwitch() const { return m_notifications; }
+
+    // Smoke, preview and capture runs show the registration but never change it; allowed by
+    // default.
+    void setSystemChangesAllowed(bool allowed);
 
 signals:
     // "theme" or "accent" was stored.
     void appearanceChanged();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void buildConnectionCard();
+    ToggleSwitch *addSwitchRow(const QString &text, bool on, QVBoxLayout *layout);
+    void recolourSwitches();
+    // The registration is the truth: the switch and "startAtLogin" follow it, and nothing is
+    // registered or removed here.
+    void showStartAtLoginRegistration();
+    void changeStartAtLogin(bool on);
+
+    StartAtLogin m_startAtLoginSystem;
+    bool m_systemChangesAllowed = true;
     AppearanceCombo *m_theme = nullptr;
     AppearanceCombo *m_accent = nullptr;
     QLabel *m_message = nullptr;
     QFrame *m_appearanceCard = nullptr;
+    QFrame *m_connectionCard = nullptr;
+    ToggleSwitch *m_connectOnStart = nullptr;
+    ToggleSwitch *m_startAtLogin = nullptr;
+    ToggleSwitch *m_notifications = nullptr;
 };
