@@ -218,31 +218,6 @@ std::optional<std::string> programOfEntry(std::string_view entry)
     return programOfExec(*exec);
 }
 
-// Written under a temporary name and renamed over the entry: the session never reads half a
-// file, and a link at the entry's name is replaced rather than followed.
-bool replaceEntry(const std::string &path, const std::string &content)
-{
-    const std::string temporary = path + ".tmp";
-    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
-        return false;
-    UniqueFd fd(
-        ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd.valid())
-        return false;
-    const bool stored = ::fchmod(fd.get(), 0644) == 0 &&
-                        posix::writeFully(fd.get(), content.data(), content.size()) &&
-                        ::fsync(fd.get()) == 0;
-    if (!fd.close() || !stored || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    UniqueFd folder(
-        ::open(path.substr(0, path.rfind('/')).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid())
-        ::fsync(folder.get());
-    return true;
-}
-
 } // namespace
 
 std::optional<std::string> registeredStartAtLoginProgram()
@@ -272,7 +247,9 @@ bool registerStartAtLogin(const std::string &programPath)
     const std::string entry =
         "[Desktop Entry]\nType=Application\nName=Solvik VPN\nExec=" + execValue(programPath) +
         "\nX-GNOME-Autostart-enabled=true\nTerminal=false\n";
-    return replaceEntry(entryPath(folder), entry);
+    // The session never reads half an entry, and a link at its name is replaced, not followed.
+    return posix::replaceFile(entryPath(folder), entry.data(), entry.size(),
+                              [](int fd) { return ::fchmod(fd, 0644) == 0; });
 }
 
 bool unregisterStartAtLogin()

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <fcntl.h>
+#include <functional>
+#include <string>
 #include <unistd.h>
 
 namespace platform::posix {
@@ -120,6 +122,37 @@ inline bool writeFully(int fd, const void *buffer, std::size_t size)
         bytes += written;
         size -= static_cast<std::size_t>(written);
     }
+    return true;
+}
+
+// Replaces `path` with `size` bytes as a whole: they go into a fresh "<path>.tmp" (a leftover one
+// is removed first, so neither its permissions nor a planted hard link carry over; a link there is
+// never followed), which `prepare` gives its owner and mode, are flushed, and the file is renamed
+// over `path` (a link at `path` is replaced, not followed). The folder is flushed last, so the
+// rename is durable. False leaves `path` as it was.
+inline bool replaceFile(const std::string &path, const void *data, std::size_t size,
+                        const std::function<bool(int fd)> &prepare)
+{
+    const std::string temporary = path + ".tmp";
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
+        return false;
+    UniqueFd fd(
+        ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return false;
+    const bool stored =
+        prepare(fd.get()) && writeFully(fd.get(), data, size) && ::fsync(fd.get()) == 0;
+    if (!fd.close() || !stored || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    // The new content is in place already; a failed flush of the folder does not undo it.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory.valid())
+        ::fsync(directory.get());
     return true;
 }
 

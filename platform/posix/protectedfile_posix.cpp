@@ -29,14 +29,6 @@ bool validPath(const std::string &path)
     return !path.empty() && path.find('\0') == std::string::npos;
 }
 
-std::string parentDirectory(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The uid a reader account names: decimal digits only.
 std::optional<uid_t> readerUid(const std::string &account)
 {
@@ -57,33 +49,6 @@ bool applyAccessList(int fd, const std::optional<uid_t> &reader)
     return ::fchown(fd, *reader, static_cast<gid_t>(-1)) == 0 && ::fchmod(fd, 0400) == 0;
 }
 
-bool replaceAtomically(const std::string &path, const std::vector<std::uint8_t> &blob,
-                       const std::optional<uid_t> &reader)
-{
-    const std::string temporary = path + ".tmp";
-    // A leftover temporary file is replaced by a fresh inode rather than truncated, so neither its
-    // permissions nor a planted hard link to another file carry over.
-    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
-        return false;
-    UniqueFd fd(
-        ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd.valid())
-        return false;
-    const bool stored = applyAccessList(fd.get(), reader) &&
-                        posix::writeFully(fd.get(), blob.data(), blob.size()) &&
-                        ::fsync(fd.get()) == 0;
-    if (!fd.close() || !stored || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // The rename itself is durable only once the directory entry is on disk; the new content is
-    // already in place, so a failure here does not undo the write.
-    UniqueFd directory(::open(parentDirectory(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.valid())
-        ::fsync(directory.get());
-    return true;
-}
-
 } // namespace
 
 bool writeProtectedFileAtomically(const std::string &path, const std::vector<std::uint8_t> &bytes,
@@ -99,7 +64,9 @@ bool writeProtectedFileAtomically(const std::string &path, const std::vector<std
         bytes, description, machineScope ? sealedblob::Scope::Machine : sealedblob::Scope::User);
     if (!blob)
         return false;
-    const bool written = replaceAtomically(path, *blob, reader);
+    const bool written = posix::replaceFile(path, blob->data(), blob->size(), [&reader](int fd) {
+        return applyAccessList(fd, reader);
+    });
     secureZero(*blob);
     return written;
 }

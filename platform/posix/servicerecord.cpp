@@ -214,20 +214,8 @@ bool read(const std::string &root, const std::string &name, Record &record)
 bool write(const std::string &root, const Record &record)
 {
     const std::string path = recordPath(root, record.name);
-    const std::string temporary = path + ".tmp";
-    ::unlink(temporary.c_str());
-    posix::UniqueFd fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd.valid())
-        return false;
     const std::string text = serialise(record);
-    const bool ok = posix::writeFully(fd.get(), text.data(), text.size()) &&
-                    ::fsync(fd.get()) == 0 && fd.close();
-    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return posix::replaceFile(path, text.data(), text.size(), [](int) { return true; });
 }
 
 void remove(const std::string &root, const std::string &name)
