@@ -19,6 +19,9 @@ std::optional<std::string> testSwitch(TestSwitch which)
     case TestSwitch::ConnectivityCheckUrls:
         name = "SOLVIKVPN_CONNECTIVITY_CHECK_URLS";
         break;
+    case TestSwitch::TrustFolders:
+        name = "SOLVIKVPN_TRUST_FOLDERS";
+        break;
     }
     const char *value = name ? std::getenv(name) : nullptr;
     if (!value || !*value)
@@ -28,7 +31,10 @@ std::optional<std::string> testSwitch(TestSwitch which)
 
 bool isTestVariable(std::string_view name)
 {
-    return name.substr(0, 10) == "SOLVIKVPN_";
+    // Wine names the account only through WINEUSERNAME, and its DPAPI keys protected files on
+    // that name: without it the tunnel program under Wine can neither read the client's profile
+    // file nor write its error file.
+    return name.substr(0, 10) == "SOLVIKVPN_" || name == "WINEUSERNAME";
 }
 
 #else

@@ -5,23 +5,26 @@
 #include <string_view>
 
 // Environment variables through which tests reach into the programs: the POSIX service manager's
-// state directory, the client's elevator and the health check's pages. They exist only in builds
+// state directory, the client's elevator, the health check's pages and, for Wine, which keeps no
+// access lists, trust in the folders the tunnel program judges. They exist only in builds
 // configured with SOLVIKVPN_TEST_SWITCHES, never in a release or anything shipped: there the
 // variable names are not even in the binaries, and every switch reads as unset.
 namespace platform {
 
 enum class TestSwitch
 {
-    ServiceRoot,          // SOLVIKVPN_SERVICE_ROOT
-    Elevation,            // SOLVIKVPN_ELEVATION
-    ConnectivityCheckUrls // SOLVIKVPN_CONNECTIVITY_CHECK_URLS
+    ServiceRoot,           // SOLVIKVPN_SERVICE_ROOT
+    Elevation,             // SOLVIKVPN_ELEVATION
+    ConnectivityCheckUrls, // SOLVIKVPN_CONNECTIVITY_CHECK_URLS
+    TrustFolders           // SOLVIKVPN_TRUST_FOLDERS
 };
 
 // The switch's value; nothing when it is unset, empty or not built in.
 std::optional<std::string> testSwitch(TestSwitch which);
 
 // Whether the tunnel program keeps the variable `name` when it clears its environment: in test
-// builds the switches and the engine stub's behaviours ("SOLVIKVPN_" names), otherwise none.
+// builds the switches, the engine stub's behaviours ("SOLVIKVPN_" names) and Wine's account name
+// ("WINEUSERNAME", for the lane under Wine), otherwise none.
 bool isTestVariable(std::string_view name);
 
 } // namespace platform

@@ -30,11 +30,13 @@ cmake --build --preset debug -j "$jobs"
 ctest --preset debug -j "$jobs"
 
 lane "the release programs carry no test switch"
-# The switches redirect the privileged side (service state, elevation, check pages): a release
-# build must not even contain their names. The test build must, or this check proves nothing.
+# The switches redirect the privileged side (service state, elevation, check pages, folder
+# trust): a release build must not even contain their names. The test build must, or this check
+# proves nothing.
 cmake --preset release
 cmake --build --preset release -j "$jobs" --target solvikvpn solvikvpn-tunnel
-for name in SOLVIKVPN_SERVICE_ROOT SOLVIKVPN_ELEVATION SOLVIKVPN_CONNECTIVITY_CHECK_URLS; do
+for name in SOLVIKVPN_SERVICE_ROOT SOLVIKVPN_ELEVATION SOLVIKVPN_CONNECTIVITY_CHECK_URLS \
+    SOLVIKVPN_TRUST_FOLDERS; do
     grep -q "$name" build/debug/bin/solvikvpn build/debug/bin/solvikvpn-tunnel
     if grep -q "$name" build/release/bin/solvikvpn build/release/bin/solvikvpn-tunnel; then
         echo "The release build contains the test switch $name." >&2

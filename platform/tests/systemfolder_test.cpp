@@ -6,6 +6,7 @@
 
 #include <doctest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #ifdef _WIN32
@@ -137,6 +138,27 @@ TEST_CASE("the error-file folder is created closed to others and checked again")
     RemoveDirectoryW(platform::win32::toWide(directory)->c_str());
 }
 
+TEST_CASE("trusting the folders, a test build still wants a real error-file folder")
+{
+    const std::string directory = platform::tunnelErrorDirectory();
+    const std::wstring wide = *platform::win32::toWide(directory);
+    RemoveDirectoryW(wide.c_str());
+    _putenv_s("SOLVIKVPN_TRUST_FOLDERS", "1");
+    // Under Wine the access list would refuse it; trusted, it is made and kept.
+    CHECK(platform::prepareTunnelErrorDirectory(platform::currentAccountId()) ==
+          platform::winerror::success);
+    CHECK(std::filesystem::is_directory(directory));
+    REQUIRE(RemoveDirectoryW(wide.c_str()));
+    // A file in its place is never a folder, trusted or not.
+    FILE *planted = _wfopen(wide.c_str(), L"wb");
+    REQUIRE(planted);
+    fclose(planted);
+    CHECK(platform::prepareTunnelErrorDirectory(platform::currentAccountId()) ==
+          platform::winerror::accessDenied);
+    DeleteFileW(wide.c_str());
+    _putenv_s("SOLVIKVPN_TRUST_FOLDERS", "");
+}
+
 TEST_CASE("a folder the account created itself is not the administrators' alone")
 {
     TempDir directory;
@@ -250,9 +272,14 @@ TEST_CASE("the error-file folder lies in the service manager's state and is refu
     // Existing in a weaker form, it is refused and left as found.
     REQUIRE(::chmod(directory.c_str(), 0777) == 0);
     CHECK(platform::prepareTunnelErrorDirectory({}) == platform::winerror::accessDenied);
+    // The test switch for Wine trusts the folder's permissions, and nothing else.
+    ::setenv("SOLVIKVPN_TRUST_FOLDERS", "1", 1);
+    CHECK(platform::prepareTunnelErrorDirectory({}) == platform::winerror::success);
     REQUIRE(::rmdir(directory.c_str()) == 0);
     const std::string elsewhere = tree.make("elsewhere", 0755);
     REQUIRE(::symlink(elsewhere.c_str(), directory.c_str()) == 0);
+    CHECK(platform::prepareTunnelErrorDirectory({}) == platform::winerror::accessDenied);
+    ::unsetenv("SOLVIKVPN_TRUST_FOLDERS");
     CHECK(platform::prepareTunnelErrorDirectory({}) == platform::winerror::accessDenied);
     REQUIRE(::unlink(directory.c_str()) == 0);
     if (::geteuid() == 0) {
