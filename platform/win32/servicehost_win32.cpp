@@ -1,5 +1,6 @@
 #include "platform/servicehost.h"
 
+#include "platform/win32/handles.h"
 #include "platform/win32/widetext.h"
 #include "platform/winerror.h"
 
@@ -10,6 +11,9 @@ namespace platform {
 
 namespace {
 
+// How long the process waits for its service thread once the service has stopped.
+constexpr DWORD serviceThreadExitMs = 10000;
+
 // One service per process: the dispatcher's callbacks are plain functions, so what they need
 // lives here.
 struct Host
@@ -18,6 +22,9 @@ struct Host
     ServiceMain serviceMain;
     ServiceControlHandler handler;
     SERVICE_STATUS_HANDLE statusHandle = nullptr;
+    // The service thread: the dispatcher returns as soon as STOPPED is reported, while that
+    // thread is still on its way out.
+    win32::UniqueHandle serviceThread;
 };
 
 Host &host()
@@ -48,9 +55,13 @@ void WINAPI serviceMainEntry(DWORD argc, LPWSTR *argv)
     for (DWORD i = 0; i < argc; ++i)
         arguments.push_back(win32::toUtf8(argv[i]));
     ServiceMain serviceMain;
+    win32::UniqueHandle self;
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), self.receive(),
+                    SYNCHRONIZE, FALSE, 0);
     {
         std::lock_guard lock(host().mutex);
         serviceMain = host().serviceMain;
+        host().serviceThread = std::move(self);
     }
     if (serviceMain)
         serviceMain(arguments);
@@ -87,6 +98,16 @@ std::uint32_t runServiceDispatcher(const std::string &serviceName, ServiceMain s
     SERVICE_TABLE_ENTRYW table[] = {{name->data(), serviceMainEntry}, {nullptr, nullptr}};
     const std::uint32_t result =
         StartServiceCtrlDispatcherW(table) ? winerror::success : GetLastError();
+    // Ending the process while the service thread still runs would kill it wherever it is,
+    // perhaps holding a lock that the process's own exit needs. A thread that never ends does not
+    // keep the process either.
+    win32::UniqueHandle serviceThread;
+    {
+        std::lock_guard lock(host().mutex);
+        serviceThread = std::move(host().serviceThread);
+    }
+    if (serviceThread.valid())
+        WaitForSingleObject(serviceThread.get(), serviceThreadExitMs);
     std::lock_guard lock(host().mutex);
     host().serviceMain = nullptr;
     host().handler = nullptr;

@@ -25,9 +25,9 @@ namespace {
 
 constexpr int tunnelTimeoutMs = 90000;
 constexpr int quietPollMs = 3600 * 1000;
-// A stopped service is deleted once its process has ended. Under Wine that process mostly does
-// not end by itself after it reported STOPPED, and goes about a minute later.
-constexpr int deletionTimeoutMs = 90000;
+// A stopped service is deleted once its process has ended, which waits up to 10 s for the service
+// thread to finish.
+constexpr int deletionTimeoutMs = 30000;
 
 const QString connectedStatus = u"Connected \u00b7 VLESS + REALITY"_s;
 const QString checkRoute = u"GET /generate_204"_s;
