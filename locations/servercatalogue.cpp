@@ -37,13 +37,18 @@ void ServerCatalogue::loadRecords(const QJsonArray &servers)
     m_loading = false;
     m_incoming = QJsonArray();
     QJsonArray usable;
-    for (const QJsonValue &item : servers) {
-        if (isUsable(item.toObject())) {
-            usable.append(item);
-        }
-    }
+    appendUsable(usable, servers);
     replaceServers(usable);
     emit loaded();
+}
+
+void ServerCatalogue::appendUsable(QJsonArray &target, const QJsonArray &records)
+{
+    for (const QJsonValue &record : records) {
+        if (isUsable(record.toObject())) {
+            target.append(record);
+        }
+    }
 }
 
 void ServerCatalogue::replaceServers(const QJsonArray &servers)
@@ -70,11 +75,7 @@ void ServerCatalogue::requestPage(int page, qint64 generation)
                           return;
                       }
                       const QJsonArray items = api::pageItems(result.body);
-                      for (const QJsonValue &item : items) {
-                          if (isUsable(item.toObject())) {
-                              m_incoming.append(item);
-                          }
-                      }
+                      appendUsable(m_incoming, items);
                       if (items.size() == backend::pageSize && page < lastPage) {
                           requestPage(page + 1, generation);
                           return;

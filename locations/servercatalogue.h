@@ -64,6 +64,8 @@ private:
     void requestPage(int page, qint64 generation);
 
     void replaceServers(const QJsonArray &servers);
+    // Appends the records of `records` this client can use.
+    static void appendUsable(QJsonArray &target, const QJsonArray &records);
 
     ApiClient &m_api;
     QJsonArray m_servers;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the run command need.
-# install-deps.sh --vendor also brings npm (and with it nodejs) for scripts/vendor-resources.sh.
+# install-deps.sh --vendor also brings nodejs and npm for scripts/vendor-resources.sh.
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config ccache clang-format
@@ -10,7 +10,7 @@ packages=(
 )
 # A Node.js that bundles its own npm conflicts with Debian's npm package: keep the one present.
 if [ "${1:-}" = "--vendor" ] && ! command -v npm >/dev/null; then
-    packages+=(npm)
+    packages+=(nodejs npm)
 fi
 missing=()
 for p in "${packages[@]}"; do
