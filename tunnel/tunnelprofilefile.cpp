@@ -2,6 +2,7 @@
 
 #include "common/secretwipe.h"
 #include "platform/crypto.h"
+#include "platform/processenvironment.h"
 #include "platform/profilepath.h"
 #include "platform/protectedfile.h"
 
@@ -13,7 +14,7 @@ TunnelProfileRead readTunnelProfileFile(const QString &tunnelName, const QString
     if (!tunnelcontract::isValidTunnelName(tunnelName) ||
         !platform::readLocalProfileFile(
             path.toStdString(), tunnelcontract::tunnelProfileFileName(tunnelName).toStdString(),
-            blob, owner)) {
+            platform::requestingAccount(), blob, owner)) {
         return read;
     }
     read.accepted = true;

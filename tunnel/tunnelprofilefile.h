@@ -19,7 +19,9 @@ struct TunnelProfileRead
 };
 
 // The privileged side's only way to read the tunnel profile file of `tunnelName`: opened once,
-// judged on the open handle and read from it (platform::readLocalProfileFile), then decrypted and
+// judged on the open handle and read from it (platform::readLocalProfileFile; on POSIX it must
+// belong to platform::requestingAccount(), or to its folder's owner when the service or root
+// itself reads it), then decrypted and
 // re-validated in full, for the file crossed the privilege boundary. The encrypted and decrypted
 // bytes are wiped. The path is never opened again by whoever called this.
 TunnelProfileRead readTunnelProfileFile(const QString &tunnelName, const QString &path);

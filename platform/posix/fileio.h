@@ -130,10 +130,12 @@ inline bool writeFully(int fd, const void *buffer, std::size_t size)
 // never followed), which `prepare` gives its owner and mode, are flushed, and the file is renamed
 // over `path` (a link at `path` is replaced, not followed). The folder is flushed last, so the
 // rename is durable. False leaves `path` as it was.
+inline constexpr char temporarySuffix[] = ".tmp";
+
 inline bool replaceFile(const std::string &path, const void *data, std::size_t size,
                         const std::function<bool(int fd)> &prepare)
 {
-    const std::string temporary = path + ".tmp";
+    const std::string temporary = path + temporarySuffix;
     if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
         return false;
     UniqueFd fd(

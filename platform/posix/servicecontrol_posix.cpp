@@ -253,8 +253,8 @@ std::uint32_t ServiceHandle::remove()
 
 namespace {
 
-// Visits every live record under `root`; the caller holds the lock. False when the directory
-// cannot be read.
+// Visits every live record under `root`, removing leftovers of killed writers on the way; the
+// caller holds the lock. False when the directory cannot be read.
 bool forEachRecord(const std::string &root,
                    const std::function<void(const record::Record &)> &visit)
 {
@@ -264,6 +264,10 @@ bool forEachRecord(const std::string &root,
     const std::string suffix = ".service";
     while (const dirent *item = ::readdir(directory)) {
         const std::string file = item->d_name;
+        if (record::isLeftoverFile(file)) {
+            ::unlinkat(::dirfd(directory), file.c_str(), 0);
+            continue;
+        }
         if (file.size() <= suffix.size() ||
             file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
             continue;
@@ -302,6 +306,8 @@ ServiceHandle ServiceManager::openService(const std::string &name, unsigned acce
         return handle;
     }
     record::Lock lock(d->root);
+    if (lock.isLocked())
+        record::removeLeftover(d->root, name);
     record::Record entry;
     if (!lock.isLocked() || !record::read(d->root, name, entry) ||
         !record::settle(d->root, entry)) {

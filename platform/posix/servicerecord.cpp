@@ -223,6 +223,18 @@ void remove(const std::string &root, const std::string &name)
     ::unlink(recordPath(root, name).c_str());
 }
 
+void removeLeftover(const std::string &root, const std::string &name)
+{
+    ::unlink((recordPath(root, name) + posix::temporarySuffix).c_str());
+}
+
+bool isLeftoverFile(const std::string &file)
+{
+    const std::string suffix = std::string(".service") + posix::temporarySuffix;
+    return file.size() > suffix.size() &&
+           file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::uint64_t processStartTime(pid_t pid)
 {
     if (pid <= 0)

@@ -75,6 +75,11 @@ bool read(const std::string &root, const std::string &name, Record &record);
 // Atomic replacement through a temporary file.
 bool write(const std::string &root, const Record &record);
 void remove(const std::string &root, const std::string &name);
+// Removes what a writer killed before its rename left of `name`'s record. Every write happens
+// under the Lock, so a temporary file seen by a holder of the lock is always such a leftover.
+void removeLeftover(const std::string &root, const std::string &name);
+// The same for every record's temporary file; `file` is an entry of the state directory.
+bool isLeftoverFile(const std::string &file);
 
 // 0 when the process is gone (or a zombie, or the pid now belongs to another process).
 std::uint64_t processStartTime(pid_t pid);

@@ -9,18 +9,22 @@
 #ifndef _WIN32
 #include "swapper.h"
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 
 namespace {
 
 const std::string fileName = "tnel_0123456789abcdef0123.vless.dpapi";
 
-bool accepted(const std::string &path, const std::string &expected = fileName)
+bool accepted(const std::string &path, const std::string &expected = fileName,
+              const std::string &requiredOwner = {})
 {
     std::vector<std::uint8_t> blob;
     std::string owner;
-    return platform::readLocalProfileFile(path, expected, blob, owner);
+    return platform::readLocalProfileFile(path, expected, requiredOwner, blob, owner);
 }
 
 } // namespace
@@ -76,9 +80,13 @@ TEST_CASE("the profile file is read only when the open file is the expected loca
 #ifdef _WIN32
         {"network path", "\\\\server\\share\\" + fileName, false},
         {"device path", "\\\\?\\" + good, false},
+        {"device namespace", "\\\\.\\" + good, false},
+        {"global root", "\\\\?\\GLOBALROOT\\??\\" + good, false},
 #else
         {"relative path", fileName, false},
         {"network-looking double slash", "//server/share/" + fileName, false},
+        {"empty component", directory.path() + "//" + fileName, false},
+        {"through a magic link of /proc", "/proc/self/root" + good, false},
 #endif
     };
     for (const Row &row : rows) {
@@ -89,7 +97,7 @@ TEST_CASE("the profile file is read only when the open file is the expected loca
 
     std::vector<std::uint8_t> blob;
     std::string owner;
-    REQUIRE(platform::readLocalProfileFile(good, fileName, blob, owner));
+    REQUIRE(platform::readLocalProfileFile(good, fileName, {}, blob, owner));
     CHECK(blob == bytesOf("blob"));
     CHECK(owner == platform::currentAccountId());
 }
@@ -130,7 +138,7 @@ TEST_CASE("a path swapped for links while it is read never yields another accoun
     for (int round = 0; round < 5000 && std::chrono::steady_clock::now() < end; ++round) {
         std::vector<std::uint8_t> blob;
         std::string owner;
-        if (!platform::readLocalProfileFile(home + "/own/" + fileName, fileName, blob, owner))
+        if (!platform::readLocalProfileFile(home + "/own/" + fileName, fileName, {}, blob, owner))
             continue;
         if (blob == bytesOf("ATTACKER"))
             ++own;
@@ -140,6 +148,60 @@ TEST_CASE("a path swapped for links while it is read never yields another accoun
     INFO("reads of the attacker's own file: " << own);
     CHECK(victim == 0);
     CHECK(own > 0);
+}
+
+TEST_CASE("only the asking account's own file is read, never one bound over its name")
+{
+    if (::geteuid() != 0) {
+        MESSAGE("not root: no other account's file can be made");
+        return;
+    }
+    TempDir root;
+    const std::string own = root.file("own");
+    std::filesystem::create_directories(own);
+    writeRaw(own + "/" + fileName, bytesOf("ATTACKER"));
+    writeRaw(root.file(fileName), bytesOf("ROOT'S"));
+    const std::string attacker = std::to_string(Swapper::attackerUid);
+    for (const std::string &path : {own, own + "/" + fileName})
+        REQUIRE(::chown(path.c_str(), Swapper::attackerUid, Swapper::attackerUid) == 0);
+
+    struct Row
+    {
+        std::string name;
+        std::string path;
+        std::string requiredOwner;
+        bool accepted;
+    };
+    const Row rows[] = {
+        {"the asking account's file", own + "/" + fileName, attacker, true},
+        {"the folder owner's file, read as root", own + "/" + fileName, "", true},
+        {"another account's file", root.file(fileName), attacker, false},
+        {"root's file in its folder, read as root", root.file(fileName), "", true},
+        {"an account pkexec could not name", own + "/" + fileName, "-", false},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.name);
+        CHECK(accepted(row.path, fileName, row.requiredOwner) == row.accepted);
+    }
+    REQUIRE(::chown(root.file(fileName).c_str(), Swapper::attackerUid, Swapper::attackerUid) == 0);
+    CHECK_FALSE(accepted(root.file(fileName)));
+
+    // A mount namespace of its own binds root's file over the attacker's name; the reader there
+    // must refuse the name, whoever owns what lies under it.
+    REQUIRE(::chown(root.file(fileName).c_str(), 0, 0) == 0);
+    const pid_t child = ::fork();
+    REQUIRE(child >= 0);
+    if (child == 0) {
+        const bool bound = ::unshare(CLONE_NEWNS) == 0 &&
+                           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                           ::mount(root.file(fileName).c_str(), (own + "/" + fileName).c_str(),
+                                   nullptr, MS_BIND, nullptr) == 0;
+        ::_exit(!bound ? 2 : accepted(own + "/" + fileName, fileName, "0") ? 1 : 0);
+    }
+    int status = 0;
+    REQUIRE(::waitpid(child, &status, 0) == child);
+    REQUIRE(WIFEXITED(status));
+    CHECK(WEXITSTATUS(status) == 0);
 }
 
 #endif

@@ -335,6 +335,20 @@ TEST_CASE("the state directory and its records are not trusted")
                   winerror::serviceDoesNotExist);
         }
     }
+    SUBCASE("what a writer killed before its rename left is removed by the next look")
+    {
+        const std::string named = environment.root.file(environment.name("a") + ".service.tmp");
+        const std::string other = environment.root.file(environment.name("b") + ".service.tmp");
+        writeRaw(named, bytesOf("name=half"));
+        writeRaw(other, bytesOf("name=half"));
+        CHECK(ServiceManager(ManagerAccess::Connect)
+                  .openService(environment.name("a"), ServiceQueryStatus)
+                  .error() == winerror::serviceDoesNotExist);
+        CHECK_FALSE(std::filesystem::exists(named));
+        CHECK(std::filesystem::exists(other));
+        CHECK_FALSE(listed(environment.name("b")));
+        CHECK_FALSE(std::filesystem::exists(other));
+    }
     SUBCASE("names that would leave the directory are invalid")
     {
         ServiceManager manager(ManagerAccess::CreateService);

@@ -62,4 +62,9 @@ void restrictProcessEnvironment()
         assign(L"ProgramData", programData);
 }
 
+std::string requestingAccount()
+{
+    return {};
+}
+
 } // namespace platform

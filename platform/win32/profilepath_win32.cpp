@@ -35,7 +35,8 @@ std::string ownerOf(HANDLE file)
 } // namespace
 
 bool readLocalProfileFile(const std::string &path, const std::string &expectedFileName,
-                          std::vector<std::uint8_t> &blob, std::string &ownerAccount)
+                          const std::string & /*requiredOwner*/, std::vector<std::uint8_t> &blob,
+                          std::string &ownerAccount)
 {
     const std::optional<std::wstring> wide = win32::toWide(path);
     const std::optional<std::wstring> expected = win32::toWide(expectedFileName);

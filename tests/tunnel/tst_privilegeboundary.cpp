@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTest>
@@ -54,6 +55,7 @@ private slots:
     void programsOthersCanChangeAreRefused();
     void plantedPluginIsNeverLoaded();
     void profileRacedAgainstLinkNeverRunsAnotherTunnel();
+    void anotherAccountsProfileIsNeverRead();
     void escapedEngineProcessDoesNotHoldStop();
 
 private:
@@ -233,6 +235,57 @@ void TestPrivilegeBoundary::profileRacedAgainstLinkNeverRunsAnotherTunnel()
     // Some installs got past the path check, so the race was run for real.
     QVERIFY(outcomes.value(87) < 200);
     QCOMPARE(knocks, 0);
+}
+
+void TestPrivilegeBoundary::anotherAccountsProfileIsNeverRead()
+{
+    // Root's tunnel is the victim; uid 65534 asks through pkexec with names that lead to it.
+    QVERIFY(m_fixture->writeProfile(TunnelFixture::freePort()));
+    const QString victim = m_fixture->profilePath();
+    const QString fileName = QFileInfo(victim).fileName();
+    const QString root = QFileInfo(m_fixture->dataDirectory()).absolutePath();
+    QVERIFY(QFile::setPermissions(root, publicFolder));
+    const QString own = root + u"/attacker"_s;
+    const QString path = own + u'/' + fileName;
+    QVERIFY(QDir().mkpath(own) && chownPath(own, Swapper::attackerUid));
+    QProcessEnvironment environment = this->environment();
+    environment.insert(u"PKEXEC_UID"_s, QString::number(Swapper::attackerUid));
+    const auto install = [&](const QString &profile) {
+        return m_fixture->runProgram({u"--install"_s, TunnelFixture::tunnelName, profile},
+                                     environment);
+    };
+
+    // A link to root's file, a second name of it and a copy of it, under the attacker's name.
+    QVERIFY(QFile::link(victim, path) && chownPath(path, Swapper::attackerUid));
+    QCOMPARE(install(path), 87);
+    QVERIFY(QFile::remove(path) && ::link(QFile::encodeName(victim), QFile::encodeName(path)) == 0);
+    QCOMPARE(install(path), 87);
+    QVERIFY(QFile::remove(path) && QFile::copy(victim, path));
+    QCOMPARE(install(path), 87);
+    QCOMPARE(serviceError(), 1060u);
+
+    // In a mount namespace of its own the attacker binds the victim's file over its own one; its
+    // working folder, seen through /proc, leads there.
+    QVERIFY(QFile::remove(path) &&
+            protectedstore::writeMachineProtectedFile(
+                path, TunnelFixture::tunnelName,
+                tunnelcontract::serializeTunnelProfileFile(TunnelFixture::profileLink,
+                                                           TunnelFixture::freePort(),
+                                                           TunnelFixture::proxyPassword),
+                QString()) &&
+            chownPath(path, Swapper::attackerUid));
+    QProcess binder;
+    binder.setWorkingDirectory(own);
+    binder.start(u"unshare"_s,
+                 {u"--mount"_s, u"--propagation"_s, u"private"_s, u"sh"_s, u"-c"_s,
+                  u"mount --bind \"$0\" \"$1\" && echo bound && exec sleep 60"_s, victim, path});
+    QVERIFY(binder.waitForReadyRead(10000) && binder.readAll().startsWith("bound"));
+    QCOMPARE(install(u"/proc/%1/cwd/%2"_s.arg(binder.processId()).arg(fileName)), 87);
+    binder.kill();
+    binder.waitForFinished();
+    QCOMPARE(serviceError(), 1060u);
+
+    QCOMPARE(install(path), 0);
 }
 
 void TestPrivilegeBoundary::escapedEngineProcessDoesNotHoldStop()
