@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <winsock2.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -43,6 +45,7 @@ TEST_CASE("the privileged programs keep nothing of the environment they were giv
                              "TMPDIR"};
     for (const char *name : planted)
         set(name, "/planted");
+    set("PKEXEC_UID", "65534");
     set("PATH", "/planted/bin");
     set("SOLVIKVPN_STUB_SILENT", "1");
 
@@ -71,7 +74,12 @@ TEST_CASE("the privileged programs keep nothing of the environment they were giv
     char account[256];
     DWORD size = sizeof account;
     CHECK(GetUserNameA(account, &size));
+    CHECK(platform::requestingAccount().empty());
 #else
     CHECK(std::string(std::getenv("PATH")) == "/usr/sbin:/usr/bin:/sbin:/bin");
+    // Who asked pkexec outlives the cleared variable.
+    CHECK_FALSE(isSet("PKEXEC_UID"));
+    CHECK(platform::requestingAccount() ==
+          (::getuid() == 0 ? "65534" : std::to_string(::getuid())));
 #endif
 }
