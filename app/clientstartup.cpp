@@ -46,6 +46,17 @@ int clientstartup::run(QApplication &application)
     identity::apply(RunKind::Normal);
 
     const StartupOptions options = StartupOptions::parse(QCoreApplication::arguments());
+    QString captureDirectory;
+    if (options.websiteCapture()) {
+        // Refused before anything is written, the test store's reset included.
+        QString error;
+        captureDirectory =
+            StartupOptions::resolveCaptureDirectory(options.captureDirectory, &error);
+        if (captureDirectory.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+    }
     if (!options.smokeTest) {
         QString error;
         if (!legacymigration::migrateDataDirectory(&error)) {
@@ -85,8 +96,8 @@ int clientstartup::run(QApplication &application)
         // Not even a stored session may reach the backend from a test identity.
         window.services().api().setOffline(true);
         if (options.websiteCapture()) {
-            websiteCapture = std::make_unique<WebsiteCapture>(window, options.websiteShot,
-                                                              options.captureDirectory);
+            websiteCapture =
+                std::make_unique<WebsiteCapture>(window, options.websiteShot, captureDirectory);
             if (!websiteCapture->start()) {
                 std::fprintf(stderr, "Unknown website shot. Use home, account, account-free or "
                                      "settings, each optionally followed by -light.\n");

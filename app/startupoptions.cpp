@@ -1,5 +1,10 @@
 #include "app/startupoptions.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::Literals::StringLiterals;
+
 StartupOptions StartupOptions::parse(const QStringList &arguments)
 {
     static const QString smokeTestSwitch = QStringLiteral("--smoke-test");
@@ -45,6 +50,23 @@ bool StartupOptions::previewMode() const
 bool StartupOptions::websiteCapture() const
 {
     return smokeTest && !websiteShot.isEmpty() && !captureDirectory.isEmpty();
+}
+
+QString StartupOptions::resolveCaptureDirectory(const QString &directory, QString *error)
+{
+    // ".." is taken out of the text before anything is looked up, so it never climbs out of a link.
+    const QFileInfo given(QDir::cleanPath(QFileInfo(directory).absoluteFilePath()));
+    // A junction redirects like a link.
+    if (given.isSymLink() || given.isJunction()) {
+        *error = u"The capture directory \"%1\" is a symbolic link. Give the directory it "
+                 u"points to instead."_s.arg(directory);
+        return {};
+    }
+    const QString resolved = given.isDir() ? given.canonicalFilePath() : QString();
+    if (resolved.isEmpty()) {
+        *error = u"The capture directory \"%1\" is not an existing directory."_s.arg(directory);
+    }
+    return resolved;
 }
 
 bool StartupOptions::startsHidden(bool trayAvailable) const

@@ -26,6 +26,10 @@ struct StartupOptions
     bool previewMode() const;
     // A website capture needs both a shot name and a directory to write into.
     bool websiteCapture() const;
+    // `directory` made absolute and canonical, with no ".." left, for the capture mode to write
+    // into; empty, with `error` saying why, when it is a symbolic link, which another account may
+    // have planted in a shared folder, or not an existing directory.
+    static QString resolveCaptureDirectory(const QString &directory, QString *error);
     // A normal run started with "--hidden" shows only its tray icon; without a tray nothing
     // could bring the window back, so it shows.
     bool startsHidden(bool trayAvailable) const;

@@ -10,6 +10,7 @@
 #include "ui/pages/signinpage.h"
 #include "ui/previewsamples.h"
 #include "ui/traycontroller.h"
+#include "ui/websitecapture.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/appearancecombo.h"
 #include "ui/widgets/navbutton.h"
@@ -173,7 +174,7 @@ void PreviewRun::after(int milliseconds, std::function<void()> action)
 
 void PreviewRun::capture(QWidget *widget, const QString &name)
 {
-    if (!widget->grab().save(m_captureDirectory + name, "PNG")) {
+    if (!WebsiteCapture::savePicture(widget->grab(), m_captureDirectory + name)) {
         m_capturesSaved = false;
     }
 }

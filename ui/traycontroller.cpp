@@ -39,6 +39,15 @@ int chooseFromToolkitMenu(QWidget &window, const std::vector<platform::TrayMenuE
     return chosen ? chosen->data().toInt() : 0;
 }
 
+// A word joiner after each "<" and "&": invisible, yet no markup reader takes what follows for a
+// tag or an entity. Escaping would not do for the tool tip: the desktop's own tray shows it as
+// plain text, entities and all, while the toolkit's tray guesses markup from the first "<" or
+// "&lt;".
+QString inertToMarkup(QString text)
+{
+    return text.replace(u'<', u"<\u2060"_s).replace(u'&', u"&\u2060"_s);
+}
+
 bool confirmClose(QWidget &window)
 {
     return QMessageBox::question(&window, u"Close Solvik VPN?"_s,
@@ -65,13 +74,13 @@ TrayController::TrayController(QWidget &window, const VpnController &controller)
     connect(&controller, &VpnController::connectFailed, this, &TrayController::notify);
     connect(&controller, &VpnController::stoppedUnexpectedly, this, &TrayController::notify);
     setDesktop(Desktop());
-    updateIcon();
 }
 
 void TrayController::setDesktop(Desktop desktop)
 {
     m_desktop = std::move(desktop);
     m_icon->setVisible(m_desktop.trayAvailable());
+    updateIcon();
 }
 
 void TrayController::setSignedIn(bool signedIn)
@@ -243,14 +252,20 @@ void TrayController::updateIcon()
     } else if (connected) {
         tip = u"Solvik VPN \u00b7 Connected to %1"_s.arg(connectedPlace());
     }
-    if (m_icon->toolTip() != tip) {
-        m_icon->setToolTip(tip);
-    }
+    setToolTip(tip);
     if (connected != m_connectedIconShown || m_icon->icon().isNull()) {
         m_connectedIconShown = connected;
         m_icon->setIcon(
             connected ? connectedIcon(m_window.windowIcon(), ThemePalette::fromSettings().accent)
                       : m_window.windowIcon());
+    }
+}
+
+void TrayController::setToolTip(const QString &text)
+{
+    const QString shown = m_desktop.readsMarkup ? inertToMarkup(text) : text;
+    if (m_icon->toolTip() != shown) {
+        m_icon->setToolTip(shown);
     }
 }
 
@@ -273,10 +288,12 @@ void TrayController::notify(const QString &text)
     if ((m_window.isVisible() && !m_window.isMinimized()) || !settings::showNotifications()) {
         return;
     }
+    // The place comes from the backend, and no message is meant as markup.
+    const QString shown = m_desktop.readsMarkup ? text.toHtmlEscaped() : text;
     if (m_desktop.notify) {
-        m_desktop.notify(u"Solvik VPN"_s, text);
+        m_desktop.notify(u"Solvik VPN"_s, shown);
     } else {
-        m_icon->showMessage(u"Solvik VPN"_s, text, m_icon->icon());
+        m_icon->showMessage(u"Solvik VPN"_s, shown, m_icon->icon());
     }
 }
 

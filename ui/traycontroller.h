@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QObject>
+#include <QOperatingSystemVersion>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -32,6 +33,11 @@ public:
         std::function<void()> quitApplication = &QCoreApplication::quit;
         // Shows a notification; empty means the tray icon's message balloon.
         std::function<void(const QString &title, const QString &text)> notify;
+        // Windows and macOS show the tray's texts as they are. Other desktops take notification
+        // bodies as markup, and the toolkit's own tray there guesses markup in its tool tip.
+        bool readsMarkup =
+            QOperatingSystemVersion::currentType() != QOperatingSystemVersion::Windows &&
+            QOperatingSystemVersion::currentType() != QOperatingSystemVersion::MacOS;
     };
 
     // The icon's menu commands; 0 is "nothing chosen".
@@ -47,7 +53,7 @@ public:
     // Owned by `window`; follows `controller` for as long as both live.
     TrayController(QWidget &window, const VpnController &controller);
 
-    // Replaces the desktop; the icon shows only while it has a tray.
+    // Replaces the desktop; the icon shows only while it has a tray, its tool tip as it reads it.
     void setDesktop(Desktop desktop);
     QSystemTrayIcon *trayIcon() const { return m_icon; }
     bool quitRequested() const { return m_quitRequested; }
@@ -80,6 +86,8 @@ private:
     void showWindow();
     void controllerChanged();
     void updateIcon();
+    // Sets the tool tip to the plain `text` as the desktop will show it.
+    void setToolTip(const QString &text);
     // Where the tunnel leads: the connected server's country, else its address.
     QString connectedPlace() const;
     // Only while nobody is looking at the window, and only when notifications are on.

@@ -11,6 +11,8 @@
 #include "ui/widgets/worldmap.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QPixmap>
 #include <QScrollArea>
@@ -96,6 +98,22 @@ bool WebsiteCapture::start()
     return true;
 }
 
+bool WebsiteCapture::savePicture(const QPixmap &picture, const QString &path)
+{
+    const QFileInfo existing(path);
+    if (existing.isSymLink() || existing.isJunction() ||
+        (existing.exists() && !existing.isFile())) {
+        return false;
+    }
+    // Removed rather than opened, so a hard link to someone else's file is not written into.
+    if (existing.exists() && !QFile::remove(path)) {
+        return false;
+    }
+    // Creating only a new file fails on whatever appears at the name meanwhile, a link included.
+    QFile file(path);
+    return file.open(QIODevice::NewOnly) && picture.save(&file, "PNG") && file.flush();
+}
+
 void WebsiteCapture::saveAll()
 {
     bool saved = save(&m_window, u"/app-"_s + m_shot + u".png"_s);
@@ -121,5 +139,5 @@ bool WebsiteCapture::save(QWidget *region, const QString &name)
                    .adjusted(-detailMargin, -detailMargin, detailMargin, detailMargin)
                    .intersected(m_window.rect());
     }
-    return m_window.grab(area).save(m_directory + name, "PNG");
+    return savePicture(m_window.grab(area), m_directory + name);
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 class MainWindow;
+class QPixmap;
 
 // The website's pictures of the client: the marketing sample account on the page a shot names
 // ("home", "account", "account-free" or "settings", each also with "-light"), saved whole as
@@ -21,6 +22,9 @@ public:
                    QObject *parent = nullptr);
 
     static bool isKnownShot(const QString &shot);
+    // Writes `picture` as a PNG file at `path` without ever writing through a link: a link or
+    // anything but a file already at `path` is refused, a file there is replaced by a new one.
+    static bool savePicture(const QPixmap &picture, const QString &path);
 
     // Shows the shot's page now and saves its pictures once it has settled; false for an unknown
     // shot, which shows and saves nothing.

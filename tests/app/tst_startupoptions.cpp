@@ -2,6 +2,7 @@
 #include "app/startupoptions.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -15,6 +16,8 @@ private slots:
     void parse();
     void startsHidden_data();
     void startsHidden();
+    void captureDirectory_data();
+    void captureDirectory();
     void identity_data();
     void identity();
 };
@@ -117,6 +120,29 @@ void TestStartupOptions::startsHidden()
     QFETCH(QStringList, arguments);
     QFETCH(bool, trayAvailable);
     QTEST(StartupOptions::parse(arguments).startsHidden(trayAvailable), "hidden");
+}
+
+void TestStartupOptions::captureDirectory_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("resolved");
+    QTest::newRow("directory") << u"real/"_s << u"/real"_s;
+    QTest::newRow("dot-dot taken away before links") << u"link/../real/."_s << u"/real"_s;
+    QTest::newRow("link") << u"real/../link"_s << QString();
+    QTest::newRow("missing") << u"missing"_s << QString();
+}
+
+void TestStartupOptions::captureDirectory()
+{
+    QFETCH(QString, given);
+    QFETCH(QString, resolved);
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath(u"real"_s) && QDir(root.path()).mkpath(u"elsewhere/real"_s));
+    QVERIFY(QFile::link(root.filePath(u"elsewhere/real"_s), root.filePath(u"link"_s)));
+    QString error;
+    QCOMPARE(StartupOptions::resolveCaptureDirectory(root.filePath(given), &error),
+             resolved.isEmpty() ? resolved : QDir(root.path()).canonicalPath() + resolved);
+    QCOMPARE(error.isEmpty(), !resolved.isEmpty());
 }
 
 void TestStartupOptions::identity_data()

@@ -7,8 +7,10 @@
 #include "ui/traycontroller.h"
 #include "windowfixture.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QTest>
+#include <QTextDocument>
 
 #include <memory>
 
@@ -38,6 +40,7 @@ private slots:
     void quickConnectsWithoutSelection();
     void notifications_data();
     void notifications();
+    void showsBackendTextLiterally();
     void remembersTheLocation();
     void connectsAtStart_data();
     void connectsAtStart();
@@ -73,7 +76,8 @@ bool TestTrayState::start()
     tray().setDesktop({[] { return true; }, [] {},
                        [this](const QString &title, const QString &text) {
                            m_notices.append({title, text});
-                       }});
+                       },
+                       true});
     return m_fixture->signIn() && waitForCatalogue();
 }
 
@@ -235,6 +239,29 @@ void TestTrayState::notifications()
     QCOMPARE(m_notices.size(), 1);
     QCOMPARE(m_notices.first().title, u"Solvik VPN"_s);
     QVERIFY2(m_notices.first().text.startsWith(expected), qPrintable(m_notices.first().text));
+}
+
+void TestTrayState::showsBackendTextLiterally()
+{
+    QVERIFY(start());
+    const QString place = u"<b>x</b> & <img src=y>"_s;
+    QJsonArray servers = controller().servers();
+    QJsonObject record = servers.first().toObject();
+    record[u"geoLocation"_s] = QJsonObject{{u"country"_s, place}};
+    servers.replace(0, record);
+    controller().setServers(servers);
+    m_fixture->window->connectionPage()->chooseServer(firstServer());
+    m_fixture->window->hide();
+    adapter().completion = FakeTunnelAdapter::Completion::Succeed;
+    tray().runCommand(TrayController::Connect);
+    QVERIFY(QTest::qWaitFor([this] { return controller().running(); }, 10000));
+    // As a notification service renders its body, and the toolkit's tray guesses its tool tip.
+    QTextDocument body;
+    body.setHtml(m_notices.value(0).text);
+    QCOMPARE(body.toPlainText(), u"Connected to "_s + place);
+    const QString tip = tray().trayIcon()->toolTip();
+    QVERIFY(!Qt::mightBeRichText(tip));
+    QCOMPARE(QString(tip).remove(QChar(0x2060)), u"Solvik VPN \u00b7 Connected to "_s + place);
 }
 
 void TestTrayState::remembersTheLocation()
