@@ -18,6 +18,8 @@ inline constexpr QLatin1StringView webTicket{"/auth/web-ticket"};
 inline constexpr QLatin1StringView me{"/me"};
 inline constexpr QLatin1StringView accessMe{"/access/me"};
 inline constexpr QLatin1StringView plans{"/plans?limit=100"};
+// The limit `plans` asks for.
+inline constexpr int plansLimit = 100;
 inline constexpr QLatin1StringView vpnProfiles{"/vpn-profiles"};
 
 // Pages hold at most this many records; a full page means the caller asks for the next one.

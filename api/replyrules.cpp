@@ -2,6 +2,7 @@
 
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
 
 namespace api {
@@ -17,15 +18,17 @@ QJsonObject unwrapData(const QJsonObject &object)
     return result;
 }
 
-QJsonArray pageItems(const QJsonObject &object)
+QJsonArray pageItems(const QJsonObject &object, qsizetype limit)
 {
     const QJsonValue data = object.value(QLatin1String("data"));
     const QJsonArray items = data.isArray()
                                  ? data.toArray()
                                  : unwrapData(object).value(QLatin1String("items")).toArray();
     QJsonArray result;
-    for (const QJsonValue &item : items)
+    for (qsizetype index = 0; index < std::min(items.size(), limit); ++index) {
+        const QJsonValue item = items.at(index);
         result.append(item.isObject() ? QJsonValue(unwrapData(item.toObject())) : item);
+    }
     return result;
 }
 
@@ -48,6 +51,16 @@ QString jsonText(const QJsonValue &value)
         return QStringLiteral("0");
     }
     return QString::number(static_cast<qint64>(number));
+}
+
+QString boundedText(const QString &text)
+{
+    if (text.size() <= maximumTextLength)
+        return text;
+    qsizetype kept = maximumTextLength - 1;
+    if (text.at(kept - 1).isHighSurrogate())
+        --kept;
+    return text.left(kept) + QChar(0x2026);
 }
 
 } // namespace api

@@ -6,6 +6,27 @@
 
 using namespace Qt::Literals::StringLiterals;
 
+// A complete load from the backend is never cut short by the ceiling.
+static_assert(qsizetype(ServerCatalogue::lastPage) * backend::pageSize <=
+              ServerCatalogue::maximumServers);
+
+namespace {
+
+// The record with the texts the window shows of it bounded; the endpoint stays whole, as it is
+// what the client connects to.
+QJsonObject withBoundedTexts(QJsonObject record)
+{
+    for (const QString &key : {u"name"_s, u"country"_s, u"city"_s, u"countryCode"_s}) {
+        const QJsonValue value = record.value(key);
+        if (value.isString() && value.toString().size() > api::maximumTextLength) {
+            record.insert(key, api::boundedText(value.toString()));
+        }
+    }
+    return record;
+}
+
+} // namespace
+
 ServerCatalogue::ServerCatalogue(ApiClient &api, QObject *parent)
     : QObject(parent)
     , m_api(api)
@@ -44,9 +65,10 @@ void ServerCatalogue::loadRecords(const QJsonArray &servers)
 
 void ServerCatalogue::appendUsable(QJsonArray &target, const QJsonArray &records)
 {
-    for (const QJsonValue &record : records) {
-        if (isUsable(record.toObject())) {
-            target.append(record);
+    for (qsizetype index = 0; index < records.size() && target.size() < maximumServers; ++index) {
+        const QJsonObject record = records.at(index).toObject();
+        if (isUsable(record)) {
+            target.append(withBoundedTexts(record));
         }
     }
 }

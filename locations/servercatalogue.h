@@ -20,6 +20,8 @@ class ServerCatalogue : public QObject
 public:
     // A full page means another one follows; the load stops after this one whatever it holds.
     static constexpr int lastPage = 100;
+    // The most servers a catalogue holds, whatever the backend or the sample data send.
+    static constexpr qsizetype maximumServers = 10000;
 
     explicit ServerCatalogue(ApiClient &api, QObject *parent = nullptr);
 
@@ -64,7 +66,8 @@ private:
     void requestPage(int page, qint64 generation);
 
     void replaceServers(const QJsonArray &servers);
-    // Appends the records of `records` this client can use.
+    // Appends the records of `records` this client can use, their texts bounded, until `target`
+    // holds maximumServers.
     static void appendUsable(QJsonArray &target, const QJsonArray &records);
 
     ApiClient &m_api;

@@ -1,5 +1,7 @@
 #include "locations/serverlocation.h"
 
+#include "api/replyrules.h"
+
 #include <QHash>
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -116,15 +118,17 @@ ServerLocation inferLocation(const QString &text)
 ServerLocation serverLocation(const QJsonObject &record)
 {
     const QJsonObject geo = record.value(u"geoLocation"_s).toObject();
+    // The geolocation comes from a public service, and records need not come through the
+    // catalogue: every text is bounded here too.
     const auto field = [&](const QString &key) {
         const QString fromGeo = geo.value(key).toString();
-        return fromGeo.isEmpty() ? record.value(key).toString() : fromGeo;
+        return api::boundedText(fromGeo.isEmpty() ? record.value(key).toString() : fromGeo);
     };
     const QString code = field(u"countryCode"_s);
     const QString country = field(u"country"_s);
     const QString city = field(u"city"_s);
     if (code.isEmpty() && country.isEmpty()) {
-        return inferLocation(record.value(u"name"_s).toString());
+        return inferLocation(api::boundedText(record.value(u"name"_s).toString()));
     }
     ServerLocation location = inferLocation(code.isEmpty() ? country : code);
     if (!country.isEmpty()) {
@@ -174,6 +178,8 @@ QString hostOfEndpoint(const QString &endpoint)
 QString serverAddress(const QJsonObject &record)
 {
     const QJsonValue resolved = record.value(u"resolvedIp"_s);
-    return resolved.isString() ? resolved.toString()
-                               : hostOfEndpoint(record.value(u"endpoint"_s).toString());
+    // The endpoint itself stays whole: it is what the client connects to and matches profiles by.
+    return api::boundedText(resolved.isString()
+                                ? resolved.toString()
+                                : hostOfEndpoint(record.value(u"endpoint"_s).toString()));
 }

@@ -123,13 +123,13 @@ DeviceLine deviceLine(const QJsonObject &device, const QString &sessionDeviceId)
     line.id = api::jsonText(device.value(u"id"_s));
     line.thisDevice =
         (!line.id.isEmpty() && line.id == sessionDeviceId) || device.value(u"current"_s).toBool();
-    const QString name = device.value(u"name"_s).toString();
+    const QString name = api::boundedText(device.value(u"name"_s).toString());
     line.name = name.isEmpty() ? u"Device"_s : name;
     if (line.thisDevice) {
         line.name += u" \u00b7 This device"_s;
     }
     QStringList details;
-    const QString platform = device.value(u"platform"_s).toString();
+    const QString platform = api::boundedText(device.value(u"platform"_s).toString());
     if (!platform.isEmpty()) {
         details.append(platform);
     }

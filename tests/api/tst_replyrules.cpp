@@ -31,6 +31,8 @@ private slots:
     void unwrapData();
     void pageItems_data();
     void pageItems();
+    void boundedTexts_data();
+    void boundedTexts();
     void allowedApiUrl_data();
     void allowedApiUrl();
     void cataloguePaths_data();
@@ -115,6 +117,28 @@ void ReplyRulesTest::pageItems()
     QFETCH(QJsonObject, input);
     QFETCH(QJsonArray, expected);
     QCOMPARE(api::pageItems(input), expected);
+}
+
+void ReplyRulesTest::boundedTexts_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+
+    const QString full(api::maximumTextLength, u'a');
+    const QString kept(api::maximumTextLength - 1, u'a');
+    const QString pair = u"\U0001F600"_s; // two code units
+    QTest::newRow("short") << u"Germany"_s << u"Germany"_s;
+    QTest::newRow("exactly at the limit") << full << full;
+    QTest::newRow("over the limit") << full + u"b"_s << kept + u"\u2026"_s;
+    QTest::newRow("surrogate pair at the cut goes whole")
+        << kept.chopped(1) + pair + u"b"_s << kept.chopped(1) + u"\u2026"_s;
+}
+
+void ReplyRulesTest::boundedTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    QCOMPARE(api::boundedText(text), shown);
 }
 
 void ReplyRulesTest::allowedApiUrl_data()

@@ -318,7 +318,7 @@ void AccountPage::loadOffers()
 void AccountPage::offersReceived(const ApiResult &result)
 {
     const bool loaded = result.successful();
-    showOffers(loaded ? api::pageItems(result.body) : QJsonArray(), loaded);
+    showOffers(loaded ? api::pageItems(result.body, backend::plansLimit) : QJsonArray(), loaded);
 }
 
 void AccountPage::showOffers(const QJsonArray &items, bool loaded)

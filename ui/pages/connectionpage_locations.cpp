@@ -146,7 +146,8 @@ void ConnectionPage::rebuildLocations()
             group->setToolTip(0, groupToolTip(record, location));
         }
         const QString id = ServerCatalogue::serverId(record);
-        const QString endpoint = record.value(u"endpoint"_s).toString();
+        // Shown in tool tips only; the record keeps the whole endpoint to connect to.
+        const QString endpoint = api::boundedText(record.value(u"endpoint"_s).toString());
         auto *row = new QTreeWidgetItem(group, {serverAddress(record)});
         row->setData(0, ServerTree::ServerIdRole, id);
         row->setData(0, ServerTree::KindRole, ServerTree::ServerRow);

@@ -110,8 +110,13 @@ void ServerTree::setGroupExpanded(QTreeWidgetItem *group, bool expand, bool anim
     const double target = expand ? 1.0 : 0.0;
     m_expandTargets.insert(row, expand);
     if (!animate || std::abs(current - target) < settledDistance) {
-        applyExpansion(group, target);
+        // Laid out once, when next painted or measured, however many groups change before: a
+        // search opens every group at once. A layout due also keeps the writes below from
+        // searching the laid-out rows for each changed one.
+        scheduleDelayedItemsLayout();
+        setExpansion(group, target);
         group->setExpanded(expand);
+        viewport()->update();
         return;
     }
 
@@ -193,13 +198,18 @@ void ServerTree::applyExpansion(QTreeWidgetItem *group, double progress)
 {
     // Re-laying out the rows would otherwise let the list jump while a group changes height.
     const int scroll = verticalScrollBar()->value();
+    setExpansion(group, progress);
+    doItemsLayout();
+    verticalScrollBar()->setValue(scroll);
+    viewport()->update();
+}
+
+void ServerTree::setExpansion(QTreeWidgetItem *group, double progress)
+{
     group->setData(0, ExpansionRole, progress);
     for (int s = 0; s < group->childCount(); ++s) {
         group->child(s)->setData(0, ExpansionRole, progress);
     }
-    doItemsLayout();
-    verticalScrollBar()->setValue(scroll);
-    viewport()->update();
 }
 
 void ServerTree::dropAnimations()

@@ -60,7 +60,10 @@ protected:
     void drawBranches(QPainter *, const QRect &, const QModelIndex &) const override {}
 
 private:
+    // One frame of an animation: the rows take their new heights at once.
     void applyExpansion(QTreeWidgetItem *group, double progress);
+    // Writes the progress to the group and its server rows.
+    void setExpansion(QTreeWidgetItem *group, double progress);
     void dropAnimations();
     // The pulse runs only while a connected server is marked and the tree is visible.
     void updatePulse();
