@@ -3,6 +3,7 @@
 #include "apiaddress.h"
 #include "backendcatalogue.h"
 #include "common/secretwipe.h"
+#include "replyreader.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -50,15 +51,14 @@ bool isSuccessStatus(int status)
     return status >= 200 && status <= 299;
 }
 
+// A transfer that broke off (no connection, time-out, deadline, size limit, abort) is a failed
+// one, whatever status its headers carried: the body did not arrive whole.
 int httpStatus(const QNetworkReply *reply)
 {
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error != QNetworkReply::NoError && error <= QNetworkReply::UnknownNetworkError)
+        return 0;
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
-
-// Reply bodies may carry tokens; the raw bytes are wiped as soon as they are parsed.
-QByteArray takeBody(QNetworkReply *reply)
-{
-    return reply->isOpen() ? reply->readAll() : QByteArray();
 }
 
 } // namespace
@@ -191,10 +191,17 @@ QNetworkRequest ApiClient::baseRequest(const QUrl &url) const
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setTransferTimeout(transferTimeoutMs);
+    ReplyReader::askUncompressed(request);
     // A redirect could carry the bearer token to another origin; 3xx arrives as the result.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     return request;
+}
+
+ReplyReader *ApiClient::readBounded(QNetworkReply *reply) const
+{
+    QTimer::singleShot(m_requestDeadlineMs, reply, &QNetworkReply::abort);
+    return new ReplyReader(reply, maxReplyBytes);
 }
 
 void ApiClient::send(JobPtr job)
@@ -222,14 +229,16 @@ void ApiClient::send(JobPtr job)
                                  ? QByteArray()
                                  : QJsonDocument(job->body).toJson(QJsonDocument::Compact);
     QNetworkReply *reply = m_network->sendCustomRequest(request, job->method, bytes);
+    ReplyReader *reader = readBounded(reply);
     job->reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, job, reply] { handleReply(job, reply); });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, job, reply, reader] { handleReply(job, reply, reader->takeBody()); });
 }
 
-void ApiClient::handleReply(JobPtr job, QNetworkReply *reply)
+// Reply bodies may carry tokens; the raw bytes are wiped as soon as they are parsed.
+void ApiClient::handleReply(JobPtr job, QNetworkReply *reply, QByteArray bytes)
 {
     const int status = httpStatus(reply);
-    QByteArray bytes = takeBody(reply);
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     const QJsonObject body = document.isArray()
@@ -294,15 +303,16 @@ void ApiClient::startRefresh()
     const QByteArray bytes = QJsonDocument(QJsonObject{{QStringLiteral("token"), m_refreshToken}})
                                  .toJson(QJsonDocument::Compact);
     QNetworkReply *reply = m_network->post(request, bytes);
+    ReplyReader *reader = readBounded(reply);
     m_refreshReply = reply;
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, generation] { handleRefreshReply(reply, generation); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, reader, generation] {
+        handleRefreshReply(reply, reader->takeBody(), generation);
+    });
 }
 
-void ApiClient::handleRefreshReply(QNetworkReply *reply, int generation)
+void ApiClient::handleRefreshReply(QNetworkReply *reply, QByteArray bytes, int generation)
 {
     const int status = httpStatus(reply);
-    QByteArray bytes = takeBody(reply);
     const QJsonObject body = QJsonDocument::fromJson(bytes).object();
     secretwipe::wipe(bytes);
     reply->deleteLater();

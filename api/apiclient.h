@@ -18,6 +18,7 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QNetworkRequest;
 class QTimer;
+class ReplyReader;
 
 // The client's only path to the backend. Authenticated requests refused with 401 are parked while
 // the access token is renewed once, then sent again; callbacks run exactly once, on the main
@@ -35,6 +36,10 @@ public:
     using RetryInterval = std::function<int(int)>;
 
     static constexpr int transferTimeoutMs = 20000;
+    // The transfer time-out only sees silence; this ends a reply that trickles in.
+    static constexpr int requestDeadlineMs = 60000;
+    // Replies are untrusted and a page of records is a few KiB: anything larger is refused.
+    static constexpr qint64 maxReplyBytes = 4 * 1024 * 1024;
     static constexpr int initialRetryDelayMs = 1000;
     static constexpr int maximumRetryDelayMs = 30000;
 
@@ -65,6 +70,8 @@ public:
     bool isRetryPending() const;
     // Tests shorten the back-off without changing its nominal sequence.
     void setRetryInterval(RetryInterval interval);
+    // Tests shorten the time any one request may take in all.
+    void setRequestDeadline(int milliseconds) { m_requestDeadlineMs = milliseconds; }
 
 signals:
     void sessionExpired();
@@ -76,16 +83,19 @@ private:
 
     // Jobs are taken by value: a callback may empty the container a reference would point into.
     void send(JobPtr job);
-    void handleReply(JobPtr job, QNetworkReply *reply);
+    void handleReply(JobPtr job, QNetworkReply *reply, QByteArray bytes);
     void finish(JobPtr job, const ApiResult &result);
     void startRefresh();
-    void handleRefreshReply(QNetworkReply *reply, int generation);
+    void handleRefreshReply(QNetworkReply *reply, QByteArray bytes, int generation);
     QNetworkRequest baseRequest(const QUrl &url) const;
+    // Holds a reply just sent to the size limit and the deadline; the reader takes its body in.
+    ReplyReader *readBounded(QNetworkReply *reply) const;
 
     QNetworkAccessManager *m_network;
     QTimer *m_retryTimer;
     TokenHandler m_tokenHandler;
     RetryInterval m_retryInterval;
+    int m_requestDeadlineMs = requestDeadlineMs;
     QUrl m_baseUrl;
     QString m_accessToken;
     QString m_refreshToken;

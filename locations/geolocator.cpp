@@ -1,5 +1,6 @@
 #include "locations/geolocator.h"
 
+#include "api/replyreader.h"
 #include "api/replyrules.h"
 #include "locations/servercatalogue.h"
 #include "settings/settingskeys.h"
@@ -53,18 +54,16 @@ std::optional<double> number(const QJsonValue &value)
     return value.isDouble() ? std::optional<double>(value.toDouble()) : std::nullopt;
 }
 
-// The service's answer, or nothing when the reply failed, is too large or says no location.
-std::optional<settings::CachedLocation> readServiceReply(QNetworkReply *reply)
+// The service's answer, or nothing when the reply failed (a too large one was aborted) or says
+// no location.
+std::optional<settings::CachedLocation> readServiceReply(ReplyReader &reader)
 {
+    const QNetworkReply *reply = reader.reply();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() != QNetworkReply::NoError || status < 200 || status > 299) {
         return std::nullopt;
     }
-    const QByteArray body = reply->read(Geolocator::maxReplyBytes + 1);
-    if (body.size() > Geolocator::maxReplyBytes) {
-        return std::nullopt;
-    }
-    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    const QJsonObject object = QJsonDocument::fromJson(reader.takeBody()).object();
     settings::CachedLocation location;
     location.countryCode = object.value(u"country_code"_s).toString();
     location.country = object.value(u"country"_s).toString();
@@ -236,19 +235,18 @@ void Geolocator::pumpGeoQueue()
         m_lookedUp.insert(address);
         m_inFlight.insert(address);
         // IPv6 addresses keep their colons.
-        QNetworkReply *reply =
-            get(QUrl(m_serviceUrl.toString(QUrl::FullyEncoded) +
-                     QString::fromLatin1(QUrl::toPercentEncoding(address, ":"))));
-        connect(reply, &QNetworkReply::finished, this,
-                [this, address, reply] { onGeoReply(address, reply); });
+        ReplyReader *reader = get(QUrl(m_serviceUrl.toString(QUrl::FullyEncoded) +
+                                       QString::fromLatin1(QUrl::toPercentEncoding(address, ":"))));
+        connect(reader->reply(), &QNetworkReply::finished, this,
+                [this, address, reader] { onGeoReply(address, *reader); });
     }
 }
 
-void Geolocator::onGeoReply(const QString &address, QNetworkReply *reply)
+void Geolocator::onGeoReply(const QString &address, ReplyReader &reader)
 {
     m_inFlight.remove(address);
-    const std::optional<settings::CachedLocation> location = readServiceReply(reply);
-    reply->deleteLater();
+    const std::optional<settings::CachedLocation> location = readServiceReply(reader);
+    reader.reply()->deleteLater();
     if (location) {
         applyGeolocation(address, *location, true);
     }
@@ -282,10 +280,10 @@ void Geolocator::loadOwnLocation()
         }
         return;
     }
-    QNetworkReply *reply = get(m_serviceUrl);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        std::optional<settings::CachedLocation> location = readServiceReply(reply);
-        reply->deleteLater();
+    ReplyReader *reader = get(m_serviceUrl);
+    connect(reader->reply(), &QNetworkReply::finished, this, [this, reader] {
+        std::optional<settings::CachedLocation> location = readServiceReply(*reader);
+        reader->reply()->deleteLater();
         if (!location) {
             return;
         }
@@ -295,18 +293,12 @@ void Geolocator::loadOwnLocation()
     });
 }
 
-QNetworkReply *Geolocator::get(const QUrl &url)
+ReplyReader *Geolocator::get(const QUrl &url)
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(m_transferTimeoutMs);
+    ReplyReader::askUncompressed(request);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
-    QNetworkReply *reply = m_network.get(request);
-    // An oversized body is refused when read; this only stops receiving the rest of it.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
-        if (received > maxReplyBytes || total > maxReplyBytes) {
-            reply->abort();
-        }
-    });
-    return reply;
+    return new ReplyReader(m_network.get(request), maxReplyBytes);
 }

@@ -14,7 +14,7 @@
 #include <functional>
 
 class QNetworkAccessManager;
-class QNetworkReply;
+class ReplyReader;
 class ServerCatalogue;
 
 namespace settings {
@@ -79,10 +79,11 @@ private:
     void resolveServer(const QString &id, const QString &host, qint64 generation);
     void onServerAddress(const QString &id, const QString &address, qint64 generation);
     void pumpGeoQueue();
-    void onGeoReply(const QString &address, QNetworkReply *reply);
+    void onGeoReply(const QString &address, ReplyReader &reader);
     void applyGeolocation(const QString &address, const settings::CachedLocation &location,
                           bool store);
-    QNetworkReply *get(const QUrl &url);
+    // The reader takes in the body, within maxReplyBytes.
+    ReplyReader *get(const QUrl &url);
 
     ServerCatalogue &m_catalogue;
     QNetworkAccessManager &m_network;

@@ -2,6 +2,7 @@
 #include "locations/geolocator.h"
 #include "locations/servercatalogue.h"
 #include "settings/settingskeys.h"
+#include "support/streamingserver.h"
 #include "support/testhome.h"
 #include "tools/devbackend/httpserver.h"
 
@@ -96,6 +97,7 @@ private slots:
     void cacheAge();
     void rejectedReplies_data();
     void rejectedReplies();
+    void endlessReplyCut();
     void untrustedValues_data();
     void untrustedValues();
     void lateReplyAfterSignOut();
@@ -254,6 +256,7 @@ void TestGeolocator::sharedAddressAndRequestForm()
     for (const HttpRequest &request : m_service.requests()) {
         QCOMPARE(request.method, QByteArray("GET"));
         QVERIFY(!request.hasHeader("Authorization"));
+        QCOMPARE(request.header("Accept-Encoding"), QByteArray("identity"));
     }
     const settings::CachedLocation cached = settings::geoIpCache(u"192.0.2.10"_s);
     QVERIFY(QDateTime::currentMSecsSinceEpoch() - cached.checkedAt < 60'000);
@@ -371,6 +374,20 @@ void TestGeolocator::rejectedReplies()
     QVERIFY(!m_catalogue->record(u"1"_s).contains(u"geoLocation"_s));
     QVERIFY(!m_catalogue->record(u"2"_s).contains(u"geoLocation"_s));
     QVERIFY(QSettings().childGroups().isEmpty());
+}
+
+void TestGeolocator::endlessReplyCut()
+{
+    StreamingServer stream(StreamingServer::chunkedHead(), StreamingServer::chunk());
+    QVERIFY(stream.listen(QHostAddress::LocalHost));
+    m_geolocator->setServiceUrl(QUrl(u"http://127.0.0.1:%1/"_s.arg(stream.serverPort())));
+    QVERIFY(load({server(u"1"_s, u"192.0.2.10:443"_s)}));
+
+    m_geolocator->startAddressLookups();
+    QCOMPARE(m_network->replies.size(), 1);
+    QTRY_VERIFY(m_network->replies.first().isNull());
+    QVERIFY(!m_catalogue->record(u"1"_s).contains(u"geoLocation"_s));
+    QVERIFY2(stream.written() < StreamingServer::total / 2, QByteArray::number(stream.written()));
 }
 
 void TestGeolocator::untrustedValues_data()
