@@ -110,6 +110,10 @@ void ReplyRulesTest::pageItems_data()
         << QJsonDocument::fromJson(R"([{"_id":"p","id":"p"}])").array();
     QTest::newRow("no records") << object(R"({"data":{"total":0}})") << QJsonArray();
     QTest::newRow("items not an array") << object(R"({"items":{"id":1}})") << QJsonArray();
+    QJsonArray page;
+    for (int index = 0; index < backend::pageSize; ++index)
+        page.append(index);
+    QTest::newRow("more than a page") << QJsonObject{{u"data"_s, QJsonArray(page) + 20}} << page;
 }
 
 void ReplyRulesTest::pageItems()

@@ -1,29 +1,36 @@
 #pragma once
 
-#include <QByteArray>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 
-// A loopback HTTP server that answers any request with `head`, then writes `piece` `pauseMs`
-// after the client took the last one, up to far more than the sockets' buffers hold; counts what
-// the client took before it went away. For replies that must be cut short while they arrive.
-class StreamingServer : public QTcpServer
+// Answers any request with `head`, then writes `piece` `pauseMs` after the client took the last
+// one, up to far more than the sockets' buffers hold; counts what the client took before it went
+// away. For replies that must be cut short while they arrive.
+struct StreamingServer : QTcpServer
 {
-public:
     static constexpr qint64 total = 256 * 1024 * 1024;
+    static inline const QByteArray chunkedHead =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    static inline const QByteArray chunk = "4000\r\n" + QByteArray(0x4000, ' ') + "\r\n";
 
-    StreamingServer(QByteArray head, QByteArray piece, int pauseMs = 0);
-    // A chunked body of `total` bytes, as fast as the client takes it.
-    static QByteArray chunkedHead();
-    static QByteArray chunk();
+    QByteArray head = chunkedHead;
+    QByteArray piece = chunk;
+    int pauseMs = 0;
+    qint64 written = 0;
 
-    qint64 written() const { return m_written; }
-
-protected:
-    void incomingConnection(qintptr descriptor) override;
-
-private:
-    QByteArray m_head;
-    QByteArray m_piece;
-    int m_pauseMs;
-    qint64 m_written = 0;
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            if (socket->readAll().contains("\r\n\r\n"))
+                socket->write(head);
+        });
+        connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket](qint64 bytes) {
+            written += bytes;
+            if (socket->bytesToWrite() == 0 && written < total)
+                QTimer::singleShot(pauseMs, socket, [this, socket] { socket->write(piece); });
+        });
+    }
 };

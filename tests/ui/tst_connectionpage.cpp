@@ -1,14 +1,10 @@
-#include "api/backendcatalogue.h"
-#include "api/replyrules.h"
 #include "locations/servercatalogue.h"
-#include "locations/serverlocation.h"
 #include "support/testhome.h"
 #include "ui/pages/connectionpage.h"
 #include "ui/widgets/refreshbutton.h"
 #include "ui/widgets/servertree.h"
 #include "windowfixture.h"
 
-#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,7 +31,6 @@ private slots:
     void loadsEndWhereThePagesSay_data();
     void loadsEndWhereThePagesSay();
     void failedPageKeepsTheCatalogue();
-    void pageKeepsWhatItAskedFor();
     void searchShowsMatchingRows();
     void connectSwitchAndDisconnect();
     void freeAccountLosingItsServer_data();
@@ -151,31 +146,6 @@ void TestConnectionPage::failedPageKeepsTheCatalogue()
     QVERIFY(page()->messageLabel()->isVisible());
     // While it ran, the tree and quick connect kept working on the old catalogue.
     QVERIFY(!catalogue().isLoading());
-}
-
-void TestConnectionPage::pageKeepsWhatItAskedFor()
-{
-    DevBackendOptions options;
-    options.servers = 19;
-    options.unusableServers = false;
-    start(options);
-    // The next first page holds five records more than were asked for, the first in a country
-    // whose name is far too long to show.
-    const QString huge(10 * api::maximumTextLength, u'x');
-    QJsonArray items;
-    for (int index = 1; index <= backend::pageSize + 5; ++index) {
-        items.append(QJsonObject{{u"id"_s, u"extra-%1"_s.arg(index)},
-                                 {u"country"_s, index == 1 ? huge : u"Spain"_s}});
-    }
-    m_fixture->backend.setFault(
-        u"GET /servers"_s, DevBackendFault::withStatus(
-                               200, QJsonDocument(QJsonObject{{u"items"_s, items}}).toJson(), 1));
-    page()->refreshButton()->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!catalogue().isLoading(), 10000);
-    QCOMPARE(catalogue().servers().size(), backend::pageSize);
-    QCOMPARE(ServerCatalogue::serverId(catalogue().servers().last()),
-             u"extra-%1"_s.arg(backend::pageSize));
-    QVERIFY(!page()->tree()->findItems(api::boundedText(huge), Qt::MatchExactly).isEmpty());
 }
 
 void TestConnectionPage::searchShowsMatchingRows()
