@@ -24,6 +24,9 @@ lane() {
     fi
 }
 
+lane "layers"
+bash scripts/check-layers.sh
+
 lane "native build and tests"
 cmake --preset debug
 cmake --build --preset debug -j "$jobs"
