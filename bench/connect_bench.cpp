@@ -145,8 +145,8 @@ int main(int argc, char *argv[])
     adapter.setApplicationDirectory(fixture.applicationDirectory());
     VpnController controller(bed.api, adapter);
     controller.setAccount(bed.apiUrl(), bed.session.userId(), bed.session.deviceId());
-    QObject::connect(&controller, &VpnController::status, &controller, [&](const QString &text) {
-        if (text == u"Connected \u00b7 VLESS + REALITY"_s && moments.connected < 0)
+    QObject::connect(&controller, &VpnController::changed, &controller, [&] {
+        if (controller.state().phase == ConnectionState::Phase::Connected && moments.connected < 0)
             moments.connected = benchreport::elapsedMs(clock);
     });
     QTimer servicePoll;

@@ -127,10 +127,9 @@ int main(int argc, char **argv)
     Geolocator &geolocator = fixture.window->services().geolocator();
     timer.restart();
     int index = 0;
-    for (const QJsonValue &server : catalogue.servers()) {
-        catalogue.setResolvedAddress(ServerCatalogue::serverId(server),
-                                     u"192.0.2.%1"_s.arg(1 + index++ % 250));
-        emit geolocator.serversChanged({ServerCatalogue::serverId(server)});
+    for (const api::ServerRecord &server : catalogue.servers()) {
+        catalogue.setResolvedAddress(server.id, u"192.0.2.%1"_s.arg(1 + index++ % 250));
+        emit geolocator.serversChanged({server.id});
         if (index % 100 == 0) {
             QCoreApplication::processEvents();
         }

@@ -52,19 +52,19 @@ double medianMs(const std::function<void()> &frame)
     return times[times.size() / 2];
 }
 
-QJsonArray servers()
+QList<api::ServerRecord> servers()
 {
     const QStringList cities{u"Amsterdam"_s, u"Frankfurt"_s, u"Berlin"_s,     u"Helsinki"_s,
                              u"Warsaw"_s,    u"Paris"_s,     u"London"_s,     u"Stockholm"_s,
                              u"Zurich"_s,    u"New York"_s,  u"Toronto"_s,    u"Tokyo"_s,
                              u"Singapore"_s, u"Sydney"_s,    u"Los Angeles"_s};
-    QJsonArray records;
+    QList<api::ServerRecord> records;
     for (int index = 0; index < 45; ++index) {
-        records.append(QJsonObject{
+        records.append(api::serverRecord(QJsonObject{
             {u"id"_s, QString::number(index + 1)},
             {u"name"_s, u"%1-%2"_s.arg(cities.at(index % cities.size())).arg(index / 15 + 1)},
             {u"endpoint"_s, u"203.0.113.%1:443"_s.arg(index + 1)},
-        });
+        }));
     }
     return records;
 }
@@ -148,8 +148,8 @@ int main(int argc, char **argv)
 
     fixture.window->show();
     ConnectionPage *page = fixture.window->connectionPage();
-    page->selectServer(ServerCatalogue::serverId(catalogue.servers().at(0)));
-    fixture.adapter->refreshRunning = true;
+    page->selectServer(catalogue.servers().at(0).id);
+    fixture.adapter->refreshPhase = ConnectionState::Phase::Connected;
     page->connectButton()->click();
     if (!QTest::qWaitFor([&] { return fixture.window->services().controller().running(); },
                          10000)) {

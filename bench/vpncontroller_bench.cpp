@@ -42,10 +42,10 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(u"Bench"_s);
     TestHome home;
 
-    QJsonArray catalogue;
+    QList<api::ServerRecord> catalogue;
     for (int index = 0; index < servers; ++index)
-        catalogue.append(
-            QJsonObject{{u"id"_s, u"srv_%1"_s.arg(index)}, {u"endpoint"_s, endpointOf(index)}});
+        catalogue.append(api::serverRecord(
+            QJsonObject{{u"id"_s, u"srv_%1"_s.arg(index)}, {u"endpoint"_s, endpointOf(index)}}));
     // No "serverId": the current server is found by the endpoint of the last record.
     const QString uri = u"vless://d342d11e-d424-4583-b36e-524ab1f0afa4@%1"
                         u"?security=reality&type=tcp&encryption=none&sni=www.example.com"

@@ -76,14 +76,12 @@ std::optional<settings::CachedLocation> readServiceReply(ReplyReader &reader)
     return bounded(location);
 }
 
-QJsonObject geoObject(const settings::CachedLocation &location)
+api::GeoLocation geoLocation(const settings::CachedLocation &location)
 {
-    QJsonObject geo{{u"country"_s, location.country},
-                    {u"countryCode"_s, location.countryCode},
-                    {u"city"_s, location.city}};
+    api::GeoLocation geo{location.countryCode, location.country, location.city, {}, {}};
     if (location.latitude && location.longitude) {
-        geo.insert(u"latitude"_s, *location.latitude);
-        geo.insert(u"longitude"_s, *location.longitude);
+        geo.latitude = location.latitude;
+        geo.longitude = location.longitude;
     }
     return geo;
 }
@@ -158,13 +156,11 @@ void Geolocator::startAddressLookups()
     }
     const qint64 generation = m_catalogue.generation();
     // A copy: records change while the pass runs.
-    const QJsonArray servers = m_catalogue.servers();
-    for (const QJsonValue &value : servers) {
-        const QJsonObject server = value.toObject();
-        const QString id = api::jsonText(server.value(u"id"_s));
-        const QString host = hostOfEndpoint(server.value(u"endpoint"_s).toString());
-        if (!id.isEmpty() && !host.isEmpty()) {
-            resolveServer(id, host, generation);
+    const QList<api::ServerRecord> servers = m_catalogue.servers();
+    for (const api::ServerRecord &server : servers) {
+        const QString host = hostOfEndpoint(server.endpoint);
+        if (!server.id.isEmpty() && !host.isEmpty()) {
+            resolveServer(server.id, host, generation);
         }
     }
 }
@@ -262,7 +258,7 @@ void Geolocator::applyGeolocation(const QString &address, const settings::Cached
         settings::setGeoIpCache(address, entry);
     }
     const QSet<QString> ids = m_serversByAddress.value(address);
-    if (m_catalogue.setGeoLocation(ids, geoObject(location))) {
+    if (m_catalogue.setGeoLocation(ids, geoLocation(location))) {
         emit serversChanged(ids);
     }
 }

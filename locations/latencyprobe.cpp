@@ -1,9 +1,6 @@
 #include "locations/latencyprobe.h"
 
-#include "api/replyrules.h"
-
 #include <QElapsedTimer>
-#include <QJsonObject>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
@@ -41,7 +38,7 @@ LatencyProbe::LatencyProbe(QObject *parent)
     : QObject(parent)
 {}
 
-void LatencyProbe::start(const QJsonArray &servers)
+void LatencyProbe::start(const QList<api::ServerRecord> &servers)
 {
     stop();
     m_sweep = new QObject(this);
@@ -49,7 +46,7 @@ void LatencyProbe::start(const QJsonArray &servers)
     pumpProbes();
 }
 
-bool LatencyProbe::startIfIdle(const QJsonArray &servers)
+bool LatencyProbe::startIfIdle(const QList<api::ServerRecord> &servers)
 {
     if (isSweeping()) {
         return false;
@@ -68,7 +65,7 @@ void LatencyProbe::stop()
 {
     // Takes the sockets with it, so no result of this sweep arrives any more.
     delete m_sweep;
-    m_queue = QJsonArray();
+    m_queue.clear();
     m_running = 0;
     m_latencies.clear();
 }
@@ -79,9 +76,9 @@ void LatencyProbe::pumpProbes()
         return;
     }
     while (m_running < maxRunning && !m_queue.isEmpty()) {
-        const QJsonObject server = m_queue.takeAt(0).toObject();
-        const QString id = api::jsonText(server.value(u"id"_s));
-        const QUrl url(u"tcp://"_s + server.value(u"endpoint"_s).toString());
+        const api::ServerRecord server = m_queue.takeFirst();
+        const QString id = server.id;
+        const QUrl url(u"tcp://"_s + server.endpoint);
         const int port = url.port(-1);
         if (url.host().isEmpty() || port < 1) {
             m_latencies.insert(id, failed);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "api/backendrecords.h"
+
 #include <QHash>
-#include <QJsonArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -28,11 +30,10 @@ public:
 
     explicit LatencyProbe(QObject *parent = nullptr);
 
-    // A new sweep over `servers` (records with "id" and "endpoint"); ends the running one and
-    // forgets its results.
-    void start(const QJsonArray &servers);
+    // A new sweep over the endpoints of `servers`; ends the running one and forgets its results.
+    void start(const QList<api::ServerRecord> &servers);
     // For the periodic sweep: starts only when none is running; true when it started.
-    bool startIfIdle(const QJsonArray &servers);
+    bool startIfIdle(const QList<api::ServerRecord> &servers);
     // Sign-out: the sweep's connections close at once and its results are forgotten.
     void stop();
     // A result known without measuring: the sample latencies of the preview runs.
@@ -54,7 +55,7 @@ private:
 
     // Owns the sweep's sockets; deleting it ends the sweep.
     QPointer<QObject> m_sweep;
-    QJsonArray m_queue;
+    QList<api::ServerRecord> m_queue;
     int m_running = 0;
     QHash<QString, int> m_latencies;
     int m_attemptLimitMs = defaultAttemptLimitMs;

@@ -8,15 +8,14 @@ QuickConnectChoice chooseQuickConnect(const ServerCatalogue &catalogue, bool has
                                       const QString &pendingServerId,
                                       const QString &profileServerId, quint32 randomIndex)
 {
-    const QJsonArray &servers = catalogue.servers();
+    const QList<api::ServerRecord> &servers = catalogue.servers();
     if (servers.isEmpty()) {
         return {};
     }
     if (hasPendingRequest) {
         return {QuickConnectChoice::Action::RepeatPending, pendingServerId};
     }
-    const QString id =
-        ServerCatalogue::serverId(servers.at(qsizetype(randomIndex % quint32(servers.size()))));
+    const QString id = servers.at(qsizetype(randomIndex % quint32(servers.size()))).id;
     const bool otherServer = !profileServerId.isEmpty() && profileServerId != id;
     return {otherServer ? QuickConnectChoice::Action::Switch : QuickConnectChoice::Action::Connect,
             id};

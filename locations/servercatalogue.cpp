@@ -10,23 +10,6 @@ using namespace Qt::Literals::StringLiterals;
 static_assert(qsizetype(ServerCatalogue::lastPage) * backend::pageSize <=
               ServerCatalogue::maximumServers);
 
-namespace {
-
-// The record with the texts the window shows of it bounded; the endpoint stays whole, as it is
-// what the client connects to.
-QJsonObject withBoundedTexts(QJsonObject record)
-{
-    for (const QString &key : {u"name"_s, u"country"_s, u"city"_s, u"countryCode"_s}) {
-        const QJsonValue value = record.value(key);
-        if (value.isString() && value.toString().size() > api::maximumTextLength) {
-            record.insert(key, api::boundedText(value.toString()));
-        }
-    }
-    return record;
-}
-
-} // namespace
-
 ServerCatalogue::ServerCatalogue(ApiClient &api, QObject *parent)
     : QObject(parent)
     , m_api(api)
@@ -38,7 +21,7 @@ bool ServerCatalogue::load()
         return false;
     }
     m_loading = true;
-    m_incoming = QJsonArray();
+    m_incoming.clear();
     emit loadStarted();
     requestPage(1, ++m_generation);
     return true;
@@ -48,38 +31,28 @@ void ServerCatalogue::clear()
 {
     ++m_generation;
     m_loading = false;
-    m_incoming = QJsonArray();
-    replaceServers(QJsonArray());
+    m_incoming.clear();
+    replaceServers({});
 }
 
 void ServerCatalogue::loadRecords(const QJsonArray &servers)
 {
     ++m_generation;
     m_loading = false;
-    m_incoming = QJsonArray();
-    QJsonArray usable;
-    appendUsable(usable, servers);
-    replaceServers(usable);
+    m_incoming.clear();
+    QList<api::ServerRecord> usable;
+    api::appendUsableServers(usable, servers, maximumServers);
+    replaceServers(std::move(usable));
     emit loaded();
 }
 
-void ServerCatalogue::appendUsable(QJsonArray &target, const QJsonArray &records)
+void ServerCatalogue::replaceServers(QList<api::ServerRecord> servers)
 {
-    for (qsizetype index = 0; index < records.size() && target.size() < maximumServers; ++index) {
-        const QJsonObject record = records.at(index).toObject();
-        if (isUsable(record)) {
-            target.append(withBoundedTexts(record));
-        }
-    }
-}
-
-void ServerCatalogue::replaceServers(const QJsonArray &servers)
-{
-    m_servers = servers;
+    m_servers = std::move(servers);
     m_positions.clear();
     for (qsizetype index = m_servers.size() - 1; index >= 0; --index) {
         // Counting down, so the first record of an id repeated by the backend wins.
-        m_positions.insert(serverId(m_servers.at(index)), index);
+        m_positions.insert(m_servers.at(index).id, index);
     }
 }
 
@@ -92,39 +65,39 @@ void ServerCatalogue::requestPage(int page, qint64 generation)
                       }
                       if (!result.successful()) {
                           m_loading = false;
-                          m_incoming = QJsonArray();
+                          m_incoming.clear();
                           emit loadFailed(result.status, result.cancelled);
                           return;
                       }
                       const QJsonArray items = api::pageItems(result.body);
-                      appendUsable(m_incoming, items);
+                      api::appendUsableServers(m_incoming, items, maximumServers);
                       if (items.size() == backend::pageSize && page < lastPage) {
                           requestPage(page + 1, generation);
                           return;
                       }
                       m_loading = false;
-                      replaceServers(m_incoming);
-                      m_incoming = QJsonArray();
+                      replaceServers(std::move(m_incoming));
+                      m_incoming.clear();
                       emit loaded();
                   });
 }
 
-QJsonObject ServerCatalogue::record(const QString &id) const
+const api::ServerRecord *ServerCatalogue::record(const QString &id) const
 {
     const auto found = m_positions.constFind(id);
-    return found == m_positions.constEnd() ? QJsonObject() : m_servers.at(*found).toObject();
+    return found == m_positions.constEnd() ? nullptr : &m_servers.at(*found);
 }
 
 bool ServerCatalogue::contains(const QString &id) const
 {
-    return !id.isEmpty() && !record(id).isEmpty();
+    return !id.isEmpty() && record(id) != nullptr;
 }
 
 QString ServerCatalogue::firstFreeServer() const
 {
-    for (const QJsonValue &server : m_servers) {
-        if (server.toObject().value(u"tier"_s) == QJsonValue(u"free"_s)) {
-            return serverId(server);
+    for (const api::ServerRecord &server : m_servers) {
+        if (server.tier == u"free"_s) {
+            return server.id;
         }
     }
     return QString();
@@ -136,42 +109,22 @@ bool ServerCatalogue::setResolvedAddress(const QString &id, const QString &addre
     if (found == m_positions.constEnd()) {
         return false;
     }
-    QJsonObject server = m_servers.at(*found).toObject();
-    if (server.value(u"resolvedIp"_s) == QJsonValue(address)) {
+    api::ServerRecord &server = m_servers[*found];
+    if (server.resolvedIp == address) {
         return false;
     }
-    server.insert(u"resolvedIp"_s, address);
-    m_servers.replace(*found, server);
+    server.resolvedIp = address;
     return true;
 }
 
-bool ServerCatalogue::setGeoLocation(const QSet<QString> &ids, const QJsonObject &geo)
+bool ServerCatalogue::setGeoLocation(const QSet<QString> &ids, const api::GeoLocation &geo)
 {
     bool changed = false;
-    for (qsizetype index = 0; index < m_servers.size(); ++index) {
-        if (!ids.contains(serverId(m_servers.at(index)))) {
-            continue;
-        }
-        QJsonObject server = m_servers.at(index).toObject();
-        if (server.value(u"geoLocation"_s) != geo) {
-            server.insert(u"geoLocation"_s, geo);
-            m_servers.replace(index, server);
+    for (api::ServerRecord &server : m_servers) {
+        if (ids.contains(server.id) && server.geoLocation != geo) {
+            server.geoLocation = geo;
             changed = true;
         }
     }
     return changed;
-}
-
-QString ServerCatalogue::serverId(const QJsonValue &record)
-{
-    return api::jsonText(record.toObject().value(u"id"_s));
-}
-
-bool ServerCatalogue::isUsable(const QJsonObject &record)
-{
-    const QJsonValue enabled = record.value(u"enabled"_s);
-    const QJsonValue protocol = record.value(u"protocol"_s);
-    return !api::jsonText(record.value(u"id"_s)).isEmpty() &&
-           !(enabled.isBool() && !enabled.toBool()) &&
-           (protocol.isUndefined() || protocol == QJsonValue(u"vless-reality"_s));
 }

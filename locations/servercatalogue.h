@@ -1,8 +1,10 @@
 #pragma once
 
+#include "api/backendrecords.h"
+
 #include <QHash>
 #include <QJsonArray>
-#include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -34,12 +36,12 @@ public:
     // the preview and capture runs.
     void loadRecords(const QJsonArray &servers);
 
-    const QJsonArray &servers() const { return m_servers; }
+    const QList<api::ServerRecord> &servers() const { return m_servers; }
     // Changes with every load and every clear(); work tied to a load compares it.
     qint64 generation() const { return m_generation; }
 
-    // The record with `id` (read as text), or an empty object.
-    QJsonObject record(const QString &id) const;
+    // The record with `id`, or nullptr; valid until the catalogue changes.
+    const api::ServerRecord *record(const QString &id) const;
     bool contains(const QString &id) const;
     // The first record whose "tier" is exactly "free": where a free account may go.
     QString firstFreeServer() const;
@@ -47,13 +49,7 @@ public:
     // Records the public address the server's host resolved to; true when that changed.
     bool setResolvedAddress(const QString &id, const QString &address);
     // Gives the servers `ids` the geolocation `geo`; true when any record changed.
-    bool setGeoLocation(const QSet<QString> &ids, const QJsonObject &geo);
-
-    // A record's "id", read as text (the backend may send numbers).
-    static QString serverId(const QJsonValue &record);
-    // Whether a record of the backend is one this client can use: a non-empty id, not switched
-    // off by a JSON false "enabled", and no "protocol" other than exactly "vless-reality".
-    static bool isUsable(const QJsonObject &record);
+    bool setGeoLocation(const QSet<QString> &ids, const api::GeoLocation &geo);
 
 signals:
     void loadStarted();
@@ -65,16 +61,13 @@ signals:
 private:
     void requestPage(int page, qint64 generation);
 
-    void replaceServers(const QJsonArray &servers);
-    // Appends the records of `records` this client can use, their texts bounded, until `target`
-    // holds maximumServers.
-    static void appendUsable(QJsonArray &target, const QJsonArray &records);
+    void replaceServers(QList<api::ServerRecord> servers);
 
     ApiClient &m_api;
-    QJsonArray m_servers;
+    QList<api::ServerRecord> m_servers;
     // Position of each id in m_servers: rows, tool tips and lookups ask by id all the time.
     QHash<QString, qsizetype> m_positions;
-    QJsonArray m_incoming;
+    QList<api::ServerRecord> m_incoming;
     qint64 m_generation = 0;
     bool m_loading = false;
 };

@@ -78,10 +78,9 @@ const std::array<QRegularExpression, table.size()> &patterns()
 // Server names are many but finite; the bound keeps a hostile catalogue from growing the cache.
 constexpr qsizetype maximumCachedTexts = 10000;
 
-bool isCoordinate(const QJsonValue &value, double limit)
+bool isCoordinate(const std::optional<double> &value, double limit)
 {
-    return value.isDouble() && std::isfinite(value.toDouble()) &&
-           std::abs(value.toDouble()) <= limit;
+    return value && std::isfinite(*value) && std::abs(*value) <= limit;
 }
 
 } // namespace
@@ -115,20 +114,18 @@ ServerLocation inferLocation(const QString &text)
     return location;
 }
 
-ServerLocation serverLocation(const QJsonObject &record)
+ServerLocation serverLocation(const api::ServerRecord &record)
 {
-    const QJsonObject geo = record.value(u"geoLocation"_s).toObject();
-    // The geolocation comes from a public service, and records need not come through the
-    // catalogue: every text is bounded here too.
-    const auto field = [&](const QString &key) {
-        const QString fromGeo = geo.value(key).toString();
-        return api::boundedText(fromGeo.isEmpty() ? record.value(key).toString() : fromGeo);
+    const api::GeoLocation geo = record.geoLocation.value_or(api::GeoLocation());
+    // The geolocation comes from a public service: its texts are bounded here too.
+    const auto field = [](const QString &fromGeo, const QString &fromRecord) {
+        return api::boundedText(fromGeo.isEmpty() ? fromRecord : fromGeo);
     };
-    const QString code = field(u"countryCode"_s);
-    const QString country = field(u"country"_s);
-    const QString city = field(u"city"_s);
+    const QString code = field(geo.countryCode, record.countryCode);
+    const QString country = field(geo.country, record.country);
+    const QString city = field(geo.city, record.city);
     if (code.isEmpty() && country.isEmpty()) {
-        return inferLocation(api::boundedText(record.value(u"name"_s).toString()));
+        return inferLocation(record.name);
     }
     ServerLocation location = inferLocation(code.isEmpty() ? country : code);
     if (!country.isEmpty()) {
@@ -140,11 +137,9 @@ ServerLocation serverLocation(const QJsonObject &record)
     if (!city.isEmpty()) {
         location.city = city;
     }
-    const QJsonValue latitude = geo.value(u"latitude"_s);
-    const QJsonValue longitude = geo.value(u"longitude"_s);
-    if (isCoordinate(latitude, 90) && isCoordinate(longitude, 180)) {
-        location.latitude = latitude.toDouble();
-        location.longitude = longitude.toDouble();
+    if (isCoordinate(geo.latitude, 90) && isCoordinate(geo.longitude, 180)) {
+        location.latitude = *geo.latitude;
+        location.longitude = *geo.longitude;
         location.hasCoordinates = true;
     }
     location.known = true;
@@ -175,11 +170,8 @@ QString hostOfEndpoint(const QString &endpoint)
     return text;
 }
 
-QString serverAddress(const QJsonObject &record)
+QString serverAddress(const api::ServerRecord &record)
 {
-    const QJsonValue resolved = record.value(u"resolvedIp"_s);
     // The endpoint itself stays whole: it is what the client connects to and matches profiles by.
-    return api::boundedText(resolved.isString()
-                                ? resolved.toString()
-                                : hostOfEndpoint(record.value(u"endpoint"_s).toString()));
+    return api::boundedText(record.resolvedIp.value_or(hostOfEndpoint(record.endpoint)));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QJsonObject>
+#include "api/backendrecords.h"
+
 #include <QString>
 
 // Where a server is, as the locations tree groups it and the world map places it.
@@ -25,11 +26,11 @@ ServerLocation inferLocation(const QString &text);
 
 // The location of a server record: its "geoLocation", else its own location fields, else its
 // name.
-ServerLocation serverLocation(const QJsonObject &record);
+ServerLocation serverLocation(const api::ServerRecord &record);
 
 // What a server is shown by when its place is unknown: the address its host resolved to, else the
 // host of its endpoint.
-QString serverAddress(const QJsonObject &record);
+QString serverAddress(const api::ServerRecord &record);
 
 // The host part of an endpoint ("[2001:db8::5]:443" gives "2001:db8::5", "udp://h:51820" "h");
 // the text itself when it carries no port.

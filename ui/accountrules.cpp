@@ -1,6 +1,7 @@
 #include "ui/accountrules.h"
 
 #include "api/replyrules.h"
+#include "ui/theme/themepalette.h"
 #include "vpn/planhelpers.h"
 
 #include <QRegularExpression>
@@ -53,11 +54,12 @@ PlanCard planCard(const QJsonObject &access, const QDateTime &now)
 
 QString pillStyle(PillTone tone, bool light, const QColor &accent)
 {
+    const ThemePalette palette(light, accent);
     switch (tone) {
     case PillTone::Active:
-        return u"color:%1"_s.arg((light ? accent.darker(145) : accent).name());
+        return u"color:%1"_s.arg(palette.accentText.name());
     case PillTone::Inactive:
-        return u"color:%1"_s.arg(light ? u"#65747a"_s : u"#8791a3"_s);
+        return u"color:%1"_s.arg(palette.planInactive.name());
     case PillTone::Plain:
         break;
     }
@@ -117,26 +119,22 @@ QUrl subscriptionUrl(const QUrl &signInPage, const QString &ticket, const QStrin
     return url;
 }
 
-DeviceLine deviceLine(const QJsonObject &device, const QString &sessionDeviceId)
+DeviceLine deviceLine(const api::DeviceRecord &device, const QString &sessionDeviceId)
 {
     DeviceLine line;
-    line.id = api::jsonText(device.value(u"id"_s));
-    line.thisDevice =
-        (!line.id.isEmpty() && line.id == sessionDeviceId) || device.value(u"current"_s).toBool();
-    const QString name = api::boundedText(device.value(u"name"_s).toString());
-    line.name = name.isEmpty() ? u"Device"_s : name;
+    line.id = device.id;
+    line.thisDevice = (!line.id.isEmpty() && line.id == sessionDeviceId) || device.current;
+    line.name = device.name.isEmpty() ? u"Device"_s : device.name;
     if (line.thisDevice) {
         line.name += u" \u00b7 This device"_s;
     }
     QStringList details;
-    const QString platform = api::boundedText(device.value(u"platform"_s).toString());
-    if (!platform.isEmpty()) {
-        details.append(platform);
+    if (!device.platform.isEmpty()) {
+        details.append(device.platform);
     }
-    const QDateTime seen =
-        QDateTime::fromString(device.value(u"lastSeenAt"_s).toString(), Qt::ISODateWithMs);
-    if (seen.isValid()) {
-        details.append(u"Last seen %1"_s.arg(seen.toLocalTime().toString(u"dd MMM, HH:mm"_s)));
+    if (device.lastSeenAt.isValid()) {
+        details.append(
+            u"Last seen %1"_s.arg(device.lastSeenAt.toLocalTime().toString(u"dd MMM, HH:mm"_s)));
     }
     line.detail = details.join(u" \u00b7 "_s);
     return line;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/backendrecords.h"
+
 #include <QColor>
 #include <QDateTime>
 #include <QJsonArray>
@@ -83,6 +85,6 @@ struct DeviceLine
 };
 
 // One row of the device list; `sessionDeviceId` is this installation's device.
-DeviceLine deviceLine(const QJsonObject &device, const QString &sessionDeviceId);
+DeviceLine deviceLine(const api::DeviceRecord &device, const QString &sessionDeviceId);
 
 } // namespace accountrules

@@ -1,8 +1,21 @@
 #include "ui/connectionrules.h"
 
 #include "locations/serverlocation.h"
+#include "vpn/connectionstate.h"
 
 using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+using Phase = ConnectionState::Phase;
+
+// The button names an operation under way as the status line does.
+QString phaseText(Phase phase)
+{
+    return ConnectionState{phase}.statusText();
+}
+
+} // namespace
 
 namespace connectionrules {
 
@@ -19,10 +32,10 @@ bool needsSwitch(const ConnectionState &state, const QString &selectedServerId)
 QString connectButtonText(const ConnectionState &state, const QString &selectedServerId)
 {
     if (state.disconnecting) {
-        return u"Disconnecting\u2026"_s;
+        return phaseText(Phase::Disconnecting);
     }
     if (state.connecting || state.busy) {
-        return u"Connecting\u2026"_s;
+        return phaseText(Phase::Connecting);
     }
     if (needsSwitch(state, selectedServerId)) {
         return u"Switch server"_s;

@@ -11,8 +11,9 @@
 #include "ui/pages/signinpage.h"
 #include "ui/previewsamples.h"
 #include "ui/productlinks.h"
-#include "ui/theme/iconloader.h"
+#include "ui/theme/icontint.h"
 #include "ui/theme/stylesheet.h"
+#include "ui/theme/themepalette.h"
 #include "ui/traycontroller.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/navbutton.h"
@@ -45,7 +46,7 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
                        QWidget *parent)
     : QMainWindow(parent)
     , m_services(std::make_unique<ClientServices>(std::move(adapter), lookups))
-    , m_styleTemplate(stylesheet::darkTemplate())
+    , m_styleTemplate(stylesheet::tokenTemplate())
 {
     setWindowTitle(u"Solvik VPN"_s);
     // The layout is designed for one size: the window may shrink but never grows past it.
@@ -118,10 +119,10 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
         lookUpOwnLocation();
     } else {
         connect(&m_services->adapter(), &TunnelAdapter::stateChanged, this,
-                [this, lookUpOwnLocation](const QString &text, bool running) {
-                    // "VPN status unknown" says nothing about the tunnel.
-                    if (!m_ownLocationRequested && !running &&
-                        !text.contains(QLatin1String("unknown"))) {
+                [this, lookUpOwnLocation](const ConnectionState &state) {
+                    // An unreadable service state says nothing about the tunnel.
+                    if (!m_ownLocationRequested &&
+                        state.phase == ConnectionState::Phase::NotConnected) {
                         lookUpOwnLocation();
                     }
                 });
@@ -152,43 +153,38 @@ void MainWindow::buildRail()
     layout->setContentsMargins(16, 24, 16, 24);
     layout->setSpacing(16);
 
+    const ThemePalette palette = ThemePalette::fromSettings();
     QLabel *logo = addLabel(QString(), layout, u"logo"_s);
-    logo->setProperty("solvikvpnIcon", u"brand-logo"_s);
-    logo->setProperty("solvikvpnIconSize", 25);
     logo->setFixedSize(44, 44);
-    logo->setPixmap(loadIcon(u"brand-logo"_s, QColor(), 28).pixmap(28, 28));
+    icontint::setIcon(logo, u"brand-logo"_s, 25, palette);
     logo->setAlignment(Qt::AlignCenter);
     layout->setAlignment(logo, Qt::AlignHCenter);
     layout->addSpacing(24);
 
-    const auto railButton = [&](const QString &tab, const QString &icon, const QColor &tint,
-                                int iconSize, const QString &name, std::function<void()> onClick) {
+    const auto railButton = [&](const QString &tab, const QString &icon, int iconSize,
+                                const QString &name, std::function<void()> onClick) {
         QPushButton *button =
             addRailButton(QString(), layout, this, std::move(onClick), u"railButton"_s);
         if (!tab.isEmpty()) {
             button->setProperty("solvikvpnNavTab", tab);
         }
-        button->setProperty("solvikvpnIcon", icon);
-        button->setProperty("solvikvpnIconSize", iconSize);
-        button->setIcon(loadIcon(icon, tint, iconSize));
+        icontint::setIcon(button, icon, iconSize, palette);
         button->setIconSize(QSize(iconSize, iconSize));
         button->setFixedSize(44, 44);
         button->setToolTip(name);
         button->setAccessibleName(name);
         return static_cast<NavButton *>(button);
     };
-    const QColor muted(0x9a, 0xac, 0xae);
-    m_connectionButton =
-        railButton(u"connection"_s, u"globe"_s, QColor(0xa8, 0xe4, 0xd2), railIconSize,
-                   u"Connection"_s, [this] { openPage(Connection); });
-    m_accountButton = railButton(u"account"_s, u"user-round"_s, muted, railIconSize,
-                                 u"My account"_s, [this] { openPage(Account); });
+    m_connectionButton = railButton(u"connection"_s, u"globe"_s, railIconSize, u"Connection"_s,
+                                    [this] { openPage(Connection); });
+    m_accountButton = railButton(u"account"_s, u"user-round"_s, railIconSize, u"My account"_s,
+                                 [this] { openPage(Account); });
     layout->addStretch();
-    NavButton *website = railButton(QString(), u"external-link"_s, muted, 21, u"Open website"_s,
+    NavButton *website = railButton(QString(), u"external-link"_s, 21, u"Open website"_s,
                                     [this] { m_services->openUrl(productlinks::website()); });
     website->setToolTip(productlinks::websiteHost());
-    m_settingsButton = railButton(u"settings"_s, u"settings-2"_s, muted, railIconSize,
-                                  u"Settings"_s, [this] { openPage(Settings); });
+    m_settingsButton = railButton(u"settings"_s, u"settings-2"_s, railIconSize, u"Settings"_s,
+                                  [this] { openPage(Settings); });
 }
 
 void MainWindow::controllerChanged()

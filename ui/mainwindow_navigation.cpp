@@ -83,7 +83,7 @@ void MainWindow::syncNavigation(int index)
     const ThemePalette palette = ThemePalette::fromSettings();
     NavButton *target = navigationButton(index);
     for (NavButton *button : {m_connectionButton, m_accountButton, m_settingsButton}) {
-        button->setColours(palette.mutedIcon, palette.mutedIcon.lighter(135));
+        button->setColours(palette.mutedIcon, palette.navIconActive);
         button->setActive(button == target);
     }
     if (m_indicatorAnimation) {

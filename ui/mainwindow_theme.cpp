@@ -3,31 +3,18 @@
 #include "ui/pages/accountpage.h"
 #include "ui/pages/connectionpage.h"
 #include "ui/pages/signinpage.h"
-#include "ui/theme/iconloader.h"
+#include "ui/theme/icontint.h"
 #include "ui/theme/stylesheet.h"
 #include "ui/theme/themepalette.h"
 #include "ui/widgets/navbutton.h"
 #include "ui/widgets/worldmap.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 namespace {
 
-constexpr int actionIconSize = 20;
 constexpr int passwordEyeInset = 8;
-
-QString iconName(const QObject *object)
-{
-    return object->property("solvikvpnIcon").toString();
-}
-
-int iconEdge(const QObject *object)
-{
-    return object->property("solvikvpnIconSize").toInt();
-}
 
 } // namespace
 
@@ -51,42 +38,15 @@ void MainWindow::applyTheme()
         m_accountPage->renderPlanCard();
     }
 
-    const QList<QPushButton *> buttons = findChildren<QPushButton *>();
-    for (QPushButton *button : buttons) {
-        const QString name = iconName(button);
-        if (name.isEmpty()) {
-            continue;
-        }
-        if (auto *navButton = qobject_cast<NavButton *>(button);
-            navButton && button->property("solvikvpnNavTab").isValid()) {
-            navButton->setColours(palette.mutedIcon, palette.mutedIcon.lighter(135));
-            continue;
-        }
-        QColor tint = palette.mutedIcon;
-        if (name == QLatin1String("shield")) {
-            tint = palette.accent;
-        } else if (name == QLatin1String("power")) {
-            tint = palette.accent.darker(palette.light ? 240 : 300);
-        }
-        button->setIcon(loadIcon(name, tint, iconEdge(button)));
-    }
-    const QList<QLabel *> labels = findChildren<QLabel *>();
-    for (QLabel *label : labels) {
-        const QString name = iconName(label);
-        if (!name.isEmpty()) {
-            const QColor tint =
-                name == QLatin1String("shield") ? palette.accent : palette.mutedIcon;
-            const int size = iconEdge(label);
-            label->setPixmap(loadIcon(name, tint, size).pixmap(size, size));
+    icontint::retint(this, palette);
+    // The window's page buttons tint their icons themselves, brightening while they become active.
+    if (m_connectionButton) {
+        for (NavButton *button : {m_connectionButton, m_accountButton, m_settingsButton}) {
+            button->setColours(palette.mutedIcon, palette.navIconActive);
         }
     }
     const QList<QAction *> actions = findChildren<QAction *>();
     for (QAction *action : actions) {
-        const QString name = iconName(action);
-        if (name.isEmpty()) {
-            continue;
-        }
-        action->setIcon(loadIcon(name, palette.mutedIcon, actionIconSize));
         if (action->property("solvikvpnPasswordEye").toBool()) {
             action->setProperty("solvikvpnLeftInset", passwordEyeInset);
         }

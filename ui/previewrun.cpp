@@ -17,6 +17,7 @@
 #include "ui/widgets/servertree.h"
 #include "ui/widgets/trafficwidget.h"
 #include "ui/widgets/worldmap.h"
+#include "vpn/connectionstate.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -105,8 +106,9 @@ void PreviewRun::start()
     }
     if (has(u"--preview-connecting"_s)) {
         page->worldMap()->setConnectionState(true, false, QString());
-        page->statusLabel()->setText(u"Connecting\u2026 \u00b7 preview"_s);
-        page->connectButton()->setText(u"Connecting\u2026"_s);
+        const QString connecting = ConnectionState{ConnectionState::Phase::Connecting}.statusText();
+        page->statusLabel()->setText(connecting + u" \u00b7 preview"_s);
+        page->connectButton()->setText(connecting);
     }
     if (has(u"--preview-connected-dot"_s)) {
         page->tree()->setConnectedServer(u"preview-de"_s);
@@ -182,9 +184,9 @@ void PreviewRun::capture(QWidget *widget, const QString &name)
 void PreviewRun::showSampleLatencies()
 {
     ClientServices &services = m_window.services();
-    const QJsonArray servers = services.catalogue().servers();
+    const QList<api::ServerRecord> servers = services.catalogue().servers();
     for (int index = 0; index < servers.size(); ++index) {
-        const QString id = ServerCatalogue::serverId(servers.at(index));
+        const QString &id = servers.at(index).id;
         services.catalogue().setResolvedAddress(id, u"203.0.113.%1"_s.arg(10 + index));
         services.latencyProbe().setLatency(id, 24 + 7 * index);
     }

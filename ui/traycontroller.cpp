@@ -22,6 +22,11 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+QString connectedTo(const QString &place)
+{
+    return u"Connected to %1"_s.arg(place);
+}
+
 // The same menu drawn by the toolkit, where the system has none of its own.
 int chooseFromToolkitMenu(QWidget &window, const std::vector<platform::TrayMenuEntry> &entries)
 {
@@ -101,7 +106,7 @@ std::vector<platform::TrayMenuEntry> TrayController::menuEntries() const
             {Quit, "Quit"}};
 }
 
-QIcon TrayController::connectedIcon(const QIcon &icon, const QColor &accent)
+QIcon TrayController::connectedIcon(const QIcon &icon, const ThemePalette &palette)
 {
     QIcon badged;
     for (const int size : {16, 20, 24, 32, 48, 64}) {
@@ -113,8 +118,8 @@ QIcon TrayController::connectedIcon(const QIcon &icon, const QColor &accent)
         // Bottom right, ringed in the dark of the rail so it stands out on any taskbar.
         const double diameter = size * 0.5;
         const QRectF badge(size - diameter, size - diameter, diameter, diameter);
-        painter.setPen(QPen(QColor(0x12, 0x19, 0x1f), std::max(1.0, size / 16.0)));
-        painter.setBrush(accent);
+        painter.setPen(QPen(palette.badgeRing, std::max(1.0, size / 16.0)));
+        painter.setBrush(palette.accent);
         painter.drawEllipse(badge.adjusted(0.5, 0.5, -0.5, -0.5));
         painter.end();
         badged.addPixmap(pixmap);
@@ -232,7 +237,7 @@ void TrayController::controllerChanged()
         m_connectUnderWay = true;
     }
     if (running && !m_wasRunning && m_connectUnderWay) {
-        notify(u"Connected to %1"_s.arg(connectedPlace()));
+        notify(connectedTo(connectedPlace()));
     }
     if (running || !(m_controller.connecting() || m_controller.busy())) {
         m_connectUnderWay = false;
@@ -244,20 +249,22 @@ void TrayController::controllerChanged()
 void TrayController::updateIcon()
 {
     const bool connected = m_controller.running() && !m_controller.disconnecting();
-    QString tip = u"Solvik VPN \u00b7 Not connected"_s;
+    // An operation under way wins over the tunnel, and an unreadable state reads as not connected.
+    using Phase = ConnectionState::Phase;
+    Phase shown = connected ? Phase::Connected : Phase::NotConnected;
     if (m_controller.disconnecting()) {
-        tip = u"Solvik VPN \u00b7 Disconnecting\u2026"_s;
+        shown = Phase::Disconnecting;
     } else if (m_controller.connecting() || (m_controller.busy() && !connected)) {
-        tip = u"Solvik VPN \u00b7 Connecting\u2026"_s;
-    } else if (connected) {
-        tip = u"Solvik VPN \u00b7 Connected to %1"_s.arg(connectedPlace());
+        shown = Phase::Connecting;
     }
-    setToolTip(tip);
+    setToolTip(u"Solvik VPN \u00b7 "_s + (shown == Phase::Connected
+                                              ? connectedTo(connectedPlace())
+                                              : ConnectionState{shown}.statusText()));
     if (connected != m_connectedIconShown || m_icon->icon().isNull()) {
         m_connectedIconShown = connected;
-        m_icon->setIcon(
-            connected ? connectedIcon(m_window.windowIcon(), ThemePalette::fromSettings().accent)
-                      : m_window.windowIcon());
+        m_icon->setIcon(connected
+                            ? connectedIcon(m_window.windowIcon(), ThemePalette::fromSettings())
+                            : m_window.windowIcon());
     }
 }
 
@@ -271,10 +278,9 @@ void TrayController::setToolTip(const QString &text)
 
 QString TrayController::connectedPlace() const
 {
-    const QString id = m_controller.currentServerId();
-    for (const QJsonValue &value : m_controller.servers()) {
-        const QJsonObject record = value.toObject();
-        if (ServerCatalogue::serverId(record) != id) {
+    const QString id = m_controller.state().serverId;
+    for (const api::ServerRecord &record : m_controller.servers()) {
+        if (record.id != id) {
             continue;
         }
         const ServerLocation location = serverLocation(record);

@@ -15,6 +15,7 @@
 class QCloseEvent;
 class QWidget;
 class VpnController;
+struct ThemePalette;
 
 // The window's notification-area icon and what closing the window means. The VPN runs as a
 // service, so closing the window is not quitting: with a tray the window only hides. Quit,
@@ -67,8 +68,8 @@ public:
     // Carries out a command of the menu.
     void runCommand(int command);
     bool showsConnectedIcon() const { return m_connectedIconShown; }
-    // The window icon with a badge in `accent`.
-    static QIcon connectedIcon(const QIcon &icon, const QColor &accent);
+    // The window icon with a badge in the palette's accent.
+    static QIcon connectedIcon(const QIcon &icon, const ThemePalette &palette);
     // The window's close: hides, warns, asks, or lets it close, and accepts or ignores `event`.
     void handleClose(QCloseEvent *event);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/tunnelprofile.h"
+#include "vpn/connectionstate.h"
 
 #include <QObject>
 #include <QString>
@@ -15,7 +16,8 @@ public:
     using QObject::QObject;
 
 signals:
-    void stateChanged(const QString &text, bool running);
+    // Unknown, NotConnected or Connected.
+    void stateChanged(const ConnectionState &state);
     void failed(const QString &message);
     void busyChanged(bool busy);
 

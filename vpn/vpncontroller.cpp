@@ -14,11 +14,9 @@
 
 namespace {
 
-const QString connectingText = QStringLiteral("Connecting\u2026");
-const QString disconnectingText = QStringLiteral("Disconnecting\u2026");
+using Phase = ConnectionState::Phase;
+
 const QString failedText = QStringLiteral("Connection failed");
-const QString unknownText = QStringLiteral("VPN status unknown");
-const QString notConnectedText = QStringLiteral("Not connected");
 
 } // namespace
 
@@ -55,10 +53,32 @@ void VpnController::setHostNameSource(HostNameSource source)
     m_hostName = std::move(source);
 }
 
-void VpnController::setServers(const QJsonArray &servers)
+void VpnController::setServers(const QList<api::ServerRecord> &servers)
 {
     m_servers = servers;
     emit changed();
+}
+
+ConnectionState VpnController::state() const
+{
+    ConnectionState shown = m_state;
+    if (running())
+        shown.serverId = currentServerId();
+    return shown;
+}
+
+bool VpnController::running() const
+{
+    switch (m_state.phase) {
+    case Phase::Connected:
+    case Phase::Disconnecting:
+        return true;
+    case Phase::Connecting:
+        // A switch first stops the tunnel it replaces.
+        return m_switchAfterStop;
+    default:
+        return false;
+    }
 }
 
 QString VpnController::currentServerId() const
@@ -69,11 +89,9 @@ QString VpnController::currentServerId() const
     const QString endpoint = currentEndpoint();
     if (endpoint.isEmpty())
         return {};
-    for (const QJsonValue &server : m_servers) {
-        const QJsonObject record = server.toObject();
-        const QJsonValue serverEndpoint = record.value(QLatin1String("endpoint"));
-        if (serverEndpoint.isString() && serverEndpoint.toString() == endpoint)
-            return api::jsonText(record.value(profilerecord::id));
+    for (const api::ServerRecord &server : m_servers) {
+        if (server.endpoint == endpoint)
+            return server.id;
     }
     return {};
 }
@@ -92,7 +110,7 @@ QString VpnController::currentEndpoint() const
 
 void VpnController::connectVpn(const QString &serverId)
 {
-    if (m_connecting || m_busy || m_storageKey.isEmpty())
+    if (connecting() || m_busy || m_storageKey.isEmpty())
         return;
     if (!serverId.isEmpty() && !m_pendingProfile.isEmpty() &&
         api::jsonText(m_pendingProfile.value(profilerecord::serverId)) != serverId) {
@@ -104,28 +122,28 @@ void VpnController::connectVpn(const QString &serverId)
         emit serverChangeRequired(serverId);
         return;
     }
-    if (m_running)
+    if (running())
         return;
     m_targetServerId = serverId;
-    m_connecting = true;
+    m_state.phase = Phase::Connecting;
     emit changed();
-    emit status(connectingText);
+    emit status(m_state.statusText());
     request("GET", QString(backend::accessMe), {},
             [this](const QJsonObject &reply) { continueAfterAccessCheck(reply); });
 }
 
 void VpnController::switchServer(const QString &serverId)
 {
-    if (m_connecting || m_busy || m_storageKey.isEmpty() || serverId.isEmpty())
+    if (connecting() || m_busy || m_storageKey.isEmpty() || serverId.isEmpty())
         return;
     if (m_profile.isEmpty()) {
         connectVpn(serverId);
         return;
     }
     m_switchTargetId = serverId;
-    if (m_running) {
+    if (running()) {
         m_switchAfterStop = true;
-        m_connecting = true;
+        m_state.phase = Phase::Connecting;
         emit changed();
         m_adapter.stop(m_managedTunnel);
         return;
@@ -137,14 +155,14 @@ void VpnController::disconnectVpn()
 {
     if (m_busy || m_managedTunnel.isEmpty())
         return;
-    m_disconnecting = true;
-    emit status(disconnectingText);
+    m_state.phase = Phase::Disconnecting;
+    emit status(m_state.statusText());
     m_adapter.stop(m_managedTunnel);
 }
 
 void VpnController::poll()
 {
-    if (!m_busy && !m_connecting && !m_managedTunnel.isEmpty())
+    if (!m_busy && !connecting() && !m_managedTunnel.isEmpty())
         m_adapter.refresh(m_managedTunnel);
 }
 
@@ -169,7 +187,7 @@ void VpnController::applyProfile()
     std::optional<TunnelProfile> tunnel =
         parseTunnelProfile(m_profile.value(profilerecord::connection).toObject());
     if (!tunnel) {
-        m_connecting = false;
+        leaveConnecting();
         emit changed();
         emit status(failedText);
         emit startFailed(QStringLiteral(
@@ -184,9 +202,15 @@ void VpnController::applyProfile()
     wipeTunnelProfile(*tunnel);
 }
 
+void VpnController::leaveConnecting()
+{
+    if (connecting())
+        m_state.phase = running() ? Phase::Connected : Phase::NotConnected;
+}
+
 void VpnController::fail(const QString &message)
 {
-    m_connecting = false;
+    leaveConnecting();
     m_starting = false;
     emit changed();
     emit status(failedText);
@@ -203,10 +227,12 @@ void VpnController::onAdapterBusyChanged(bool busy)
 void VpnController::onAdapterFailed(const QString &message)
 {
     const bool awaitedStart = m_starting;
-    m_disconnecting = false;
+    // A stop that failed leaves the tunnel up.
+    if (disconnecting())
+        m_state.phase = Phase::Connected;
+    leaveConnecting();
     m_switchAfterStop = false;
     m_starting = false;
-    m_connecting = false;
     emit changed();
     emit status(failedText);
     if (awaitedStart && !m_profile.isEmpty())
@@ -217,7 +243,7 @@ void VpnController::onAdapterFailed(const QString &message)
 
 bool VpnController::foreignTunnelRunning() const
 {
-    return m_running && m_accountApplied &&
+    return running() && m_accountApplied &&
            (m_storageKey.isEmpty() ||
             m_profile.value(profilerecord::tunnelName).toString() != m_managedTunnel);
 }
@@ -226,27 +252,30 @@ void VpnController::updateStartTime(bool isRunning, bool unknown)
 {
     if (!isRunning) {
         // An unreadable service state says nothing about the connection: keep its start.
-        if (!unknown && (m_connectedSince.isValid() || settings::connectionStartedAt().isValid())) {
-            m_connectedSince = QDateTime();
+        if (!unknown && (m_state.since.isValid() || settings::connectionStartedAt().isValid())) {
+            m_state.since = QDateTime();
             settings::removeConnectionStartedAt();
         }
         return;
     }
-    if (m_running)
+    if (running())
         return;
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDateTime stored = settings::connectionStartedAt();
-    m_connectedSince = stored.isValid() && stored <= now ? stored : now;
-    settings::setConnectionStartedAt(m_connectedSince);
+    m_state.since = stored.isValid() && stored <= now ? stored : now;
+    settings::setConnectionStartedAt(m_state.since);
 }
 
-void VpnController::onAdapterStateChanged(const QString &text, bool isRunning)
+void VpnController::onAdapterStateChanged(const ConnectionState &report)
 {
-    const bool unknown = text.contains(QLatin1String("unknown"));
-    const bool unexpectedStop = m_running && !isRunning && !m_disconnecting && !m_switchAfterStop &&
+    const bool isRunning = report.phase == Phase::Connected;
+    const bool unknown = report.phase == Phase::Unknown;
+    const bool unexpectedStop = running() && !isRunning && !disconnecting() && !m_switchAfterStop &&
                                 !m_starting && !m_busy && !unknown;
     updateStartTime(isRunning, unknown);
-    m_running = isRunning;
+    // A connect or stop under way keeps its phase until the adapter is idle again.
+    if (!m_busy || !(connecting() || disconnecting()))
+        m_state.phase = report.phase;
 
     if (foreignTunnelRunning()) {
         // Deferred, so the report finishes first; the test is repeated in case the account or
@@ -256,19 +285,15 @@ void VpnController::onAdapterStateChanged(const QString &text, bool isRunning)
                 disconnectVpn();
         });
     }
-    if (!m_busy)
-        m_disconnecting = false;
-    if (m_switchAfterStop && !m_running && !m_busy && !unknown) {
+    if (m_switchAfterStop && !isRunning && !m_busy && !unknown) {
         m_switchAfterStop = false;
         replaceProfile();
         return;
     }
-    const bool startFailure = m_starting && !m_running && !m_busy;
-    if (!m_busy) {
-        m_connecting = false;
+    const bool startFailure = m_starting && !isRunning && !m_busy;
+    if (!m_busy)
         m_starting = false;
-    }
-    emit status(m_running ? connectedText() : (unknown ? unknownText : notConnectedText));
+    emit status(report.statusText());
     emit changed();
     if (startFailure)
         emit startFailed(QStringLiteral("The VPN service did not start. Try connecting again."));
@@ -278,9 +303,4 @@ void VpnController::onAdapterStateChanged(const QString &text, bool isRunning)
         emit error(message);
         emit stoppedUnexpectedly(message);
     }
-}
-
-QString VpnController::connectedText()
-{
-    return QStringLiteral("Connected \u00b7 VLESS + REALITY");
 }

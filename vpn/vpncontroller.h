@@ -1,8 +1,10 @@
 #pragma once
 
+#include "api/backendrecords.h"
+#include "vpn/connectionstate.h"
+
 #include <QByteArray>
 #include <QDateTime>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -25,8 +27,6 @@ public:
     using HostNameSource = std::function<QString()>;
 
     static constexpr int pollIntervalMs = 3000;
-    // The status line while the tunnel is up.
-    static QString connectedText();
 
     VpnController(ApiClient &api, TunnelAdapter &adapter, QObject *parent = nullptr);
 
@@ -39,24 +39,30 @@ public:
     QString currentServerId() const;
     // The endpoint of the current profile's tunnel; empty when its connection does not parse.
     QString currentEndpoint() const;
-    // The full server catalogue after each complete load.
-    void setServers(const QJsonArray &servers);
+    // The full server catalogue after each complete load. A copy, not the catalogue itself: the
+    // catalogue lives above this layer, and the copy's arrival is what tells listeners of changed()
+    // that server names can be shown.
+    void setServers(const QList<api::ServerRecord> &servers);
 
     const QJsonObject &profile() const { return m_profile; }
     const QJsonObject &pendingProfile() const { return m_pendingProfile; }
-    const QJsonArray &servers() const { return m_servers; }
+    const QList<api::ServerRecord> &servers() const { return m_servers; }
     QString storageKey() const { return m_storageKey; }
     QString managedTunnel() const { return m_managedTunnel; }
     QString accountDeviceId() const { return m_accountDeviceId; }
-    QDateTime connectedSince() const { return m_connectedSince; }
+    QDateTime connectedSince() const { return m_state.since; }
     QString targetServerId() const { return m_targetServerId; }
 
-    bool connecting() const { return m_connecting; }
+    // The connection as the window shows it; while the tunnel runs, its server is the current
+    // profile's.
+    ConnectionState state() const;
+    bool connecting() const { return m_state.phase == ConnectionState::Phase::Connecting; }
     bool busy() const { return m_busy; }
-    bool running() const { return m_running; }
+    // The tunnel runs, also while it is being stopped.
+    bool running() const;
     bool starting() const { return m_starting; }
     bool switchAfterStop() const { return m_switchAfterStop; }
-    bool disconnecting() const { return m_disconnecting; }
+    bool disconnecting() const { return m_state.phase == ConnectionState::Phase::Disconnecting; }
     bool accountApplied() const { return m_accountApplied; }
 
     // Tests shorten the poll and replace the machine's host name.
@@ -86,12 +92,15 @@ private:
     using ResultHandler = std::function<void(const ApiResult &result)>;
 
     // Connection state machine.
-    void onAdapterStateChanged(const QString &text, bool isRunning);
+    void onAdapterStateChanged(const ConnectionState &report);
     void onAdapterFailed(const QString &message);
     void onAdapterBusyChanged(bool busy);
     void poll();
     bool foreignTunnelRunning() const;
     void updateStartTime(bool isRunning, bool unknown);
+    // Ends a connect or switch under way: Connected while the tunnel still runs, else
+    // NotConnected.
+    void leaveConnecting();
     void applyProfile();
     void fail(const QString &message);
 
@@ -124,14 +133,12 @@ private:
     QString m_accountDeviceId;
     QJsonObject m_profile;
     QJsonObject m_pendingProfile;
-    QDateTime m_connectedSince;
-    QJsonArray m_servers;
-    bool m_connecting = false;
+    // Phase and start; the server is filled in when read.
+    ConnectionState m_state;
+    QList<api::ServerRecord> m_servers;
     bool m_busy = false;
-    bool m_running = false;
     bool m_starting = false;
     bool m_switchAfterStop = false;
-    bool m_disconnecting = false;
     bool m_accountApplied = false;
     QString m_targetServerId;
     QString m_switchTargetId;

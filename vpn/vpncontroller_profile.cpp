@@ -70,7 +70,7 @@ void VpnController::setAccount(const QString &apiUrl, const QString &userId,
 {
     m_accountApplied = true;
     ++m_generation;
-    m_connecting = false;
+    leaveConnecting();
     m_starting = false;
     m_switchAfterStop = false;
     m_storageKey.clear();
@@ -86,13 +86,13 @@ void VpnController::setAccount(const QString &apiUrl, const QString &userId,
             m_pendingProfile = {};
         }
         const QString tunnel = m_profile.value(profilerecord::tunnelName).toString();
-        if (m_running && tunnel != m_managedTunnel)
+        if (running() && tunnel != m_managedTunnel)
             disconnectVpn();
-        if (!m_running && !m_busy)
+        if (!running() && !m_busy)
             m_managedTunnel = tunnel;
         if (!m_managedTunnel.isEmpty())
             m_adapter.refresh(m_managedTunnel);
-    } else if (m_running) {
+    } else if (running()) {
         disconnectVpn();
     }
     emit changed();
@@ -314,7 +314,7 @@ void VpnController::clearProfileAndRediscover()
 
 void VpnController::replaceProfile()
 {
-    m_connecting = true;
+    m_state.phase = ConnectionState::Phase::Connecting;
     emit changed();
     emit status(QStringLiteral("Switching servers\u2026"));
     const QString path = backend::vpnProfile(idOf(m_profile));
@@ -331,7 +331,7 @@ void VpnController::replaceProfile()
         m_managedTunnel.clear();
         if (!saveState())
             return;
-        m_connecting = false;
+        leaveConnecting();
         connectVpn(m_switchTargetId);
     });
 }

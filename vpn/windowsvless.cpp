@@ -23,48 +23,28 @@ namespace {
 
 constexpr int helperPollIntervalMs = 200;
 
-QString connectedText()
-{
-    return u"VLESS + REALITY TUN connected"_s;
-}
-
-QString runningText()
-{
-    return u"VLESS + REALITY TUN running"_s;
-}
-
-QString notConnectedText()
-{
-    return u"Not connected"_s;
-}
-
-QString statusUnknownText()
-{
-    return u"VPN status unknown"_s;
-}
-
 QString permissionMessage(std::uint32_t error)
 {
     return u"Windows permission was declined or the VPN helper could not start (error %1)."_s.arg(
         error);
 }
 
-// What the Service Control Manager says about the tunnel's service, as a state text.
-QString serviceStateText(const QString &tunnelName)
+// What the Service Control Manager says about the tunnel's service.
+ConnectionState::Phase servicePhase(const QString &tunnelName)
 {
     platform::ServiceManager manager(platform::ManagerAccess::Connect);
     if (!manager.isOpen()) {
-        return statusUnknownText();
+        return ConnectionState::Phase::Unknown;
     }
     platform::ServiceHandle service = manager.openService(
         tunnelcontract::serviceName(tunnelName).toStdString(), platform::ServiceQueryStatus);
     if (!service.isOpen()) {
-        return notConnectedText();
+        return ConnectionState::Phase::NotConnected;
     }
     platform::ServiceStatus status;
     const bool running =
         service.query(status) == 0 && status.state == platform::ServiceState::Running;
-    return running ? runningText() : notConnectedText();
+    return running ? ConnectionState::Phase::Connected : ConnectionState::Phase::NotConnected;
 }
 
 } // namespace
@@ -158,8 +138,7 @@ void WindowsVless::refresh(const QString &tunnelName)
     if (m_busy || !tunnelcontract::isValidTunnelName(tunnelName)) {
         return;
     }
-    const QString text = serviceStateText(tunnelName);
-    emit stateChanged(text, text == runningText());
+    emit stateChanged(ConnectionState{servicePhase(tunnelName)});
 }
 
 QString WindowsVless::applicationDirectory() const
@@ -293,7 +272,8 @@ void WindowsVless::helperEnded(std::uint32_t exitCode)
             QFile::remove(profilePath());
         }
         setBusy(false);
-        emit stateChanged(install ? connectedText() : notConnectedText(), install);
+        emit stateChanged(ConnectionState{install ? ConnectionState::Phase::Connected
+                                                  : ConnectionState::Phase::NotConnected});
         return;
     }
     finishWithFailure(helperFailureMessage(exitCode, install));

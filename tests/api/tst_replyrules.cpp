@@ -1,5 +1,6 @@
 #include "api/apiaddress.h"
 #include "api/backendcatalogue.h"
+#include "api/backendrecords.h"
 #include "api/replyrules.h"
 #include "settings/settingskeys.h"
 #include "support/testhome.h"
@@ -33,6 +34,8 @@ private slots:
     void pageItems();
     void boundedTexts_data();
     void boundedTexts();
+    void serverRecords_data();
+    void serverRecords();
     void allowedApiUrl_data();
     void allowedApiUrl();
     void cataloguePaths_data();
@@ -143,6 +146,71 @@ void ReplyRulesTest::boundedTexts()
     QFETCH(QString, text);
     QFETCH(QString, shown);
     QCOMPARE(api::boundedText(text), shown);
+}
+
+void ReplyRulesTest::serverRecords_data()
+{
+    QTest::addColumn<QJsonObject>("reply");
+    // id, name, endpoint, tier, countryCode, country, city
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<bool>("usable");
+
+    const QString longText(api::maximumTextLength + 40, u'x');
+    const QString shortened = QString(api::maximumTextLength - 1, u'x') + u"\u2026"_s;
+    QTest::newRow("all fields") << object(R"({"data":[{"id":"a","name":"NL 1","endpoint":"h:443",)"
+                                          R"("tier":"free","countryCode":"NL",)"
+                                          R"("country":"Netherlands","city":"Amsterdam"}]})")
+                                << QStringList{u"a"_s,  u"NL 1"_s,        u"h:443"_s,    u"free"_s,
+                                               u"NL"_s, u"Netherlands"_s, u"Amsterdam"_s}
+                                << true;
+    QTest::newRow("number id, missing fields")
+        << object(R"({"items":[{"id":42}]})") << QStringList{u"42"_s, {}, {}, {}, {}, {}, {}}
+        << true;
+    QTest::newRow("_id in a data wrapper")
+        << object(R"({"data":[{"data":{"_id":"w","name":"n"}}]})")
+        << QStringList{u"w"_s, u"n"_s, {}, {}, {}, {}, {}} << true;
+    QTest::newRow("texts of other types read as empty")
+        << object(R"({"data":[{"id":"a","name":5,"endpoint":null,"tier":true,"city":[]}]})")
+        << QStringList{u"a"_s, {}, {}, {}, {}, {}, {}} << true;
+    QTest::newRow("shown texts bounded, the endpoint whole")
+        << QJsonObject{{u"data"_s, QJsonArray{QJsonObject{{u"id"_s, u"a"_s},
+                                                          {u"name"_s, longText},
+                                                          {u"endpoint"_s, longText},
+                                                          {u"country"_s, longText},
+                                                          {u"city"_s, longText}}}}}
+        << QStringList{u"a"_s, shortened, longText, {}, {}, shortened, shortened} << true;
+    QTest::newRow("empty id") << object(R"({"data":[{"id":""}]})")
+                              << QStringList{{}, {}, {}, {}, {}, {}, {}} << false;
+    QTest::newRow("enabled false") << object(R"({"data":[{"id":"a","enabled":false}]})")
+                                   << QStringList{u"a"_s, {}, {}, {}, {}, {}, {}} << false;
+    QTest::newRow("enabled as the text false")
+        << object(R"({"data":[{"id":"a","enabled":"false"}]})")
+        << QStringList{u"a"_s, {}, {}, {}, {}, {}, {}} << true;
+    QTest::newRow("protocol in capitals")
+        << object(R"({"data":[{"id":"a","protocol":"VLESS-REALITY"}]})")
+        << QStringList{u"a"_s, {}, {}, {}, {}, {}, {}} << false;
+    QTest::newRow("protocol null") << object(R"({"data":[{"id":"a","protocol":null}]})")
+                                   << QStringList{u"a"_s, {}, {}, {}, {}, {}, {}} << false;
+    QTest::newRow("protocol exact") << object(R"({"data":[{"id":"a","protocol":"vless-reality"}]})")
+                                    << QStringList{u"a"_s, {}, {}, {}, {}, {}, {}} << true;
+}
+
+void ReplyRulesTest::serverRecords()
+{
+    QFETCH(QJsonObject, reply);
+    QFETCH(QStringList, fields);
+    QFETCH(bool, usable);
+
+    const QJsonArray items = api::pageItems(reply);
+    const api::ServerRecord record = api::serverRecord(items.at(0).toObject());
+    QCOMPARE((QStringList{record.id, record.name, record.endpoint, record.tier, record.countryCode,
+                          record.country, record.city}),
+             fields);
+    QCOMPARE(record.usable, usable);
+    QVERIFY(!record.resolvedIp && !record.geoLocation);
+    QList<api::ServerRecord> kept;
+    api::appendUsableServers(kept, items, 1);
+    QCOMPARE(kept.size(), usable ? 1 : 0);
 }
 
 void ReplyRulesTest::allowedApiUrl_data()

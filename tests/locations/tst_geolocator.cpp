@@ -55,9 +55,9 @@ QJsonObject server(const QString &id, const QString &endpoint)
     return {{u"id"_s, id}, {u"name"_s, u"Server "_s + id}, {u"endpoint"_s, endpoint}};
 }
 
-QJsonObject geoOf(const ServerCatalogue &catalogue, const QString &id)
+api::GeoLocation geoOf(const ServerCatalogue &catalogue, const QString &id)
 {
-    return catalogue.record(id).value(u"geoLocation"_s).toObject();
+    return catalogue.record(id)->geoLocation.value_or(api::GeoLocation());
 }
 
 void writeCache(const QString &address, const QDateTime &checkedAt, const QString &city)
@@ -226,7 +226,7 @@ void TestGeolocator::nothingLookedUp()
     m_geolocator->startAddressLookups();
     QVERIFY(m_resolved.isEmpty());
     QVERIFY(m_network->requests.isEmpty());
-    QVERIFY(!m_catalogue->record(u"1"_s).contains(u"resolvedIp"_s));
+    QVERIFY(!m_catalogue->record(u"1"_s)->resolvedIp);
 }
 
 void TestGeolocator::sharedAddressAndRequestForm()
@@ -245,10 +245,10 @@ void TestGeolocator::sharedAddressAndRequestForm()
         QCOMPARE(request.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
                  int(QNetworkRequest::ManualRedirectPolicy));
     }
-    QCOMPARE(m_catalogue->record(u"3"_s).value(u"resolvedIp"_s).toString(), u"2606:4700::1111"_s);
+    QCOMPARE(m_catalogue->record(u"3"_s)->resolvedIp.value_or(QString()), u"2606:4700::1111"_s);
 
-    QTRY_COMPARE(geoOf(*m_catalogue, u"3"_s).value(u"city"_s).toString(), u"Berlin"_s);
-    QTRY_COMPARE(geoOf(*m_catalogue, u"1"_s).value(u"countryCode"_s).toString(), u"DE"_s);
+    QTRY_COMPARE(geoOf(*m_catalogue, u"3"_s).city, u"Berlin"_s);
+    QTRY_COMPARE(geoOf(*m_catalogue, u"1"_s).countryCode, u"DE"_s);
     QCOMPARE(geoOf(*m_catalogue, u"2"_s), geoOf(*m_catalogue, u"1"_s));
     QVERIFY(std::any_of(changed.cbegin(), changed.cend(), [](const QList<QVariant> &arguments) {
         return arguments.at(0).value<QSet<QString>>() == QSet<QString>{u"1"_s, u"2"_s};
@@ -293,14 +293,14 @@ void TestGeolocator::hostNames()
     m_pendingLookups.at(0)({QHostAddress(u"10.0.0.1"_s), QHostAddress(u"198.51.100.9"_s),
                             QHostAddress(u"192.0.2.77"_s), QHostAddress(u"8.8.8.8"_s)});
     m_pendingLookups.at(1)({QHostAddress(u"192.168.1.1"_s)});
-    QCOMPARE(m_catalogue->record(u"1"_s).value(u"resolvedIp"_s).toString(), u"192.0.2.77"_s);
-    QVERIFY(!m_catalogue->record(u"2"_s).contains(u"resolvedIp"_s));
+    QCOMPARE(m_catalogue->record(u"1"_s)->resolvedIp.value_or(QString()), u"192.0.2.77"_s);
+    QVERIFY(!m_catalogue->record(u"2"_s)->resolvedIp);
     QCOMPARE(m_network->requests.size(), 1);
 
     // An answer that outlived its catalogue load is void.
     QVERIFY(load(m_servers));
     m_pendingLookups.at(2)({QHostAddress(u"8.8.4.4"_s)});
-    QVERIFY(!m_catalogue->record(u"3"_s).contains(u"resolvedIp"_s));
+    QVERIFY(!m_catalogue->record(u"3"_s)->resolvedIp);
     QCOMPARE(m_network->requests.size(), 1);
 }
 
@@ -322,8 +322,7 @@ void TestGeolocator::cacheAge()
 
     m_geolocator->startAddressLookups();
     QCOMPARE(m_network->requests.size(), requested ? 1 : 0);
-    QTRY_COMPARE(geoOf(*m_catalogue, u"1"_s).value(u"city"_s).toString(),
-                 requested ? u"Berlin"_s : u"Cached"_s);
+    QTRY_COMPARE(geoOf(*m_catalogue, u"1"_s).city, requested ? u"Berlin"_s : u"Cached"_s);
 }
 
 void TestGeolocator::rejectedReplies_data()
@@ -370,9 +369,9 @@ void TestGeolocator::rejectedReplies()
     m_pendingLookups.at(0)({QHostAddress(u"192.0.2.10"_s)});
     QCOMPARE(m_network->requests.size(), 1);
     QCOMPARE(m_service.requestCount(), 1);
-    QCOMPARE(m_catalogue->record(u"2"_s).value(u"resolvedIp"_s).toString(), u"192.0.2.10"_s);
-    QVERIFY(!m_catalogue->record(u"1"_s).contains(u"geoLocation"_s));
-    QVERIFY(!m_catalogue->record(u"2"_s).contains(u"geoLocation"_s));
+    QCOMPARE(m_catalogue->record(u"2"_s)->resolvedIp.value_or(QString()), u"192.0.2.10"_s);
+    QVERIFY(!m_catalogue->record(u"1"_s)->geoLocation);
+    QVERIFY(!m_catalogue->record(u"2"_s)->geoLocation);
     QVERIFY(QSettings().childGroups().isEmpty());
 }
 
@@ -386,7 +385,7 @@ void TestGeolocator::endlessReplyCut()
     m_geolocator->startAddressLookups();
     QCOMPARE(m_network->replies.size(), 1);
     QTRY_VERIFY(m_network->replies.first().isNull());
-    QVERIFY(!m_catalogue->record(u"1"_s).contains(u"geoLocation"_s));
+    QVERIFY(!m_catalogue->record(u"1"_s)->geoLocation);
     QVERIFY2(stream.written < StreamingServer::total / 2, QByteArray::number(stream.written));
 }
 
@@ -433,12 +432,12 @@ void TestGeolocator::untrustedValues()
     // The second pass reads what the first one cached.
     for (int pass = 0; pass < 2; ++pass) {
         m_geolocator->startAddressLookups();
-        QTRY_VERIFY(m_catalogue->record(u"1"_s).contains(u"geoLocation"_s));
-        const QJsonObject geo = geoOf(*m_catalogue, u"1"_s);
-        QCOMPARE(geo.value(u"city"_s).toString(), city.left(Geolocator::maxTextLength));
-        QCOMPARE(geo.contains(u"latitude"_s), hasCoordinates);
-        QCOMPARE(geo.contains(u"longitude"_s), hasCoordinates);
-        const ServerLocation location = serverLocation(m_catalogue->record(u"1"_s));
+        QTRY_VERIFY(m_catalogue->record(u"1"_s)->geoLocation);
+        const api::GeoLocation geo = geoOf(*m_catalogue, u"1"_s);
+        QCOMPARE(geo.city, city.left(Geolocator::maxTextLength));
+        QCOMPARE(geo.latitude.has_value(), hasCoordinates);
+        QCOMPARE(geo.longitude.has_value(), hasCoordinates);
+        const ServerLocation location = serverLocation(*m_catalogue->record(u"1"_s));
         QCOMPARE(location.country, u"Brazil"_s);
         QCOMPARE(location.hasCoordinates, hasCoordinates);
         QCOMPARE(QSettings().contains(u"geoIpCache/192.0.2.10/latitude"_s), hasCoordinates);
@@ -461,7 +460,7 @@ void TestGeolocator::lateReplyAfterSignOut()
     m_held.front()->sendJson(200, answer(u"DE"_s, u"Berlin"_s));
     QTRY_VERIFY(m_network->replies.first().isNull());
     QCOMPARE(settings::geoIpCache(u"192.0.2.10"_s).city, u"Berlin"_s);
-    QVERIFY(!m_catalogue->record(u"1"_s).contains(u"geoLocation"_s));
+    QVERIFY(!m_catalogue->record(u"1"_s)->geoLocation);
     QCOMPARE(changed.count(), 0);
 }
 

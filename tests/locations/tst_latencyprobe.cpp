@@ -16,11 +16,12 @@ namespace {
 
 constexpr int shortLimitMs = 50;
 
-QJsonArray servers(const QString &endpoint, int count)
+QList<api::ServerRecord> servers(const QString &endpoint, int count)
 {
-    QJsonArray result;
+    QList<api::ServerRecord> result;
     for (int index = 0; index < count; ++index) {
-        result.append(QJsonObject{{u"id"_s, u"s%1"_s.arg(index)}, {u"endpoint"_s, endpoint}});
+        result.append(api::serverRecord(
+            QJsonObject{{u"id"_s, u"s%1"_s.arg(index)}, {u"endpoint"_s, endpoint}}));
     }
     return result;
 }
@@ -97,7 +98,7 @@ void TestLatencyProbe::singleEndpoint()
 
     LatencyProbe probe;
     // Ids arrive as numbers too.
-    probe.start({QJsonObject{{u"id"_s, 7}, {u"endpoint"_s, endpoint}}});
+    probe.start({api::serverRecord(QJsonObject{{u"id"_s, 7}, {u"endpoint"_s, endpoint}})});
     if (withoutSocket) {
         QCOMPARE(probe.runningCount(), 0);
         QCOMPARE(probe.latency(u"7"_s), -1);
@@ -121,7 +122,7 @@ void TestLatencyProbe::sweepOfUnreachableServers()
 {
     Blackhole blackhole;
     QVERIFY(blackhole.open());
-    const QJsonArray sweep = servers(blackhole.endpoint(), 60);
+    const QList<api::ServerRecord> sweep = servers(blackhole.endpoint(), 60);
 
     LatencyProbe probe;
     probe.setAttemptLimit(shortLimitMs);
@@ -153,9 +154,9 @@ void TestLatencyProbe::restartAndStopDropResults()
     QVERIFY(open.listen(QHostAddress::LocalHost));
     Blackhole blackhole;
     QVERIFY(blackhole.open());
-    QJsonArray sweep = servers(blackhole.endpoint(), 5);
-    sweep.prepend(QJsonObject{{u"id"_s, u"open"_s},
-                              {u"endpoint"_s, u"127.0.0.1:%1"_s.arg(open.serverPort())}});
+    QList<api::ServerRecord> sweep = servers(blackhole.endpoint(), 5);
+    sweep.prepend(api::serverRecord(QJsonObject{
+        {u"id"_s, u"open"_s}, {u"endpoint"_s, u"127.0.0.1:%1"_s.arg(open.serverPort())}}));
 
     LatencyProbe probe;
     probe.setAttemptLimit(shortLimitMs);

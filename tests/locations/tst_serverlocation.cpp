@@ -9,12 +9,15 @@
 using namespace Qt::Literals::StringLiterals;
 
 Q_DECLARE_METATYPE(QuickConnectChoice::Action)
+Q_DECLARE_METATYPE(api::ServerRecord)
 
 namespace {
 
-QJsonObject json(const char *text)
+api::ServerRecord json(const char *text, std::optional<api::GeoLocation> geo = std::nullopt)
 {
-    return QJsonDocument::fromJson(text).object();
+    api::ServerRecord record = api::serverRecord(QJsonDocument::fromJson(text).object());
+    record.geoLocation = std::move(geo);
+    return record;
 }
 
 } // namespace
@@ -28,8 +31,6 @@ private slots:
     void hostsOfEndpoints();
     void locations_data();
     void locations();
-    void usableRecords_data();
-    void usableRecords();
 };
 
 void TestServerLocation::hostsOfEndpoints_data()
@@ -56,7 +57,7 @@ void TestServerLocation::hostsOfEndpoints()
 
 void TestServerLocation::locations_data()
 {
-    QTest::addColumn<QJsonObject>("record");
+    QTest::addColumn<api::ServerRecord>("record");
     QTest::addColumn<QString>("country");
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("city");
@@ -85,21 +86,19 @@ void TestServerLocation::locations_data()
         << json(R"({"name":"x","countryCode":"is","country":"Iceland"})") << u"Iceland"_s << u"IS"_s
         << QString() << true << false << 0.0;
     QTest::newRow("geolocation without coordinates")
-        << json(R"({"name":"Tokyo","geoLocation":{"countryCode":"IS","country":"Iceland"}})")
+        << json(R"({"name":"Tokyo"})", api::GeoLocation{u"IS"_s, u"Iceland"_s, {}, {}, {}})
         << u"Iceland"_s << u"IS"_s << QString() << true << false << 0.0;
     QTest::newRow("geolocation with coordinates")
-        << json(R"({"geoLocation":{"countryCode":"IS","country":"Iceland","city":"Reykjavik",)"
-                R"("latitude":64.1,"longitude":-21.9}})")
+        << json("{}", api::GeoLocation{u"IS"_s, u"Iceland"_s, u"Reykjavik"_s, 64.1, -21.9})
         << u"Iceland"_s << u"IS"_s << u"Reykjavik"_s << true << true << -21.9;
     QTest::newRow("coordinates out of range are missing")
-        << json(R"({"geoLocation":{"countryCode":"DE","country":"Germany",)"
-                R"("latitude":95,"longitude":8}})")
-        << u"Germany"_s << u"DE"_s << QString() << true << true << 10.45;
+        << json("{}", api::GeoLocation{u"DE"_s, u"Germany"_s, {}, 95.0, 8.0}) << u"Germany"_s
+        << u"DE"_s << QString() << true << true << 10.45;
 }
 
 void TestServerLocation::locations()
 {
-    QFETCH(QJsonObject, record);
+    QFETCH(api::ServerRecord, record);
     QFETCH(QString, country);
     QFETCH(QString, code);
     QFETCH(QString, city);
@@ -114,30 +113,6 @@ void TestServerLocation::locations()
     QCOMPARE(location.known, known);
     QCOMPARE(location.hasCoordinates, hasCoordinates);
     QCOMPARE(location.longitude, longitude);
-}
-
-void TestServerLocation::usableRecords_data()
-{
-    QTest::addColumn<QJsonObject>("record");
-    QTest::addColumn<bool>("usable");
-
-    QTest::newRow("plain") << json(R"({"id":"a"})") << true;
-    QTest::newRow("numeric id") << json(R"({"id":42})") << true;
-    QTest::newRow("empty id") << json(R"({"id":""})") << false;
-    QTest::newRow("enabled false") << json(R"({"id":"a","enabled":false})") << false;
-    QTest::newRow("enabled as the text false") << json(R"({"id":"a","enabled":"false"})") << true;
-    QTest::newRow("protocol in capitals")
-        << json(R"({"id":"a","protocol":"VLESS-REALITY"})") << false;
-    QTest::newRow("protocol exact") << json(R"({"id":"a","protocol":"vless-reality"})") << true;
-}
-
-void TestServerLocation::usableRecords()
-{
-    QFETCH(QJsonObject, record);
-    QFETCH(bool, usable);
-    QCOMPARE(ServerCatalogue::isUsable(record), usable);
-    QCOMPARE(ServerCatalogue::serverId(record),
-             record.value(u"id"_s).isDouble() ? u"42"_s : record.value(u"id"_s).toString());
 }
 
 QTEST_GUILESS_MAIN(TestServerLocation)

@@ -23,7 +23,7 @@ void FakeTunnelAdapter::refresh(const QString &tunnelName)
 {
     calls.append(QStringLiteral("refresh ") + tunnelName);
     if (!m_busy && answerRefresh)
-        emit stateChanged(refreshText, refreshRunning);
+        report(refreshPhase);
 }
 
 void FakeTunnelAdapter::begin(bool starting)
@@ -53,18 +53,18 @@ void FakeTunnelAdapter::end()
 
 void FakeTunnelAdapter::finishStart()
 {
-    finishWithReport(QStringLiteral("VLESS + REALITY TUN connected"), true);
+    finishWithReport(ConnectionState::Phase::Connected);
 }
 
 void FakeTunnelAdapter::finishStop()
 {
-    finishWithReport(QStringLiteral("Not connected"), false);
+    finishWithReport(ConnectionState::Phase::NotConnected);
 }
 
-void FakeTunnelAdapter::finishWithReport(const QString &text, bool running)
+void FakeTunnelAdapter::finishWithReport(ConnectionState::Phase phase)
 {
     end();
-    emit stateChanged(text, running);
+    report(phase);
 }
 
 void FakeTunnelAdapter::failOperation(const QString &message)
@@ -73,7 +73,7 @@ void FakeTunnelAdapter::failOperation(const QString &message)
     emit failed(message);
 }
 
-void FakeTunnelAdapter::report(const QString &text, bool running)
+void FakeTunnelAdapter::report(ConnectionState::Phase phase)
 {
-    emit stateChanged(text, running);
+    emit stateChanged(ConnectionState{phase});
 }

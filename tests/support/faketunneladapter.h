@@ -31,10 +31,10 @@ public:
     void finishStart();
     void finishStop();
     // Ends the operation with any state report, e.g. a start whose service is not running.
-    void finishWithReport(const QString &text, bool running);
+    void finishWithReport(ConnectionState::Phase phase);
     void failOperation(const QString &message);
     // A state report outside any operation, e.g. the service ended by itself.
-    void report(const QString &text, bool running);
+    void report(ConnectionState::Phase phase);
 
     bool isBusy() const { return m_busy; }
 
@@ -45,8 +45,7 @@ public:
     QString failureMessage = QStringLiteral("The VPN engine could not start.");
     // What refresh() reports; refresh stays silent when `answerRefresh` is false.
     bool answerRefresh = true;
-    QString refreshText = QStringLiteral("Not connected");
-    bool refreshRunning = false;
+    ConnectionState::Phase refreshPhase = ConnectionState::Phase::NotConnected;
 
 private:
     void begin(bool starting);

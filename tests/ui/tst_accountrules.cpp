@@ -307,7 +307,8 @@ void TestAccountRules::deviceLines()
     QFETCH(QString, detail);
     QFETCH(bool, thisDevice);
 
-    const accountrules::DeviceLine line = accountrules::deviceLine(device, sessionDeviceId);
+    const accountrules::DeviceLine line =
+        accountrules::deviceLine(api::deviceRecord(device), sessionDeviceId);
     QCOMPARE(line.id, id);
     QCOMPARE(line.name, name);
     QCOMPARE(line.detail, detail);

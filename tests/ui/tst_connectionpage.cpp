@@ -132,9 +132,9 @@ void TestConnectionPage::loadsEndWhereThePagesSay()
 void TestConnectionPage::failedPageKeepsTheCatalogue()
 {
     start();
-    const QJsonArray before = catalogue().servers();
+    const QList<api::ServerRecord> before = catalogue().servers();
     const int groups = page()->tree()->topLevelItemCount();
-    page()->selectServer(ServerCatalogue::serverId(before.at(4)));
+    page()->selectServer(before.at(4).id);
     // The second page of the next load fails.
     m_fixture->backend.setFault(u"GET /servers"_s,
                                 DevBackendFault::withStatus(500, {}, 1).afterRequests(1));
@@ -142,7 +142,7 @@ void TestConnectionPage::failedPageKeepsTheCatalogue()
     QTRY_COMPARE_WITH_TIMEOUT(page()->locationCount()->text(), u"Error"_s, 10000);
     QCOMPARE(catalogue().servers(), before);
     QCOMPARE(page()->tree()->topLevelItemCount(), groups);
-    QCOMPARE(page()->selectedServerId(), ServerCatalogue::serverId(before.at(4)));
+    QCOMPARE(page()->selectedServerId(), before.at(4).id);
     QVERIFY(page()->messageLabel()->isVisible());
     // While it ran, the tree and quick connect kept working on the old catalogue.
     QVERIFY(!catalogue().isLoading());
@@ -179,13 +179,12 @@ void TestConnectionPage::searchShowsMatchingRows()
 void TestConnectionPage::connectSwitchAndDisconnect()
 {
     start();
-    const QString first = ServerCatalogue::serverId(catalogue().servers().at(0));
-    const QString second = ServerCatalogue::serverId(catalogue().servers().at(1));
+    const QString first = catalogue().servers().at(0).id;
+    const QString second = catalogue().servers().at(1).id;
     QPushButton *button = page()->connectButton();
 
     page()->selectServer(first);
-    QCOMPARE(page()->locationTitle()->text(),
-             catalogue().record(first).value(u"country"_s).toString());
+    QCOMPARE(page()->locationTitle()->text(), catalogue().record(first)->country);
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(controller().running(), 10000);
     QCOMPARE(controller().currentServerId(), first);
@@ -231,9 +230,9 @@ void TestConnectionPage::freeAccountLosingItsServer()
     // A paid server of the catalogue, connected; then the account becomes free and the server
     // goes away.
     QString paid;
-    for (const QJsonValue &server : catalogue().servers()) {
-        if (server.toObject().value(u"tier"_s).toString() != u"free"_s) {
-            paid = ServerCatalogue::serverId(server);
+    for (const api::ServerRecord &server : catalogue().servers()) {
+        if (server.tier != u"free"_s) {
+            paid = server.id;
             break;
         }
     }
@@ -243,9 +242,9 @@ void TestConnectionPage::freeAccountLosingItsServer()
     page()->setAccessTier(u"free"_s);
     m_fixture->backend.setServerEnabled(paid, false);
     QString fallback;
-    for (const QJsonValue &server : catalogue().servers()) {
-        const QString id = ServerCatalogue::serverId(server);
-        if (server.toObject().value(u"tier"_s).toString() == u"free"_s) {
+    for (const api::ServerRecord &server : catalogue().servers()) {
+        const QString id = server.id;
+        if (server.tier == u"free"_s) {
             if (fallback.isEmpty() && freeServersLeft) {
                 fallback = id;
             } else if (!freeServersLeft) {

@@ -173,8 +173,8 @@ void TestPreviewRun::switches()
     if (row == u"latency"_s) {
         // The second server, Amsterdam #2, answers in 24 + 7 ms from its documentation address.
         QCOMPARE(m_window->services().latencyProbe().latency(u"preview-nl2"_s), 31);
-        QCOMPARE(m_window->services().catalogue().record(u"preview-nl2"_s).value(u"resolvedIp"_s),
-                 QJsonValue(u"203.0.113.11"_s));
+        QCOMPARE(m_window->services().catalogue().record(u"preview-nl2"_s)->resolvedIp,
+                 u"203.0.113.11"_s);
     } else if (row == u"other"_s) {
         QCOMPARE(connection->searchField()->text(), u"Other"_s);
         QVERIFY(tree->currentItem() != nullptr);

@@ -1,8 +1,12 @@
 #include "ui/theme/iconloader.h"
+#include "ui/theme/icontint.h"
 #include "ui/theme/stylesheet.h"
 #include "ui/theme/themepalette.h"
 
+#include <QAction>
 #include <QImage>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -14,6 +18,9 @@ class TestTheme : public QObject
 private slots:
     void styleSheets_data();
     void styleSheets();
+    void everyTokenIsResolved();
+    void iconsFollowTheTheme_data();
+    void iconsFollowTheTheme();
     void iconsAreTintedAndCached();
 };
 
@@ -66,13 +73,54 @@ void TestTheme::styleSheets()
     QFETCH(QStringList, absent);
 
     const QString text =
-        stylesheet::themed(stylesheet::darkTemplate(), ThemePalette(light, accent));
+        stylesheet::themed(stylesheet::tokenTemplate(), ThemePalette(light, accent));
     for (const QString &part : std::as_const(present)) {
         QVERIFY2(text.contains(part), qPrintable(part));
     }
     for (const QString &part : std::as_const(absent)) {
         QVERIFY2(!text.contains(part), qPrintable(part));
     }
+}
+
+void TestTheme::everyTokenIsResolved()
+{
+    for (const bool light : {false, true}) {
+        const QString text =
+            stylesheet::themed(stylesheet::tokenTemplate(), ThemePalette(light, Qt::red));
+        QVERIFY2(!text.contains(u'@'), qPrintable(text.mid(text.indexOf(u'@'), 20)));
+    }
+}
+
+void TestTheme::iconsFollowTheTheme_data()
+{
+    QTest::addColumn<QString>("icon");
+    QTest::addColumn<QColor>("tint");
+
+    const ThemePalette rose(true, QColor(u"#ff91ad"_s));
+    QTest::newRow("shield in the accent") << u"shield"_s << rose.accent;
+    QTest::newRow("power as a mark on the accent") << u"power"_s << rose.onAccentIcon;
+    QTest::newRow("any other muted") << u"search"_s << rose.mutedIcon;
+}
+
+void TestTheme::iconsFollowTheTheme()
+{
+    QFETCH(QString, icon);
+    QFETCH(QColor, tint);
+
+    // Given in the dark theme, then the light rose look: each kind of holder shows the new tint.
+    QWidget root;
+    auto *button = new QPushButton(&root);
+    auto *label = new QLabel(&root);
+    auto *action = new QAction(&root);
+    for (QObject *holder : std::initializer_list<QObject *>{button, label, action}) {
+        icontint::setIcon(holder, icon, 18, ThemePalette());
+    }
+    icontint::retint(&root, ThemePalette(true, QColor(u"#ff91ad"_s)));
+    const QIcon expected = loadIcon(icon, tint, 18);
+    QCOMPARE(button->icon().cacheKey(), expected.cacheKey());
+    QCOMPARE(action->icon().cacheKey(), expected.cacheKey());
+    QCOMPARE(label->pixmap().toImage(), expected.pixmap(18, 18).toImage());
+    QCOMPARE(icontint::iconName(label), icon);
 }
 
 void TestTheme::iconsAreTintedAndCached()

@@ -103,7 +103,7 @@ bool TestTrayState::restart(std::unique_ptr<FakeTunnelAdapter> replacement)
 
 QString TestTrayState::firstServer() const
 {
-    return ServerCatalogue::serverId(m_fixture->window->services().catalogue().servers().first());
+    return m_fixture->window->services().catalogue().servers().first().id;
 }
 
 bool TestTrayState::menuOffers(TrayController::Command command, bool enabled)
@@ -146,9 +146,9 @@ void TestTrayState::followsTheConnection()
     adapter().finishStart();
     QVERIFY(QTest::qWaitFor([this] { return controller().running(); }, 10000));
     QCOMPARE(controller().currentServerId(), chosen);
-    const QJsonObject record = m_fixture->window->services().catalogue().record(chosen);
+    const api::ServerRecord *record = m_fixture->window->services().catalogue().record(chosen);
     QCOMPARE(icon->toolTip(),
-             u"Solvik VPN \u00b7 Connected to %1"_s.arg(serverLocation(record).country));
+             u"Solvik VPN \u00b7 Connected to %1"_s.arg(serverLocation(*record).country));
     QVERIFY(tray().showsConnectedIcon());
     QVERIFY(menuOffers(TrayController::Disconnect, true));
     // The badge, bottom right, in the accent colour.
@@ -226,7 +226,7 @@ void TestTrayState::notifications()
         QVERIFY(QTest::qWaitFor(
             [this] { return !controller().connecting() && !adapter().isBusy(); }, 10000));
     } else if (event == u"stop"_s) {
-        adapter().report(u"Not connected"_s, false);
+        adapter().report(ConnectionState::Phase::NotConnected);
     } else {
         tray().runCommand(TrayController::Disconnect);
         QVERIFY(QTest::qWaitFor([this] { return !controller().running(); }, 10000));
@@ -245,10 +245,8 @@ void TestTrayState::showsBackendTextLiterally()
 {
     QVERIFY(start());
     const QString place = u"<b>x</b> & <img src=y>"_s;
-    QJsonArray servers = controller().servers();
-    QJsonObject record = servers.first().toObject();
-    record[u"geoLocation"_s] = QJsonObject{{u"country"_s, place}};
-    servers.replace(0, record);
+    QList<api::ServerRecord> servers = controller().servers();
+    servers.first().geoLocation = api::GeoLocation{{}, place, {}, {}, {}};
     controller().setServers(servers);
     m_fixture->window->connectionPage()->chooseServer(firstServer());
     m_fixture->window->hide();
@@ -312,8 +310,7 @@ void TestTrayState::connectsAtStart()
     replacement->completion = FakeTunnelAdapter::Completion::Succeed;
     if (earlierTunnel) {
         settings::setManagedVlessTunnel(u"SolvikVPN-earlier"_s);
-        replacement->refreshText = u"VLESS + REALITY TUN running"_s;
-        replacement->refreshRunning = true;
+        replacement->refreshPhase = ConnectionState::Phase::Connected;
     }
     QVERIFY(restart(std::move(replacement)));
     // The connect, if any, starts with the load that has just ended.

@@ -67,29 +67,28 @@ QString endpointOf(const QString &id)
     return id + u".example.net:443"_s;
 }
 
-// Records as the backend sends them, one wrapped in "data", with geolocated coordinates; and
-// one whose country is known by name only, without coordinates, at (0, 0).
-QJsonArray records()
+// Records with geolocated coordinates; and one whose country is known by name only, without
+// coordinates, at (0, 0).
+QList<api::ServerRecord> records()
 {
-    QJsonArray array;
+    QList<api::ServerRecord> list;
     for (const TestServer &server : testServers()) {
-        const QJsonObject geo{{u"countryCode"_s, u"XX"_s},
-                              {u"country"_s, u"Somewhere"_s},
-                              {u"city"_s, server.city},
-                              {u"longitude"_s, server.longitude},
-                              {u"latitude"_s, server.latitude}};
-        const QJsonObject record{{u"id"_s, server.id},
-                                 {u"name"_s, server.name},
-                                 {u"endpoint"_s, endpointOf(server.id)},
-                                 {u"geoLocation"_s, geo}};
-        array.append(server.id == u"fra"_s ? QJsonObject{{u"data"_s, record}} : record);
+        api::ServerRecord record;
+        record.id = server.id;
+        record.name = server.name;
+        record.endpoint = endpointOf(server.id);
+        record.geoLocation = api::GeoLocation{u"XX"_s, u"Somewhere"_s, server.city, server.latitude,
+                                              server.longitude};
+        list.append(record);
     }
-    array.append(QJsonObject{{u"id"_s, u"nowhere"_s},
-                             {u"name"_s, u"Mystery 1"_s},
-                             {u"endpoint"_s, endpointOf(u"nowhere"_s)},
-                             {u"countryCode"_s, u"ZZ"_s},
-                             {u"country"_s, u"Atlantis"_s}});
-    return array;
+    api::ServerRecord nowhere;
+    nowhere.id = u"nowhere"_s;
+    nowhere.name = u"Mystery 1"_s;
+    nowhere.endpoint = endpointOf(u"nowhere"_s);
+    nowhere.countryCode = u"ZZ"_s;
+    nowhere.country = u"Atlantis"_s;
+    list.append(nowhere);
+    return list;
 }
 
 QPointF dotAt(const WorldMap &map, const QString &id)
@@ -231,7 +230,7 @@ void TestWorldMap::markers()
 {
     QCOMPARE(m_map->markerCount(), testServers().size() + 1);
     QCOMPARE(m_map->view().size(), mapSize);
-    m_map->setServers(QJsonArray());
+    m_map->setServers({});
     QCOMPARE(m_map->markerCount(), 0);
 }
 
@@ -327,10 +326,8 @@ void TestWorldMap::zoomButtons()
 
 void TestWorldMap::hoverShowsPlainToolTips()
 {
-    QJsonArray servers = records();
-    QJsonObject bold = servers.at(2).toObject();
-    bold[u"name"_s] = u"<b>New York</b> & co"_s;
-    servers[2] = bold;
+    QList<api::ServerRecord> servers = records();
+    servers[2].name = u"<b>New York</b> & co"_s;
     m_map->setServers(servers);
     m_map->setOwnLocation(chicago);
     // The toolkit's own tool tip request, which comes when the pointer rests.

@@ -5,7 +5,7 @@
 #include <QStringList>
 
 // Every signal of a tunnel adapter as one line, in the order the signals arrived, so a test can
-// compare the whole sequence ("busy", "idle", "state: <text> (up)", "failed: <message>").
+// compare the whole sequence ("busy", "idle", "state: <status text>", "failed: <message>").
 class AdapterSignalRecorder
 {
 public:
@@ -14,10 +14,9 @@ public:
         using namespace Qt::Literals::StringLiterals;
         QObject::connect(&adapter, &TunnelAdapter::busyChanged, &adapter,
                          [this](bool busy) { events << (busy ? u"busy"_s : u"idle"_s); });
-        QObject::connect(&adapter, &TunnelAdapter::stateChanged, &adapter,
-                         [this](const QString &text, bool running) {
-                             events << u"state: "_s + text + (running ? u" (up)"_s : u""_s);
-                         });
+        QObject::connect(
+            &adapter, &TunnelAdapter::stateChanged, &adapter,
+            [this](const ConnectionState &state) { events << u"state: "_s + state.statusText(); });
         QObject::connect(&adapter, &TunnelAdapter::failed, &adapter,
                          [this](const QString &message) { events << u"failed: "_s + message; });
     }

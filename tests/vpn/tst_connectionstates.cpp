@@ -36,6 +36,8 @@ private slots:
     void init();
     void reports_data();
     void reports();
+    void statusTexts_data();
+    void statusTexts();
     void startTime_data();
     void startTime();
     void pollOnlyWhileIdle();
@@ -60,8 +62,7 @@ void ConnectionStatesTest::reports_data()
 {
     QTest::addColumn<bool>("fromStart");
     QTest::addColumn<QString>("event");
-    QTest::addColumn<QString>("reportText");
-    QTest::addColumn<bool>("reportRunning");
+    QTest::addColumn<ConnectionState::Phase>("report");
     QTest::addColumn<QString>("expectedStatus");
     QTest::addColumn<QString>("expectedError");
     QTest::addColumn<QString>("expectedStartFailure");
@@ -70,23 +71,24 @@ void ConnectionStatesTest::reports_data()
     // Events: "report" (a state report outside any operation), "userStop" (disconnectVpn, then
     // the stop completes), "stopFails", "startEnds" (the start ends with the given report),
     // "startFails".
-    QTest::newRow("user stop") << false << u"userStop"_s << QString() << false << notConnected
+    using Phase = ConnectionState::Phase;
+    QTest::newRow("user stop") << false << u"userStop"_s << Phase::NotConnected << notConnected
                                << QString() << QString() << false;
-    QTest::newRow("stop nobody asked for") << false << u"report"_s << notConnected << false
+    QTest::newRow("stop nobody asked for") << false << u"report"_s << Phase::NotConnected
                                            << notConnected << unexpectedStop << QString() << false;
     QTest::newRow("status unknown while running")
-        << false << u"report"_s << u"VPN status unknown"_s << false << u"VPN status unknown"_s
-        << QString() << QString() << true;
-    QTest::newRow("still running") << false << u"report"_s << u"VLESS + REALITY TUN running"_s
-                                   << true << connected << QString() << QString() << true;
-    QTest::newRow("stop fails") << false << u"stopFails"_s << QString() << false
+        << false << u"report"_s << Phase::Unknown << u"VPN status unknown"_s << QString()
+        << QString() << true;
+    QTest::newRow("still running")
+        << false << u"report"_s << Phase::Connected << connected << QString() << QString() << true;
+    QTest::newRow("stop fails") << false << u"stopFails"_s << Phase::NotConnected
                                 << u"Connection failed"_s << engineFailure << QString() << true;
-    QTest::newRow("start comes up") << true << u"startEnds"_s << u"VLESS + REALITY TUN connected"_s
-                                    << true << connected << QString() << QString() << true;
+    QTest::newRow("start comes up") << true << u"startEnds"_s << Phase::Connected << connected
+                                    << QString() << QString() << true;
     QTest::newRow("first report after start: not running")
-        << true << u"startEnds"_s << notConnected << false << notConnected << QString()
-        << didNotStart << false;
-    QTest::newRow("start fails") << true << u"startFails"_s << QString() << false
+        << true << u"startEnds"_s << Phase::NotConnected << notConnected << QString() << didNotStart
+        << false;
+    QTest::newRow("start fails") << true << u"startFails"_s << Phase::NotConnected
                                  << u"Connection failed"_s << QString() << engineFailure << false;
 }
 
@@ -94,8 +96,7 @@ void ConnectionStatesTest::reports()
 {
     QFETCH(bool, fromStart);
     QFETCH(QString, event);
-    QFETCH(QString, reportText);
-    QFETCH(bool, reportRunning);
+    QFETCH(ConnectionState::Phase, report);
     QFETCH(QString, expectedStatus);
     QFETCH(QString, expectedError);
     QFETCH(QString, expectedStartFailure);
@@ -115,7 +116,7 @@ void ConnectionStatesTest::reports()
     QSignalSpy errors(controller.get(), &VpnController::error);
     QSignalSpy startFailures(controller.get(), &VpnController::startFailed);
     if (event == u"report") {
-        bed.adapter.report(reportText, reportRunning);
+        bed.adapter.report(report);
     } else if (event == u"userStop" || event == u"stopFails") {
         controller->disconnectVpn();
         QCOMPARE(lastText(statuses), u"Disconnecting\u2026"_s);
@@ -125,7 +126,7 @@ void ConnectionStatesTest::reports()
         else
             bed.adapter.failOperation(engineFailure);
     } else if (event == u"startEnds") {
-        bed.adapter.finishWithReport(reportText, reportRunning);
+        bed.adapter.finishWithReport(report);
     } else {
         bed.adapter.failOperation(engineFailure);
     }
@@ -145,6 +146,31 @@ void ConnectionStatesTest::reports()
         QVERIFY(!controller->connectedSince().isValid());
         QVERIFY(!settings::connectionStartedAt().isValid());
     }
+}
+
+void ConnectionStatesTest::statusTexts_data()
+{
+    QTest::addColumn<ConnectionState::Phase>("phase");
+    QTest::addColumn<QString>("text");
+
+    using Phase = ConnectionState::Phase;
+    QTest::newRow("unknown") << Phase::Unknown << u"VPN status unknown"_s;
+    QTest::newRow("not connected") << Phase::NotConnected << notConnected;
+    QTest::newRow("connecting") << Phase::Connecting << u"Connecting\u2026"_s;
+    QTest::newRow("connected") << Phase::Connected << connected;
+    QTest::newRow("reconnecting reads as connecting")
+        << Phase::Reconnecting << u"Connecting\u2026"_s;
+    QTest::newRow("blocked carries no traffic") << Phase::Blocked << notConnected;
+    QTest::newRow("disconnecting") << Phase::Disconnecting << u"Disconnecting\u2026"_s;
+}
+
+void ConnectionStatesTest::statusTexts()
+{
+    QFETCH(ConnectionState::Phase, phase);
+    QFETCH(QString, text);
+    // The server and the start never change the line.
+    const ConnectionState state{phase, u"srv-1"_s, QDateTime::currentDateTimeUtc()};
+    QCOMPARE(state.statusText(), text);
 }
 
 void ConnectionStatesTest::startTime_data()
@@ -172,8 +198,7 @@ void ConnectionStatesTest::startTime()
         settings::setConnectionStartedAt(storedStart);
     ApiClient api;
     FakeTunnelAdapter adapter;
-    adapter.refreshText = u"VLESS + REALITY TUN running"_s;
-    adapter.refreshRunning = true;
+    adapter.refreshPhase = ConnectionState::Phase::Connected;
     const QDateTime before = QDateTime::currentDateTimeUtc();
     VpnController controller(api, adapter);
     const QDateTime after = QDateTime::currentDateTimeUtc();
@@ -199,8 +224,7 @@ void ConnectionStatesTest::pollOnlyWhileIdle()
     settings::setManagedVlessTunnel(runningTunnel);
     ApiClient api;
     FakeTunnelAdapter adapter;
-    adapter.refreshText = u"VLESS + REALITY TUN running"_s;
-    adapter.refreshRunning = true;
+    adapter.refreshPhase = ConnectionState::Phase::Connected;
     VpnController controller(api, adapter);
     QCOMPARE(controller.pollInterval(), VpnController::pollIntervalMs);
     controller.setPollInterval(5);

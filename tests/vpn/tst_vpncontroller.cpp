@@ -289,7 +289,9 @@ void VpnControllerTest::connectRequestGate()
     QVERIFY(bed.writeStoredState(fabricatedProfile(u"vp_local"_s, bed.session.deviceId(), endpoint),
                                  pending));
     auto controller = bed.makeController();
-    controller->setServers(servers);
+    QList<api::ServerRecord> records;
+    api::appendUsableServers(records, servers, servers.size());
+    controller->setServers(records);
     QCOMPARE(controller->currentServerId(), endpointMatches ? idOf(target) : QString());
 
     QSignalSpy changes(controller.get(), &VpnController::serverChangeRequired);
@@ -489,7 +491,7 @@ void VpnControllerTest::signOutStopsTunnelAndKeepsProfile()
 
     // A tunnel found running while nobody is signed in is stopped, after the report is handled.
     const qsizetype stops = tunnelCommands(bed.adapter).size();
-    bed.adapter.report(u"VLESS + REALITY TUN running"_s, true);
+    bed.adapter.report(ConnectionState::Phase::Connected);
     QCOMPARE(tunnelCommands(bed.adapter).size(), stops);
     QTRY_COMPARE(tunnelCommands(bed.adapter).size(), stops + 1);
     QCOMPARE(tunnelCommands(bed.adapter).constLast(), u"stop "_s + tunnel);

@@ -279,7 +279,7 @@ void TestWindowsVless::installOutcomes_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("installed") << 0u << QByteArray()
-                               << u"state: VLESS + REALITY TUN connected (up)"_s;
+                               << u"state: Connected \u00b7 VLESS + REALITY"_s;
     QTest::newRow("health check failed, engine reported reality")
         << 1236u << QByteArray("ERROR[0004] connection: reality verification failed")
         << u"failed: "_s + secureMessage;
@@ -424,7 +424,7 @@ void TestWindowsVless::operationsWhileBusyDoNothing()
     recorder.events.clear();
     adapter->start(tunnelName, testProfile());
     QTRY_VERIFY_WITH_TIMEOUT(recorder.ended(), 10000);
-    QCOMPARE(recorder.events.last(), u"state: VLESS + REALITY TUN connected (up)"_s);
+    QCOMPARE(recorder.events.last(), u"state: Connected \u00b7 VLESS + REALITY"_s);
 }
 
 void TestWindowsVless::elevationRefused_data()

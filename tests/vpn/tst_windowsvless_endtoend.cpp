@@ -91,13 +91,13 @@ void TestWindowsVlessEndToEnd::connectRefreshDisconnect()
     startTunnel(adapter);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.ended(), 60000);
     QCOMPARE(recorder.events,
-             (QStringList{u"busy"_s, u"idle"_s, u"state: VLESS + REALITY TUN connected (up)"_s}));
+             (QStringList{u"busy"_s, u"idle"_s, u"state: Connected \u00b7 VLESS + REALITY"_s}));
     // The helper proved the tunnel through the engine's probe proxy.
     QCOMPARE(m_server.requestCount(u"GET /generate_204"_s), 1);
 
     recorder.events.clear();
     adapter.refresh(TunnelFixture::tunnelName);
-    QCOMPARE(recorder.events, QStringList{u"state: VLESS + REALITY TUN running (up)"_s});
+    QCOMPARE(recorder.events, QStringList{u"state: Connected \u00b7 VLESS + REALITY"_s});
 
     recorder.events.clear();
     adapter.stop(TunnelFixture::tunnelName);

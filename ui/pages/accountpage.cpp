@@ -8,7 +8,7 @@
 #include "ui/accountrules.h"
 #include "ui/clientservices.h"
 #include "ui/productlinks.h"
-#include "ui/theme/iconloader.h"
+#include "ui/theme/icontint.h"
 #include "ui/theme/themepalette.h"
 #include "ui/widgetfactory.h"
 
@@ -46,9 +46,7 @@ QPushButton *addLink(const QString &text, QLayout *layout, QObject *context,
 {
     QPushButton *button = addRailButton(text, layout, context, std::move(onClick), u"link"_s);
     if (!icon.isEmpty()) {
-        button->setProperty("solvikvpnIcon", icon);
-        button->setProperty("solvikvpnIconSize", linkIconSize);
-        button->setIcon(loadIcon(icon, QColor(0x9a, 0xac, 0xae), linkIconSize));
+        icontint::setIcon(button, icon, linkIconSize, ThemePalette::fromSettings());
         button->setIconSize(QSize(linkIconSize, linkIconSize));
     }
     return button;
@@ -234,7 +232,7 @@ void AccountPage::signedOut(int sessionGeneration)
     m_sessionGeneration = sessionGeneration;
     m_planTimer.stop();
     ++m_devicesGeneration;
-    m_devices = QJsonArray();
+    m_devices.clear();
     clearDeviceRows();
     m_devicesTitle->setText(u"Devices"_s);
     m_access = QJsonObject();
@@ -336,7 +334,10 @@ void AccountPage::showSample(const QJsonObject &access, const QJsonArray &offers
     m_accessKnown = true;
     renderPlanCard();
     showOffers(offers, true);
-    m_devices = devices;
+    m_devices.clear();
+    for (const QJsonValue &device : devices) {
+        m_devices.append(api::deviceRecord(device.toObject()));
+    }
     renderDevices();
 }
 
@@ -382,7 +383,7 @@ void AccountPage::loadDevices(int page, int generation)
     }
     if (page == 1) {
         generation = ++m_devicesGeneration;
-        m_devices = QJsonArray();
+        m_devices.clear();
         m_devicesTitle->setText(u"Devices \u00b7 loading\u2026"_s);
     }
     const int session = m_sessionGeneration;
@@ -399,7 +400,7 @@ void AccountPage::loadDevices(int page, int generation)
                                  }
                                  const QJsonArray items = api::pageItems(result.body);
                                  for (const QJsonValue &item : items) {
-                                     m_devices.append(item);
+                                     m_devices.append(api::deviceRecord(item.toObject()));
                                  }
                                  if (items.size() == backend::pageSize && page < lastDevicesPage) {
                                      loadDevices(page + 1, generation);
@@ -436,12 +437,12 @@ void AccountPage::renderDevices()
 {
     clearDeviceRows();
     m_devicesTitle->setText(u"Devices \u00b7 %1 / 3"_s.arg(m_devices.size()));
-    for (const QJsonValue &device : std::as_const(m_devices)) {
-        m_deviceRows->addWidget(makeDeviceRow(api::unwrapData(device.toObject())));
+    for (const api::DeviceRecord &device : std::as_const(m_devices)) {
+        m_deviceRows->addWidget(makeDeviceRow(device));
     }
 }
 
-QFrame *AccountPage::makeDeviceRow(const QJsonObject &device)
+QFrame *AccountPage::makeDeviceRow(const api::DeviceRecord &device)
 {
     const accountrules::DeviceLine line =
         accountrules::deviceLine(device, m_services.session().deviceId());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/backendrecords.h"
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -52,7 +54,7 @@ public:
     // One frame named "deviceRow" per device, in list order; rows on their way out are not in it.
     QList<QFrame *> deviceRows() const;
     const QJsonObject &access() const { return m_access; }
-    const QJsonArray &devices() const { return m_devices; }
+    const QList<api::DeviceRecord> &devices() const { return m_devices; }
 
     // The repeating re-render of the plan card, which also refreshes the access information.
     // It runs while signed in; tests shorten it.
@@ -101,7 +103,7 @@ private:
     QWidget *makeOffers();
     QFrame *makeDevicesCard();
     QFrame *makeFooter();
-    QFrame *makeDeviceRow(const QJsonObject &device);
+    QFrame *makeDeviceRow(const api::DeviceRecord &device);
     // True while a reply sent under `sessionGeneration` still belongs to the session.
     bool isCurrent(int sessionGeneration) const;
     void showPlanCard(const accountrules::PlanCard &card);
@@ -117,7 +119,7 @@ private:
     QJsonObject m_access;
     // Nothing is shown from `m_access` until the first reply has filled it.
     bool m_accessKnown = false;
-    QJsonArray m_devices;
+    QList<api::DeviceRecord> m_devices;
     int m_devicesGeneration = 0;
     int m_sessionGeneration = 0;
     QTimer m_planTimer;

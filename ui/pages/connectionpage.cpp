@@ -7,13 +7,15 @@
 #include "ui/accountrules.h"
 #include "ui/clientservices.h"
 #include "ui/connectionrules.h"
-#include "ui/theme/iconloader.h"
+#include "ui/theme/icontint.h"
+#include "ui/theme/themepalette.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/contentcard.h"
 #include "ui/widgets/refreshbutton.h"
 #include "ui/widgets/servertree.h"
 #include "ui/widgets/trafficwidget.h"
 #include "ui/widgets/worldmap.h"
+#include "vpn/connectionstate.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -28,7 +30,6 @@
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
-using connectionrules::ConnectionState;
 using widgetfactory::addLabel;
 using widgetfactory::addRailButton;
 using widgetfactory::setMessage;
@@ -38,10 +39,10 @@ namespace {
 constexpr int connectButtonWidth = 164;
 constexpr int connectedTimeGap = 3;
 
+// Tinted for the stored theme now, and again by the window whenever the theme changes.
 void setIcon(QWidget *widget, const QString &name, int size)
 {
-    widget->setProperty("solvikvpnIcon", name);
-    widget->setProperty("solvikvpnIconSize", size);
+    icontint::setIcon(widget, name, size, ThemePalette::fromSettings());
 }
 
 } // namespace
@@ -96,7 +97,6 @@ QWidget *ConnectionPage::makeSidebar()
     m_quickConnect = addRailButton(
         u"Quick connect"_s, layout, this, [this] { quickConnect(); }, u"quick"_s);
     setIcon(m_quickConnect, u"zap"_s, 18);
-    m_quickConnect->setIcon(loadIcon(u"zap"_s, QColor(0x9a, 0xac, 0xae), 18));
     m_quickConnect->setIconSize(QSize(18, 18));
     m_quickConnect->setToolTip(u"Connect to a random available server"_s);
     m_quickConnect->setFixedHeight(52);
@@ -110,7 +110,6 @@ QWidget *ConnectionPage::makeSidebar()
     QLabel *searchIcon = addLabel(QString(), search, QString());
     searchIcon->setFixedSize(18, 18);
     setIcon(searchIcon, u"search"_s, 18);
-    searchIcon->setPixmap(loadIcon(u"search"_s, QColor(0x9a, 0xab, 0xad), 18).pixmap(18, 18));
     m_serverSearch = new QLineEdit;
     m_serverSearch->setObjectName(u"serverSearch"_s);
     m_serverSearch->setPlaceholderText(u"Search locations"_s);
@@ -129,7 +128,6 @@ QWidget *ConnectionPage::makeSidebar()
     listHeading->addStretch();
     m_refreshButton = new RefreshButton;
     setIcon(m_refreshButton, u"refresh-cw"_s, 17);
-    m_refreshButton->setIcon(loadIcon(u"refresh-cw"_s, QColor(0x8d, 0x9a, 0xb4), 17));
     m_refreshButton->setIconSize(QSize(17, 17));
     m_refreshButton->setFixedSize(28, 28);
     m_refreshButton->setToolTip(u"Refresh servers"_s);
@@ -218,7 +216,8 @@ ContentCard *ConnectionPage::makeCard()
     layout->setSpacing(10);
     m_connectionError = addLabel(QString(), layout, u"error"_s);
     m_connectionError->hide();
-    m_connectionStatus = addLabel(u"Not connected"_s, layout, u"muted"_s);
+    m_connectionStatus = addLabel(
+        ConnectionState{ConnectionState::Phase::NotConnected}.statusText(), layout, u"muted"_s);
     m_connectionStatus->setWordWrap(false);
 
     auto *row = new QHBoxLayout;
@@ -231,7 +230,6 @@ ContentCard *ConnectionPage::makeCard()
     m_connectButton = addRailButton(
         u"Connect"_s, row, this, [this] { connectClicked(); }, u"primary"_s);
     setIcon(m_connectButton, u"power"_s, 18);
-    m_connectButton->setIcon(loadIcon(u"power"_s, QColor(0x11, 0x2b, 0x26), 18));
     m_connectButton->setIconSize(QSize(18, 18));
     m_connectButton->setFixedSize(connectButtonWidth, 44);
     m_connectButton->setToolTip(u"Windows will ask for permission to manage the VPN service"_s);
@@ -266,7 +264,7 @@ void ConnectionPage::setAppearance(bool light, const QColor &accent)
     m_trafficChart->setAppearance(light, accent);
 }
 
-ConnectionState ConnectionPage::connectionState() const
+connectionrules::ConnectionState ConnectionPage::connectionState() const
 {
     const VpnController &controller = m_services.controller();
     return {m_services.session().authenticated(),
@@ -280,8 +278,8 @@ ConnectionState ConnectionPage::connectionState() const
 void ConnectionPage::selectServer(const QString &id)
 {
     m_selectedServerId = id;
-    const QJsonObject record = m_services.catalogue().record(id);
-    if (record.isEmpty()) {
+    const api::ServerRecord *record = m_services.catalogue().record(id);
+    if (!record) {
         m_selectedServerId.clear();
         m_locationTitle->setText(u"Quick connect"_s);
         m_locationSubtitle->setText(u"Automatic server selection"_s);
@@ -289,7 +287,7 @@ void ConnectionPage::selectServer(const QString &id)
         m_tree->clearSelection();
     } else {
         const connectionrules::LocationTexts texts =
-            connectionrules::locationTexts(serverLocation(record), serverAddress(record));
+            connectionrules::locationTexts(serverLocation(*record), serverAddress(*record));
         m_locationTitle->setText(texts.title);
         m_locationSubtitle->setText(texts.subtitle);
         m_locationHint->setText(texts.hint);
@@ -312,7 +310,7 @@ void ConnectionPage::chooseServer(const QString &id)
 
 void ConnectionPage::connectClicked()
 {
-    const ConnectionState state = connectionState();
+    const connectionrules::ConnectionState state = connectionState();
     switch (connectionrules::connectAction(state, m_selectedServerId)) {
     case connectionrules::ConnectAction::Disconnect:
         m_services.controller().disconnectVpn();
@@ -335,7 +333,7 @@ void ConnectionPage::showConnectionError(const QString &text, bool survivesStop)
 
 void ConnectionPage::updateConnectionUi()
 {
-    const ConnectionState state = connectionState();
+    const connectionrules::ConnectionState state = connectionState();
     m_trafficChart->setActive(state.running);
     if (state.connecting || state.busy || state.running) {
         if (!m_errorSurvivesStop) {
@@ -388,11 +386,11 @@ void ConnectionPage::placeConnectedTime()
 
 void ConnectionPage::showSampleConnection(const QString &serverId, const QString &elapsed)
 {
-    m_connectionStatus->setText(VpnController::connectedText());
+    m_connectionStatus->setText(ConnectionState{ConnectionState::Phase::Connected}.statusText());
     m_connectButton->setText(u"Disconnect"_s);
     m_tree->setConnectedServer(serverId);
-    m_worldMap->setConnectionState(
-        false, true, m_services.catalogue().record(serverId).value(u"endpoint"_s).toString());
+    const api::ServerRecord *record = m_services.catalogue().record(serverId);
+    m_worldMap->setConnectionState(false, true, record ? record->endpoint : QString());
     m_trafficChart->showPreview();
     showConnectedTime(elapsed);
 }

@@ -25,9 +25,9 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-QString groupToolTip(const QJsonObject &record, const ServerLocation &location)
+QString groupToolTip(const api::ServerRecord &record, const ServerLocation &location)
 {
-    if (record.value(u"geoLocation"_s).isObject()) {
+    if (record.geoLocation) {
         return u"Country detected from the server IP; city is approximate"_s;
     }
     return location.known ? u"Country inferred from the server name; location is approximate"_s
@@ -57,7 +57,7 @@ void ConnectionPage::clearLocations()
     m_services.geolocator().forgetAddresses();
     m_services.catalogue().clear();
     m_refreshButton->setSpinning(false);
-    m_worldMap->setServers(QJsonArray());
+    m_worldMap->setServers({});
     m_tree->clear();
     m_locationCount->setText(u"0"_s);
 }
@@ -134,9 +134,8 @@ void ConnectionPage::rebuildLocations()
     // per row.
     std::map<QString, QTreeWidgetItem *> groups;
     QTreeWidgetItem *selected = nullptr;
-    const QJsonArray &servers = m_services.catalogue().servers();
-    for (const QJsonValue &value : servers) {
-        const QJsonObject record = value.toObject();
+    const QList<api::ServerRecord> &servers = m_services.catalogue().servers();
+    for (const api::ServerRecord &record : servers) {
         const ServerLocation location = serverLocation(record);
         QTreeWidgetItem *&group = groups[location.country];
         if (!group) {
@@ -145,9 +144,9 @@ void ConnectionPage::rebuildLocations()
             group->setData(0, ServerTree::CountryCodeRole, location.countryCode);
             group->setToolTip(0, groupToolTip(record, location));
         }
-        const QString id = ServerCatalogue::serverId(record);
+        const QString &id = record.id;
         // Shown in tool tips only; the record keeps the whole endpoint to connect to.
-        const QString endpoint = api::boundedText(record.value(u"endpoint"_s).toString());
+        const QString endpoint = api::boundedText(record.endpoint);
         auto *row = new QTreeWidgetItem(group, {serverAddress(record)});
         row->setData(0, ServerTree::ServerIdRole, id);
         row->setData(0, ServerTree::KindRole, ServerTree::ServerRow);
@@ -219,7 +218,8 @@ void ConnectionPage::refreshLatencyDisplay()
             const QString id = row->data(0, ServerTree::ServerIdRole).toString();
             const int latency = probe.latency(id);
             row->setData(0, ServerTree::LatencyRole, latency);
-            const QString tier = catalogue.record(id).value(u"tier"_s).toString();
+            const api::ServerRecord *record = catalogue.record(id);
+            const QString tier = record ? record->tier : QString();
             row->setToolTip(0,
                             widgetfactory::plainToolTip(latencyToolTip(
                                 row->data(0, ServerTree::EndpointRole).toString(), tier, latency)));

@@ -99,16 +99,11 @@ SettingsPage::SettingsPage(QWidget *parent, StartAtLogin startAtLogin)
                               settings::setTheme(value);
                               emit appearanceChanged();
                           });
-    m_accent =
-        makeChooser({{u"Mint"_s, u"#87d6c2"_s},
-                     {u"Blue"_s, u"#7aaeff"_s},
-                     {u"Violet"_s, u"#b49aff"_s},
-                     {u"Rose"_s, u"#ff91ad"_s},
-                     {u"Orange"_s, u"#ffb36b"_s}},
-                    settings::accent(), u"Accent color"_s, this, [this](const QString &value) {
-                        settings::setAccent(value);
-                        emit appearanceChanged();
-                    });
+    m_accent = makeChooser(ThemePalette::accentChoices(), settings::accent(), u"Accent color"_s,
+                           this, [this](const QString &value) {
+                               settings::setAccent(value);
+                               emit appearanceChanged();
+                           });
     for (const auto &[text, chooser] :
          {std::pair{u"Color theme"_s, m_theme}, std::pair{u"Accent color"_s, m_accent}}) {
         // As tall as its chooser, so the text sits on the chooser's middle.

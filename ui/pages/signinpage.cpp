@@ -3,10 +3,10 @@
 #include "api/backendcatalogue.h"
 #include "api/devicecredentials.h"
 #include "api/failuremessages.h"
-#include "settings/settingskeys.h"
 #include "ui/clientservices.h"
 #include "ui/productlinks.h"
-#include "ui/theme/iconloader.h"
+#include "ui/theme/icontint.h"
+#include "ui/theme/themepalette.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/worldmap.h"
 
@@ -93,9 +93,8 @@ QWidget *SignInPage::makeForm()
     m_passwordEdit = addSecretField(u"Password"_s, form);
     m_passwordEye = new QAction(m_passwordEdit);
     m_passwordEye->setCheckable(true);
-    m_passwordEye->setProperty("solvikvpnIcon", u"eye"_s);
     m_passwordEye->setProperty("solvikvpnPasswordEye", true);
-    m_passwordEye->setIcon(loadIcon(u"eye"_s, QColor(0x99, 0xa7, 0xc1), eyeIconSize));
+    icontint::setIcon(m_passwordEye, u"eye"_s, eyeIconSize, ThemePalette::fromSettings());
     m_passwordEye->setText(u"Show password"_s);
     m_passwordEye->setToolTip(u"Show password"_s);
     m_passwordEdit->addAction(m_passwordEye, QLineEdit::TrailingPosition);
@@ -216,12 +215,9 @@ void SignInPage::showPassword(bool shown)
     m_passwordEdit->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
     const QString icon = shown ? u"eye-off"_s : u"eye"_s;
     const QString text = shown ? u"Hide password"_s : u"Show password"_s;
-    m_passwordEye->setProperty("solvikvpnIcon", icon);
     m_passwordEye->setText(text);
     m_passwordEye->setToolTip(text);
-    const QColor tint =
-        settings::isLightTheme() ? QColor(0x65, 0x74, 0x7a) : QColor(0x9a, 0xac, 0xae);
-    m_passwordEye->setIcon(loadIcon(icon, tint, eyeIconSize));
+    icontint::setIcon(m_passwordEye, icon, eyeIconSize, ThemePalette::fromSettings());
 }
 
 void SignInPage::verification()

@@ -4,14 +4,14 @@
 
 #include <QString>
 
-// The one application stylesheet. It is written for the dark theme with the default accent;
-// every other look is made from it by plain text replacement of its colours.
+// The one application stylesheet, made from the palette.
 namespace stylesheet {
 
-QString darkTemplate();
+// The stylesheet with its colours written as palette tokens ("@card", "@mutedText", ...).
+QString tokenTemplate();
 
-// `darkTemplate` with the palette's accent colours and, for the light theme, the light arrow
-// file and the light counterpart of every dark colour.
-QString themed(const QString &darkTemplate, const ThemePalette &palette);
+// `tokenTemplate` with every token replaced by the palette's value: a colour as # and six
+// lower-case hexadecimal digits, "@dropdownArrow" by the theme's arrow file name.
+QString themed(const QString &tokenTemplate, const ThemePalette &palette);
 
 } // namespace stylesheet

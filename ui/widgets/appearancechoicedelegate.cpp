@@ -21,8 +21,7 @@ AppearanceChoiceDelegate::AppearanceChoiceDelegate(QObject *parent)
 
 void AppearanceChoiceDelegate::setAppearance(bool light, const QColor &accent)
 {
-    m_light = light;
-    m_accent = accent;
+    m_palette = ThemePalette(light, accent);
 }
 
 void AppearanceChoiceDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -32,7 +31,7 @@ void AppearanceChoiceDelegate::paint(QPainter *painter, const QStyleOptionViewIt
     painter->setRenderHint(QPainter::Antialiasing);
     const bool selected = option.state.testFlag(QStyle::State_Selected);
     if (selected || option.state.testFlag(QStyle::State_MouseOver)) {
-        QColor fill = m_accent;
+        QColor fill = m_palette.accent;
         fill.setAlpha(selected ? selectedAlpha : hoveredAlpha);
         painter->setPen(Qt::NoPen);
         painter->setBrush(fill);
@@ -41,7 +40,7 @@ void AppearanceChoiceDelegate::paint(QPainter *painter, const QStyleOptionViewIt
     }
     const QFont font = uiFont(13, 400);
     painter->setFont(font);
-    painter->setPen(m_light ? QColor(QRgb(0x263239)) : QColor(QRgb(0xedf0f8)));
+    painter->setPen(m_palette.fieldText);
     const QString text =
         QFontMetrics(font).elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
                                       option.rect.width() - 2 * textInset);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/theme/themepalette.h"
+
 #include <QColor>
 #include <QStyledItemDelegate>
 
@@ -19,6 +21,5 @@ public:
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 private:
-    bool m_light = false;
-    QColor m_accent;
+    ThemePalette m_palette;
 };

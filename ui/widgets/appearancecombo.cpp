@@ -1,6 +1,6 @@
 #include "ui/widgets/appearancecombo.h"
 
-#include "settings/settingskeys.h"
+#include "ui/theme/themepalette.h"
 #include "ui/widgets/appearancechoicedelegate.h"
 #include "ui/widgets/appearancepopup.h"
 
@@ -65,9 +65,9 @@ void AppearanceCombo::showPopup()
     }
     m_openAnimation->stop();
     // Read afresh on every opening, so the popup always matches the theme just chosen.
-    const bool light = settings::isLightTheme();
-    m_popup->setLight(light);
-    m_delegate->setAppearance(light, QColor(settings::accent()));
+    const ThemePalette palette = ThemePalette::fromSettings();
+    m_popup->setAppearance(palette.light, palette.accent);
+    m_delegate->setAppearance(palette.light, palette.accent);
 
     m_list->setModel(model());
     m_list->setRootIndex(rootModelIndex());

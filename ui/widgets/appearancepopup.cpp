@@ -29,9 +29,9 @@ AppearancePopup::AppearancePopup(QWidget *parent)
     column->setSizeConstraint(QLayout::SetNoConstraint);
 }
 
-void AppearancePopup::setLight(bool light)
+void AppearancePopup::setAppearance(bool light, const QColor &accent)
 {
-    m_light = light;
+    m_palette = ThemePalette(light, accent);
     update();
 }
 
@@ -40,6 +40,6 @@ void AppearancePopup::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(m_light ? QColor(QRgb(0xffffff)) : QColor(QRgb(0x252f37)));
+    painter.setBrush(m_palette.popup);
     painter.drawRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
 }

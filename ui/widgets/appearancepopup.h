@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/theme/themepalette.h"
+
 #include <QWidget>
 
 // The rounded drop-down panel of an appearance chooser. Its 6 px layout margin leaves a rim of
@@ -11,11 +13,11 @@ class AppearancePopup : public QWidget
 public:
     explicit AppearancePopup(QWidget *parent = nullptr);
 
-    void setLight(bool light);
+    void setAppearance(bool light, const QColor &accent);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    bool m_light = false;
+    ThemePalette m_palette;
 };

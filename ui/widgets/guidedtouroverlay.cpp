@@ -1,5 +1,6 @@
 #include "ui/widgets/guidedtouroverlay.h"
 
+#include "ui/theme/themepalette.h"
 #include "ui/widgetfactory.h"
 
 #include <QEvent>
@@ -22,7 +23,6 @@ namespace {
 constexpr int edgeGap = 18;
 constexpr int highlightGrowth = 7;
 constexpr int cutOutRadius = 12;
-constexpr int dimAlpha = 155;
 constexpr int minimumBubbleWidth = 280;
 constexpr int maximumBubbleWidth = 390;
 constexpr int bubbleSideMargins = 40;
@@ -85,16 +85,16 @@ void GuidedTourOverlay::setStep(QWidget *target, const QString &title, const QSt
                                 const QColor &accent, bool light)
 {
     m_target = target;
-    m_accent = accent;
+    m_palette = ThemePalette(light, accent);
     m_title->setText(title);
     m_description->setText(description);
     m_progress->setText(progress);
     m_next->setText(nextText);
     m_onNext = std::move(onNext);
     m_onSkip = std::move(onSkip);
-    m_bubble->setStyleSheet(bubbleStyle.arg(
-        light ? u"#ffffff"_s : u"#202b32"_s, accent.name(), light ? u"#263239"_s : u"#edf0f8"_s,
-        light ? u"#65747a"_s : u"#a2b0b4"_s, accent.darker(light ? 240 : 300).name()));
+    m_bubble->setStyleSheet(bubbleStyle.arg(m_palette.card.name(), m_palette.accent.name(),
+                                            m_palette.fieldText.name(), m_palette.mutedText.name(),
+                                            m_palette.onAccentIcon.name()));
     layoutBubble();
     update();
     show();
@@ -131,9 +131,9 @@ void GuidedTourOverlay::paintEvent(QPaintEvent *)
     if (!m_highlightRect.isEmpty()) {
         dimmed.addRoundedRect(m_highlightRect, cutOutRadius, cutOutRadius);
     }
-    painter.fillPath(dimmed, QColor(0, 0, 0, dimAlpha));
+    painter.fillPath(dimmed, m_palette.tourDim);
     if (!m_highlightRect.isEmpty()) {
-        painter.setPen(QPen(m_accent, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+        painter.setPen(QPen(m_palette.accent, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(m_highlightRect, cutOutRadius, cutOutRadius);
     }

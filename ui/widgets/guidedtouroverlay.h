@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/theme/themepalette.h"
+
 #include <QColor>
 #include <QPointer>
 #include <QRect>
@@ -49,7 +51,7 @@ private:
     QPushButton *m_skip = nullptr;
     QPushButton *m_next = nullptr;
     QRect m_highlightRect;
-    QColor m_accent{0x87, 0xd6, 0xc2};
+    ThemePalette m_palette;
     std::function<void()> m_onNext;
     std::function<void()> m_onSkip;
 };

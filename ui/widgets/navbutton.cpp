@@ -1,6 +1,7 @@
 #include "ui/widgets/navbutton.h"
 
 #include "ui/theme/iconloader.h"
+#include "ui/theme/icontint.h"
 
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -20,11 +21,6 @@ constexpr double globeWobbleDegrees = 18.0;
 constexpr double gearTurnDegrees = -12.0;
 constexpr double hopPx = 2.5;
 constexpr double growth = 0.16;
-
-QString iconName(const QObject &button)
-{
-    return button.property("solvikvpnIcon").toString();
-}
 
 } // namespace
 
@@ -74,8 +70,8 @@ void NavButton::refreshNavIcon()
     if (!m_normalColour.isValid() || !m_hoverColour.isValid()) {
         return;
     }
-    const QString name = iconName(*this);
-    const int size = property("solvikvpnIconSize").toInt();
+    const QString name = icontint::iconName(this);
+    const int size = icontint::iconSize(this);
     if (name.isEmpty() || size < 1) {
         return;
     }
@@ -134,6 +130,6 @@ void NavButton::paintEvent(QPaintEvent *)
 
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.translate(QRectF(rect()).center());
-    painter.setTransform(iconTransform(iconName(*this), m_progress), true);
+    painter.setTransform(iconTransform(icontint::iconName(this), m_progress), true);
     drawCentredIcon(painter, *this);
 }

@@ -8,9 +8,8 @@ class QAbstractButton;
 class QPainter;
 class QVariantAnimation;
 
-// A navigation rail button. Its icon, named by the "solvikvpnIcon" property and rendered at
-// "solvikvpnIconSize", brightens from the normal towards the hover colour while the button
-// becomes active, and briefly wobbles, turns or hops.
+// A navigation rail button. Its icon, given through icontint::setIcon, brightens from the normal
+// towards the hover colour while the button becomes active, and briefly wobbles, turns or hops.
 class NavButton : public QPushButton
 {
     Q_OBJECT

@@ -1,6 +1,7 @@
 #include "ui/widgets/serverdelegate.h"
 
 #include "ui/theme/iconloader.h"
+#include "ui/theme/themepalette.h"
 #include "ui/theme/uifont.h"
 #include "ui/widgets/servertree.h"
 
@@ -19,28 +20,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct CardColours
-{
-    QColor card;
-    QColor globe;
-    QColor idleDot;
-    QColor text;
-    QColor count;
-    QColor latency;
-};
-
-const CardColours &coloursFor(bool light)
-{
-    static const CardColours dark{QColor(QRgb(0x252f37)), QColor(QRgb(0x9daab4)),
-                                  QColor(QRgb(0x829699)), QColor(QRgb(0xc5ced3)),
-                                  QColor(QRgb(0x91a3a7)), QColor(QRgb(0xa4b2ba))};
-    static const CardColours bright{QColor(QRgb(0xe6ebed)), QColor(QRgb(0x65747a)),
-                                    QColor(QRgb(0x7f8c91)), QColor(QRgb(0x35434a)),
-                                    QColor(QRgb(0x748187)), QColor(QRgb(0x65747a))};
-    return light ? bright : dark;
-}
-
-constexpr QRgb connectedRgb = 0x39c985;
 constexpr int rowWidth = 260;
 constexpr int groupHeight = 62;
 constexpr int serverHeight = 46;
@@ -73,7 +52,7 @@ QIcon flagIcon(const QString &code)
 }
 
 void drawGroupIcon(QPainter *painter, const QRect &card, const QString &code,
-                   const CardColours &colours)
+                   const ThemePalette::Rows &colours)
 {
     const QIcon flag = code.isEmpty() ? QIcon() : flagIcon(code);
     if (flag.isNull()) {
@@ -93,7 +72,7 @@ void drawGroupIcon(QPainter *painter, const QRect &card, const QString &code,
 }
 
 void drawStatusDot(QPainter *painter, const QPointF &centre, bool connected, double phase,
-                   const CardColours &colours)
+                   const ThemePalette::Rows &colours)
 {
     painter->setPen(Qt::NoPen);
     if (!connected) {
@@ -101,12 +80,12 @@ void drawStatusDot(QPainter *painter, const QPointF &centre, bool connected, dou
         painter->drawEllipse(centre, 3.0, 3.0);
         return;
     }
-    QColor halo = QColor::fromRgb(connectedRgb);
+    QColor halo = colours.connectedDot;
     halo.setAlpha(int(std::lround(24 + 24 * phase)));
     painter->setBrush(halo);
     const double haloRadius = 5 + 2 * phase;
     painter->drawEllipse(centre, haloRadius, haloRadius);
-    painter->setBrush(QColor::fromRgb(connectedRgb));
+    painter->setBrush(colours.connectedDot);
     const double dotRadius = 3 + 0.5 * phase;
     painter->drawEllipse(centre, dotRadius, dotRadius);
 }
@@ -127,15 +106,13 @@ void drawChevron(QPainter *painter, const QRect &card, double progress, const QC
 
 ServerDelegate::ServerDelegate(QObject *parent)
     : QStyledItemDelegate(parent)
-    , m_accent(QColor(QRgb(0x87d6c2)))
 {
     m_pulseClock.start();
 }
 
 void ServerDelegate::setAppearance(bool light, const QColor &accent)
 {
-    m_light = light;
-    m_accent = accent;
+    m_palette = ThemePalette(light, accent);
 }
 
 QString ServerDelegate::latencyText(const QVariant &latency)
@@ -171,7 +148,7 @@ void ServerDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option
                   option.rect.width(), serverHeight);
     }
     const QRect card = content.adjusted(cardInsetX, cardInsetY, -cardInsetX, -cardInsetY);
-    const CardColours &colours = coloursFor(m_light);
+    const ThemePalette::Rows &colours = m_palette.rows;
     painter->setPen(Qt::NoPen);
     painter->setBrush(colours.card);
     painter->drawRoundedRect(QRectF(card), cardRadius, cardRadius);

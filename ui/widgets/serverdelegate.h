@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/theme/themepalette.h"
+
 #include <QColor>
 #include <QElapsedTimer>
 #include <QStyledItemDelegate>
@@ -28,7 +30,5 @@ public:
 
 private:
     QElapsedTimer m_pulseClock;
-    bool m_light = false;
-    // The cards keep neutral colours whatever the accent; it is kept with the theme anyway.
-    QColor m_accent;
+    ThemePalette m_palette;
 };

@@ -1,7 +1,5 @@
 #include "ui/widgets/toggleswitch.h"
 
-#include "settings/settingskeys.h"
-#include "ui/theme/themepalette.h"
 #include "ui/widgets/navbutton.h"
 
 #include <QFocusEvent>
@@ -18,17 +16,11 @@ constexpr double ringWidth = 2.0;
 constexpr double margin = ringGap + ringWidth;
 constexpr int slideMs = 150;
 
-QColor offTrackColour(bool light)
-{
-    return light ? QColor(0xd3, 0xdb, 0xde) : QColor(0x3a, 0x48, 0x51);
-}
-
 } // namespace
 
 ToggleSwitch::ToggleSwitch(QWidget *parent)
     : QAbstractButton(parent)
     , m_animation(new QVariantAnimation(this))
-    , m_accent(QLatin1String(settings::defaultAccent))
 {
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -45,8 +37,7 @@ ToggleSwitch::ToggleSwitch(QWidget *parent)
 
 void ToggleSwitch::setAppearance(bool light, const QColor &accent)
 {
-    m_light = light;
-    m_accent = accent;
+    m_palette = ThemePalette(light, accent);
     update();
 }
 
@@ -72,7 +63,6 @@ void ToggleSwitch::slideKnob(bool on)
 
 void ToggleSwitch::paintEvent(QPaintEvent *)
 {
-    const ThemePalette palette(m_light, m_accent);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QRectF track(QPointF(), trackSize);
@@ -81,20 +71,20 @@ void ToggleSwitch::paintEvent(QPaintEvent *)
 
     if (hasFocus() && m_keyboardFocus) {
         const double grow = ringGap + ringWidth / 2.0;
-        painter.setPen(QPen(palette.strong, ringWidth));
+        painter.setPen(QPen(m_palette.strong, ringWidth));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(track.adjusted(-grow, -grow, grow, grow), radius + grow,
                                 radius + grow);
     }
 
     painter.setPen(Qt::NoPen);
-    painter.setBrush(NavButton::tintAt(offTrackColour(m_light), m_accent, m_position));
+    painter.setBrush(NavButton::tintAt(m_palette.switchTrack, m_palette.accent, m_position));
     painter.drawRoundedRect(track, radius, radius);
 
     // On the accent the knob takes the colour of text on accent buttons.
     const double knob = track.height() - 2 * knobInset;
     const double travel = track.width() - 2 * knobInset - knob;
-    painter.setBrush(NavButton::tintAt(palette.mutedIcon, m_accent.darker(240), m_position));
+    painter.setBrush(NavButton::tintAt(m_palette.mutedIcon, m_palette.onAccent, m_position));
     painter.drawEllipse(QRectF(track.left() + knobInset + travel * m_position,
                                track.top() + knobInset, knob, knob));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/theme/themepalette.h"
+
 #include <QAbstractButton>
 #include <QColor>
 
@@ -26,8 +28,7 @@ private:
     void slideKnob(bool on);
 
     QVariantAnimation *m_animation;
-    bool m_light = false;
-    QColor m_accent;
+    ThemePalette m_palette;
     // 0 with the knob at the left (off), 1 at the right (on).
     double m_position = 0.0;
     bool m_keyboardFocus = false;

@@ -33,26 +33,6 @@ constexpr int margin = 20;
 constexpr int chartTop = 66;
 constexpr int chartHeight = 52;
 
-QColor panelColour(bool light)
-{
-    return light ? QColor(0xff, 0xff, 0xff) : QColor(0x20, 0x2b, 0x32);
-}
-
-QColor titleColour(bool light)
-{
-    return light ? QColor(0x35, 0x43, 0x4a) : QColor(0xc5, 0xce, 0xd3);
-}
-
-QColor mutedColour(bool light)
-{
-    return light ? QColor(0x65, 0x74, 0x7a) : QColor(0xa2, 0xb0, 0xb4);
-}
-
-QColor uploadColour(bool light)
-{
-    return light ? QColor(0x53, 0x6e, 0xa7) : QColor(0xb5, 0xc5, 0xec);
-}
-
 QColor withAlpha(QColor colour, int alpha)
 {
     colour.setAlpha(alpha);
@@ -90,7 +70,6 @@ TrafficWidget::TrafficWidget(QWidget *parent, CounterSource counters, Clock cloc
     , m_clock(std::move(clock))
     , m_sampleTimer(new QTimer(this))
     , m_animationTimer(new QTimer(this))
-    , m_accent(0x87, 0xd6, 0xc2)
 {
     if (!m_counters) {
         m_counters = [] { return platform::readInterfaceCounters(tunnelcontract::adapterAlias); };
@@ -140,8 +119,7 @@ void TrafficWidget::setActive(bool on)
 
 void TrafficWidget::setAppearance(bool light, const QColor &accent)
 {
-    m_light = light;
-    m_accent = accent;
+    m_palette = ThemePalette(light, accent);
     update();
 }
 
@@ -260,17 +238,17 @@ void TrafficWidget::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(panelColour(m_light));
+    painter.setBrush(m_palette.chart.panel);
     painter.drawRoundedRect(QRectF(rect()), 14.0, 14.0);
 
-    const QColor download = m_light ? m_accent.darker(145) : m_accent;
-    const QColor upload = uploadColour(m_light);
+    const QColor &download = m_palette.chart.download;
+    const QColor &upload = m_palette.chart.upload;
     paintTexts(painter, download, upload);
 
     const QRectF chart(margin, chartTop, std::max(1, width() - 2 * margin), chartHeight);
     painter.save();
     painter.setClipRect(chart.adjusted(-1.0, -2.0, 1.0, 1.0));
-    painter.setPen(QPen(withAlpha(mutedColour(m_light), 26), 1.0));
+    painter.setPen(QPen(withAlpha(m_palette.chart.muted, 26), 1.0));
     for (const double y : {chart.top(), chart.center().y(), chart.bottom()}) {
         painter.drawLine(QPointF(chart.left(), y), QPointF(chart.right(), y));
     }
@@ -285,10 +263,10 @@ void TrafficWidget::paintTexts(QPainter &painter, const QColor &download, const 
     const int w = width();
     const QRect heading(margin, 12, w - 2 * margin, 20);
     painter.setFont(uiFont(13, 500));
-    painter.setPen(titleColour(m_light));
+    painter.setPen(m_palette.chart.title);
     painter.drawText(heading, Qt::AlignLeft | Qt::AlignVCenter, u"Traffic"_s);
     painter.setFont(uiFont(11, 400));
-    painter.setPen(mutedColour(m_light));
+    painter.setPen(m_palette.chart.muted);
     painter.drawText(heading, Qt::AlignRight | Qt::AlignVCenter, u"Last 60 seconds"_s);
 
     painter.setFont(uiFont(12, 400));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/interfacecounters.h"
+#include "ui/theme/themepalette.h"
 
 #include <QColor>
 #include <QList>
@@ -72,8 +73,7 @@ private:
     bool m_active = false;
     bool m_hasBaseline = false;
     bool m_rateValid = false;
-    bool m_light = false;
-    QColor m_accent;
+    ThemePalette m_palette;
     std::uint64_t m_lastIdentifier = 0;
     std::uint64_t m_lastInOctets = 0;
     std::uint64_t m_lastOutOctets = 0;

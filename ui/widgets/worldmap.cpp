@@ -1,14 +1,11 @@
 #include "ui/widgets/worldmap.h"
 
-#include "api/replyrules.h"
-#include "locations/servercatalogue.h"
 #include "ui/landoutline.h"
 #include "ui/theme/uifont.h"
 #include "ui/widgetfactory.h"
 
 #include <QFontMetricsF>
 #include <QHelpEvent>
-#include <QJsonObject>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
@@ -26,51 +23,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-struct Colours
-{
-    QColor fill;
-    QColor glow;
-    QColor land;
-    QColor fade;
-    QColor dotFill;
-    QColor you;
-    QColor youRing;
-    QColor labelFill;
-    QColor labelText;
-    QColor buttonFill;
-    QColor buttonText;
-};
-
-const Colours &coloursFor(bool light)
-{
-    static const Colours dark{.fill = QColor(QRgb(0x12191f)),
-                              .glow = QColor(QRgb(0x1e3035)),
-                              .land = QColor(QRgb(0x27363d)),
-                              .fade = QColor(16, 23, 37, 230),
-                              .dotFill = QColor(QRgb(0x23314b)),
-                              .you = QColor(QRgb(0x82c8ff)),
-                              .youRing = QColor(QRgb(0x12191f)),
-                              .labelFill = QColor(QRgb(0x202b32)),
-                              .labelText = QColor(QRgb(0xedf0f7)),
-                              .buttonFill = QColor(32, 43, 50, 225),
-                              .buttonText = QColor(QRgb(0xd8e2e3))};
-    static const Colours bright{.fill = QColor(QRgb(0xf4f6f7)),
-                                .glow = QColor(QRgb(0xe9f0f0)),
-                                .land = QColor(QRgb(0xdbe3e5)),
-                                .fade = QColor(244, 246, 247, 190),
-                                .dotFill = QColor(QRgb(0xffffff)),
-                                .you = QColor(QRgb(0x287bc1)),
-                                .youRing = QColor(QRgb(0xffffff)),
-                                .labelFill = QColor(QRgb(0xffffff)),
-                                .labelText = QColor(QRgb(0x263239)),
-                                .buttonFill = QColor(255, 255, 255, 225),
-                                .buttonText = QColor(QRgb(0x34434a))};
-    return light ? bright : dark;
-}
-
-// The same in both themes.
-const QColor dotOutline{QRgb(0x8f9bb6)};
 
 constexpr int frameIntervalMs = 33;
 constexpr int flightMs = 750;
@@ -115,7 +67,7 @@ QPen arcPen(const QColor &colour, double width)
 
 // A rounded box with `text` centred in it, horizontally centred on `anchor`.
 void paintLabel(QPainter &painter, const QString &text, const LabelStyle &style,
-                const QPointF &anchor, const Colours &colours)
+                const QPointF &anchor, const ThemePalette::Map &colours)
 {
     const QFont font = uiFont(style.pixelSize, 500);
     const QSizeF size = QFontMetricsF(font).size(Qt::TextSingleLine, text) + style.padding;
@@ -123,7 +75,7 @@ void paintLabel(QPainter &painter, const QString &text, const LabelStyle &style,
         style.above ? anchor.y() - style.gap - size.height() : anchor.y() + style.gap;
     const QRectF box(QPointF(anchor.x() - size.width() / 2, top), size);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(colours.labelFill);
+    painter.setBrush(colours.label);
     painter.drawRoundedRect(box, style.radius, style.radius);
     painter.setFont(font);
     painter.setPen(colours.labelText);
@@ -167,14 +119,12 @@ WorldMap::WorldMap(QList<QPolygonF> land, QWidget *parent)
     m_view.setSize(size());
 }
 
-void WorldMap::setServers(const QJsonArray &servers)
+void WorldMap::setServers(const QList<api::ServerRecord> &servers)
 {
     m_markers.clear();
     m_markers.reserve(servers.size());
-    for (const QJsonValue value : servers) {
-        const QJsonObject record = api::unwrapData(value.toObject());
-        m_markers.append({ServerCatalogue::serverId(record), record.value(u"name"_s).toString(),
-                          record.value(u"endpoint"_s).toString(), serverLocation(record)});
+    for (const api::ServerRecord &record : servers) {
+        m_markers.append({record.id, record.name, record.endpoint, serverLocation(record)});
     }
     updateFrameTimer();
     update();
@@ -239,8 +189,7 @@ void WorldMap::setOwnLocation(const ServerLocation &location)
 
 void WorldMap::setAppearance(bool light, const QColor &accent)
 {
-    m_light = light;
-    m_accent = accent;
+    m_palette = ThemePalette(light, accent);
     update();
 }
 
@@ -363,11 +312,11 @@ void WorldMap::wheelEvent(QWheelEvent *event)
 
 void WorldMap::paintEvent(QPaintEvent *)
 {
-    const Colours &colours = coloursFor(m_light);
     const double elapsed = double(m_clock.elapsed());
     // The fill, the glow, the land and the fade change only with the view and the theme, while
     // the dots, the arc and the halo move every frame: the first four are painted once per view.
-    const BackgroundKey key{size(), devicePixelRatioF(), m_view.centre(), m_view.zoom(), m_light};
+    const BackgroundKey key{size(), devicePixelRatioF(), m_view.centre(), m_view.zoom(),
+                            m_palette.light};
     if (key != m_backgroundKey) {
         m_backgroundKey = key;
         paintBackground();
@@ -390,14 +339,14 @@ void WorldMap::paintEvent(QPaintEvent *)
     if (highlighted) {
         const ServerLocation &location = highlighted->location;
         paintLabel(painter, location.city.isEmpty() ? location.country : location.city, serverLabel,
-                   highlightedAt, colours);
+                   highlightedAt, m_palette.map);
     }
     paintZoomButtons(painter);
 }
 
 void WorldMap::paintBackground()
 {
-    const Colours &colours = coloursFor(m_light);
+    const ThemePalette::Map &colours = m_palette.map;
     const double w = width();
     const double h = height();
     m_background = QImage(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
@@ -405,10 +354,10 @@ void WorldMap::paintBackground()
     QPainter painter(&m_background);
     painter.setRenderHint(QPainter::Antialiasing);
 
-    painter.fillRect(rect(), colours.fill);
+    painter.fillRect(rect(), colours.sea);
     QRadialGradient glow(QPointF(0.62 * w, 0.35 * h), 0.8 * w);
     glow.setColorAt(0, colours.glow);
-    glow.setColorAt(1, colours.fill);
+    glow.setColorAt(1, colours.sea);
     painter.fillRect(rect(), glow);
 
     painter.save();
@@ -525,9 +474,10 @@ void WorldMap::paintArc(QPainter &painter, const QPointF &end, double elapsed) c
     path.quadTo(control, end);
 
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(arcPen(withAlpha(m_accent, 25), 6.0));
+    const QColor &accent = m_palette.accent;
+    painter.setPen(arcPen(withAlpha(accent, 25), 6.0));
     painter.drawPath(path);
-    painter.setPen(arcPen(withAlpha(m_accent, 110), 2.0));
+    painter.setPen(arcPen(withAlpha(accent, 110), 2.0));
     painter.drawPath(path);
 
     // A short bright stretch runs along the arc towards the server.
@@ -538,13 +488,14 @@ void WorldMap::paintArc(QPainter &painter, const QPointF &end, double elapsed) c
     for (int step = 0; step <= steps; ++step) {
         stretch.append(path.pointAtPercent(tail + (phase - tail) * step / steps));
     }
-    painter.setPen(arcPen(m_accent, 2.5));
+    painter.setPen(arcPen(accent, 2.5));
     painter.drawPolyline(stretch);
 }
 
 void WorldMap::paintDots(QPainter &painter, const Marker *highlighted, double elapsed) const
 {
-    const Colours &colours = coloursFor(m_light);
+    const ThemePalette::Map &colours = m_palette.map;
+    const QColor &accent = m_palette.accent;
     const QRectF inside = QRectF(rect()).adjusted(10, 10, -10, -10);
     const auto dotPen = [](const QColor &colour) {
         return QPen(colour, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
@@ -558,18 +509,18 @@ void WorldMap::paintDots(QPainter &painter, const Marker *highlighted, double el
             continue;
         }
         if (&marker != highlighted) {
-            painter.setPen(dotPen(dotOutline));
-            painter.setBrush(colours.dotFill);
+            painter.setPen(dotPen(colours.dotOutline));
+            painter.setBrush(colours.dot);
             painter.drawEllipse(at, 4, 4);
             continue;
         }
         const double pulse = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * elapsed / 2600);
         const double ring = 11 + 9 * pulse;
-        painter.setPen(QPen(withAlpha(m_accent, int(std::lround(65 + 25 * pulse))), 1.3));
-        painter.setBrush(withAlpha(m_accent, 16));
+        painter.setPen(QPen(withAlpha(accent, int(std::lround(65 + 25 * pulse))), 1.3));
+        painter.setBrush(withAlpha(accent, 16));
         painter.drawEllipse(at, ring, ring);
-        painter.setPen(dotPen(m_accent));
-        painter.setBrush(m_accent);
+        painter.setPen(dotPen(accent));
+        painter.setBrush(accent);
         painter.drawEllipse(at, 6, 6);
     }
 }
@@ -580,7 +531,7 @@ void WorldMap::paintOwnLocation(QPainter &painter, double elapsed) const
     if (!QRectF(rect()).adjusted(-20, -20, 20, 20).contains(at)) {
         return;
     }
-    const Colours &colours = coloursFor(m_light);
+    const ThemePalette::Map &colours = m_palette.map;
     const double halo = 7 + 2.5 * (0.5 + 0.5 * std::sin(elapsed / 360)) + 5;
     painter.setPen(QPen(withAlpha(colours.you, 105), 1.5));
     painter.setBrush(withAlpha(colours.you, 26));
@@ -594,12 +545,12 @@ void WorldMap::paintOwnLocation(QPainter &painter, double elapsed) const
 
 void WorldMap::paintZoomButtons(QPainter &painter) const
 {
-    const Colours &colours = coloursFor(m_light);
+    const ThemePalette::Map &colours = m_palette.map;
     painter.setFont(uiFont(20, 500));
     for (const auto &[button, label] :
          {std::pair{zoomInRect(), u"+"_s}, std::pair{zoomOutRect(), u"\u2212"_s}}) {
         painter.setPen(Qt::NoPen);
-        painter.setBrush(colours.buttonFill);
+        painter.setBrush(colours.button);
         painter.drawRoundedRect(button, buttonRadius, buttonRadius);
         painter.setPen(colours.buttonText);
         painter.drawText(button, Qt::AlignCenter, label);

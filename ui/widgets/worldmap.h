@@ -2,11 +2,11 @@
 
 #include "locations/serverlocation.h"
 #include "ui/mapview.h"
+#include "ui/theme/themepalette.h"
 
 #include <QColor>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QJsonArray>
 #include <QList>
 #include <QPolygonF>
 #include <QWidget>
@@ -30,7 +30,7 @@ public:
     explicit WorldMap(QList<QPolygonF> land, QWidget *parent = nullptr);
 
     // One dot per server record (wrapped or not); locations without coordinates get none.
-    void setServers(const QJsonArray &servers);
+    void setServers(const QList<api::ServerRecord> &servers);
     // Highlights the server and flies to it, unless connected: then the map stays on the
     // connected server.
     void setSelectedServer(const QString &id);
@@ -122,6 +122,5 @@ private:
     bool m_busy = false;
     bool m_connected = false;
     bool m_shown = false;
-    bool m_light = false;
-    QColor m_accent{QRgb(0x87d6c2)};
+    ThemePalette m_palette;
 };
