@@ -368,7 +368,9 @@ void TestEngineSupervisor::swappedDataDirectoryNeverReceivesFiles()
         QVERIFY(swapper.isRunning());
         QElapsedTimer timer;
         timer.start();
-        for (int stop = 0; stop < 100 && timer.elapsed() < 60000; ++stop) {
+        // On a loaded machine the swapper may stall with the link in place for a while: go on
+        // past the 100 stops until one run got through.
+        for (int stop = 0; (stop < 100 || ran == 0) && timer.elapsed() < 60000; ++stop) {
             if (runSupervisor(fixture, timings, TunnelFixture::tunnelName, profile).exitCode ==
                 1062) {
                 ++ran;
