@@ -1,7 +1,5 @@
 #include "common/enginecommand.h"
 
-#include <QDir>
-
 using namespace Qt::Literals::StringLiterals;
 
 namespace enginecommand {
@@ -22,15 +20,10 @@ QStringList checkArguments()
     return {QStringLiteral("check"), QStringLiteral("-c"), QStringLiteral("stdin")};
 }
 
-QString runArguments()
+QStringList runArguments()
 {
-    return QStringLiteral("run -c stdin --disable-color");
-}
-
-QString runCommandLine(const QString &applicationDirectory)
-{
-    return u'"' + QDir::toNativeSeparators(enginePath(applicationDirectory)) + u"\" "_s +
-           runArguments();
+    return {QStringLiteral("run"), QStringLiteral("-c"), QStringLiteral("stdin"),
+            QStringLiteral("--disable-color")};
 }
 
 } // namespace enginecommand

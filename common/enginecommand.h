@@ -14,9 +14,7 @@ QString engineDirectory(const QString &applicationDirectory);
 
 // The configuration check run by the client: "check", "-c", "stdin".
 QStringList checkArguments();
-// The tunnel run by the service, as one argument text: "run -c stdin --disable-color".
-QString runArguments();
-// The service's full engine command line: the quoted native engine path, a space, runArguments().
-QString runCommandLine(const QString &applicationDirectory);
+// The tunnel run by the service: "run", "-c", "stdin", "--disable-color".
+QStringList runArguments();
 
 } // namespace enginecommand

@@ -32,9 +32,8 @@ constexpr std::size_t readChunk = 4096;
 std::vector<std::string> engineArguments()
 {
     std::vector<std::string> arguments;
-    const QStringList parts = enginecommand::runArguments().split(u' ', Qt::SkipEmptyParts);
-    for (const QString &part : parts) {
-        arguments.push_back(part.toStdString());
+    for (const QString &argument : enginecommand::runArguments()) {
+        arguments.push_back(argument.toStdString());
     }
     return arguments;
 }
