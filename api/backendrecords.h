@@ -59,8 +59,60 @@ struct DeviceRecord
     bool current = false;
 };
 
+// A plan, as the plans list offers it or as the account's access information names it.
+struct PlanRecord
+{
+    // The "_id", read as text.
+    QString id;
+    // Only a JSON true switches a plan on.
+    bool enabled = false;
+    QString tier;
+    // Present when "days" is a number.
+    std::optional<double> days;
+    // In cents; present when "price" is a finite number >= 0.
+    std::optional<double> price;
+    QString currency;
+
+    bool operator==(const PlanRecord &) const = default;
+};
+
+// The state of the account's subscription.
+struct SubscriptionRecord
+{
+    QString status;
+    QDateTime endsAt; // invalid when absent or unreadable
+
+    bool operator==(const SubscriptionRecord &) const = default;
+};
+
+// The account's access information.
+struct AccessRecord
+{
+    QString tier;
+    // Empty fields when the reply holds no plan object.
+    PlanRecord plan;
+    SubscriptionRecord subscription;
+    // "tier" and "plan" exactly as sent: the backend decides from them which servers the account
+    // may use, fields this client never reads included, so any difference in them is a change.
+    QJsonObject tierAndPlan;
+
+    bool operator==(const AccessRecord &) const = default;
+};
+
 // A device record, "data" wrapper and "_id" accepted; texts bounded.
 DeviceRecord deviceRecord(const QJsonObject &wire);
+
+// The access reply, "data" wrapper accepted.
+AccessRecord accessRecord(const QJsonObject &reply);
+
+// The plans among `items` (pageItems() of a reply, or sample records), in order.
+QList<PlanRecord> planRecords(const QJsonArray &items);
+
+// The account's e-mail address in the session's profile.
+QString profileEmail(const QJsonObject &profile);
+
+// The web ticket of a ticket reply, "data" wrapper accepted; empty when there is none.
+QString webTicket(const QJsonObject &reply);
 
 // One server record as a page of the reply lists it (pageItems() has unwrapped it).
 ServerRecord serverRecord(const QJsonObject &object);

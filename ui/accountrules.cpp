@@ -1,13 +1,10 @@
 #include "ui/accountrules.h"
 
-#include "api/replyrules.h"
 #include "ui/theme/themepalette.h"
 #include "vpn/planhelpers.h"
 
 #include <QRegularExpression>
 #include <QStringList>
-
-#include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -29,21 +26,17 @@ PlanCard pendingPlanCard()
             u"Checking\u2026"_s};
 }
 
-PlanCard planCard(const QJsonObject &access, const QDateTime &now)
+PlanCard planCard(const api::AccessRecord &access, const QDateTime &now)
 {
-    if (access.value(u"tier"_s).toString() == u"free"_s) {
-        const bool available =
-            access.value(u"plan"_s).toObject().value(u"enabled"_s) == QJsonValue(true);
+    if (access.tier == u"free"_s) {
         return {u"Free"_s, PillTone::Plain, u"Free plan"_s,
-                available ? u"No expiry \u00b7 Free servers included"_s
-                          : u"Free VPN is temporarily unavailable"_s,
+                access.plan.enabled ? u"No expiry \u00b7 Free servers included"_s
+                                    : u"Free VPN is temporarily unavailable"_s,
                 u"Free plan"_s};
     }
-    const QJsonObject subscription = access.value(u"subscription"_s).toObject();
-    const bool active = planhelpers::planIsActive(subscription, now);
-    const QString timeLeft = planhelpers::planTimeLeftText(subscription, now);
-    const QDateTime endsAt =
-        QDateTime::fromString(subscription.value(u"endsAt"_s).toString(), Qt::ISODateWithMs);
+    const bool active = planhelpers::planIsActive(access.subscription, now);
+    const QString timeLeft = planhelpers::planTimeLeftText(access.subscription, now);
+    const QDateTime &endsAt = access.subscription.endsAt;
     return {active ? u"\u25cf Plan active"_s : u"Plan inactive"_s,
             active ? PillTone::Active : PillTone::Inactive, timeLeft,
             endsAt.isValid()
@@ -66,39 +59,25 @@ QString pillStyle(PillTone tone, bool light, const QColor &accent)
     return {};
 }
 
-QString priceText(const QJsonValue &cents)
+QString priceText(double cents)
 {
-    if (!cents.isDouble()) {
-        return {};
-    }
-    const double value = cents.toDouble();
-    if (!std::isfinite(value) || value < 0) {
-        return {};
-    }
-    return u"$%1"_s.arg(value / 100.0, 0, 'f', 2);
+    return u"$%1"_s.arg(cents / 100.0, 0, 'f', 2);
 }
 
-Offer offer(const PlanPeriod &period, const QJsonArray &items, bool loaded,
-            const QJsonObject &access)
+Offer offer(const PlanPeriod &period, const QList<api::PlanRecord> &offers, bool loaded,
+            const api::AccessRecord &access)
 {
     if (!loaded) {
         return {u"\u2014"_s, u"Could not load plans"_s, u"Subscribe"_s, false};
     }
-    // Two records without an id are not the same plan.
-    const QString currentId = api::jsonText(access.value(u"plan"_s).toObject().value(u"_id"_s));
-    for (const QJsonValue &value : items) {
-        const QJsonObject item = value.toObject();
-        const QJsonValue days = item.value(u"days"_s);
-        const QString price = priceText(item.value(u"price"_s));
-        if (item.value(u"enabled"_s) != QJsonValue(true) ||
-            item.value(u"tier"_s).toString() != u"paid"_s || !days.isDouble() ||
-            days.toDouble() != period.days || item.value(u"currency"_s).toString() != u"USD"_s ||
-            price.isEmpty()) {
+    for (const api::PlanRecord &plan : offers) {
+        if (!plan.enabled || plan.tier != u"paid"_s || plan.days != period.days ||
+            plan.currency != u"USD"_s || !plan.price) {
             continue;
         }
-        const QString id = api::jsonText(item.value(u"_id"_s));
-        const bool current = !id.isEmpty() && id == currentId;
-        return {price, current ? u"Current plan"_s : period.note,
+        // Two records without an id are not the same plan.
+        const bool current = !plan.id.isEmpty() && plan.id == access.plan.id;
+        return {priceText(*plan.price), current ? u"Current plan"_s : period.note,
                 current ? u"Manage plan"_s : u"Subscribe"_s, true};
     }
     return {u"\u2014"_s, u"Currently unavailable"_s, u"Subscribe"_s, false};

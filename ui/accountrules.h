@@ -4,8 +4,7 @@
 
 #include <QColor>
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QUrl>
 
@@ -48,8 +47,8 @@ struct PlanCard
 // has arrived.
 PlanCard pendingPlanCard();
 
-// The card for an access record ("tier", "plan", "subscription") at `now`.
-PlanCard planCard(const QJsonObject &access, const QDateTime &now);
+// The card for the account's access information at `now`.
+PlanCard planCard(const api::AccessRecord &access, const QDateTime &now);
 
 // The pill's style sheet for `tone`, read against the theme and accent of the moment.
 QString pillStyle(PillTone tone, bool light, const QColor &accent);
@@ -62,14 +61,15 @@ struct Offer
     bool available = false;
 };
 
-// What the card of `period` shows after the offers reply: `items` are the reply's plans, `loaded`
-// is false for a failed reply. Only an enabled paid offer of the period's length in US dollars
-// with a usable price counts; it is the current plan when its "_id" is the access record's plan.
-Offer offer(const PlanPeriod &period, const QJsonArray &items, bool loaded,
-            const QJsonObject &access);
+// What the card of `period` shows after the offers reply: `offers` are the reply's plans,
+// `loaded` is false for a failed reply. Only an enabled paid offer of the period's length in US
+// dollars with a usable price counts; it is the current plan when its id is the access
+// information's plan.
+Offer offer(const PlanPeriod &period, const QList<api::PlanRecord> &offers, bool loaded,
+            const api::AccessRecord &access);
 
-// "$%1" with two decimals for a price in cents; empty for anything but a finite number >= 0.
-QString priceText(const QJsonValue &cents);
+// "$%1" with two decimals for a price in cents.
+QString priceText(double cents);
 
 // The website's sign-in page carrying `ticket` and `period` in the fragment, where the address
 // never reaches a server log; an empty URL when `ticket` is not 43 characters of the URL-safe

@@ -10,6 +10,7 @@
 
 #include <QNetworkAccessManager>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -18,8 +19,10 @@
 // The objects the window works with, built in this order and kept for the window's life: the
 // backend client, the session bound to it, the tunnel adapter, the VPN controller bound to both,
 // the network access manager of the public geolocation lookups, then the server catalogue with
-// its geolocation and latency measurement. Pages receive what they use from here through their
-// constructors. Tests build it with their own adapter and point the client at a development
+// its geolocation and latency measurement. They are wired to each other here: a loaded catalogue
+// reaches the controller and starts the lookups and a measurement, a sign-out forgets the
+// servers and the measurement repeats every 30 s. Pages receive what they use from here through
+// their constructors. Tests build it with their own adapter and point the client at a development
 // backend.
 class ClientServices : public QObject
 {
@@ -44,12 +47,13 @@ public:
     Session &session() { return m_session; }
     TunnelAdapter &adapter() { return *m_adapter; }
     VpnController &controller() { return m_controller; }
-    QNetworkAccessManager &geolocationNetwork() { return m_geolocationNetwork; }
     ServerCatalogue &catalogue() { return m_catalogue; }
     Geolocator &geolocator() { return m_geolocator; }
     LatencyProbe &latencyProbe() { return m_latencyProbe; }
 
     bool lookupsEnabled() const { return m_lookups == Lookups::Enabled; }
+    // Looks the user's own position up once, reported by the geolocator's ownLocationFound.
+    void lookUpOwnLocation();
     // Measures every server of the catalogue anew.
     void startLatencySweep();
     // The periodic measurement: only while signed in, with the VPN neither connecting nor busy,
@@ -71,4 +75,6 @@ private:
     ServerCatalogue m_catalogue;
     Geolocator m_geolocator;
     LatencyProbe m_latencyProbe;
+    QTimer m_sweepTimer;
+    QMetaObject::Connection m_ownLocationWait;
 };

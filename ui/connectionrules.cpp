@@ -21,7 +21,7 @@ namespace connectionrules {
 
 namespace {
 
-bool needsSwitch(const ConnectionState &state, const QString &selectedServerId)
+bool needsSwitch(const CardState &state, const QString &selectedServerId)
 {
     return state.running && !selectedServerId.isEmpty() &&
            selectedServerId != state.currentServerId;
@@ -29,7 +29,7 @@ bool needsSwitch(const ConnectionState &state, const QString &selectedServerId)
 
 } // namespace
 
-QString connectButtonText(const ConnectionState &state, const QString &selectedServerId)
+QString connectButtonText(const CardState &state, const QString &selectedServerId)
 {
     if (state.disconnecting) {
         return phaseText(Phase::Disconnecting);
@@ -43,12 +43,12 @@ QString connectButtonText(const ConnectionState &state, const QString &selectedS
     return state.running ? u"Disconnect"_s : u"Connect"_s;
 }
 
-bool connectButtonEnabled(const ConnectionState &state)
+bool connectButtonEnabled(const CardState &state)
 {
     return state.authenticated && !state.connecting && !state.busy;
 }
 
-ConnectAction connectAction(const ConnectionState &state, const QString &selectedServerId)
+ConnectAction connectAction(const CardState &state, const QString &selectedServerId)
 {
     const bool same =
         state.running && (selectedServerId.isEmpty() || selectedServerId == state.currentServerId);

@@ -8,7 +8,7 @@ struct ServerLocation;
 namespace connectionrules {
 
 // What the card needs to know of the session and the controller.
-struct ConnectionState
+struct CardState
 {
     bool authenticated = false;
     bool connecting = false;
@@ -19,9 +19,9 @@ struct ConnectionState
 };
 
 // "Disconnecting…", "Connecting…", "Switch server", "Disconnect" or "Connect".
-QString connectButtonText(const ConnectionState &state, const QString &selectedServerId);
+QString connectButtonText(const CardState &state, const QString &selectedServerId);
 // Enabled while signed in and no connect or stop is under way.
-bool connectButtonEnabled(const ConnectionState &state);
+bool connectButtonEnabled(const CardState &state);
 
 enum class ConnectAction
 {
@@ -29,7 +29,7 @@ enum class ConnectAction
     QuickConnect, // nothing selected: let quick connect choose
     Connect,      // connect to the selection (a switch while connected elsewhere)
 };
-ConnectAction connectAction(const ConnectionState &state, const QString &selectedServerId);
+ConnectAction connectAction(const CardState &state, const QString &selectedServerId);
 
 // "Connected · mm:ss", "Connected · Hh MMm" or "Connected · Dd Hh" for `seconds` since the
 // connection came up (a negative count reads as 0).

@@ -1,23 +1,13 @@
 #include "ui/guidedtour.h"
 
+#include "api/session.h"
 #include "settings/settingskeys.h"
-#include "ui/mainwindow.h"
-#include "ui/pages/accountpage.h"
-#include "ui/pages/connectionpage.h"
-#include "ui/pages/settingspage.h"
-#include "ui/pages/signinpage.h"
 #include "ui/theme/themepalette.h"
-#include "ui/widgets/appearancecombo.h"
 #include "ui/widgets/guidedtouroverlay.h"
-#include "ui/widgets/navbutton.h"
-#include "ui/widgets/servertree.h"
 
-#include <QFrame>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QStackedWidget>
 #include <QStringView>
 #include <QTimer>
+#include <QWidget>
 
 #include <iterator>
 
@@ -27,61 +17,41 @@ namespace {
 
 struct TourStep
 {
-    int page;
-    QWidget *(*target)(const MainWindow &window);
+    WindowView::Page page;
+    WindowView::Landmark target;
     QStringView title;
     QStringView description;
 };
 
 constexpr TourStep steps[] = {
-    {MainWindow::Connection,
-     [](const MainWindow &window) -> QWidget * { return window.connectionPage()->tree(); },
-     u"Choose a location",
+    {WindowView::Connection, WindowView::Landmark::LocationTree, u"Choose a location",
      u"Browse countries and servers here. Expand a country to see its servers, or search by "
      u"location."},
-    {MainWindow::Connection,
-     [](const MainWindow &window) -> QWidget * {
-         return window.connectionPage()->quickConnectButton();
-     },
-     u"Quick connect", u"Use this button to let Solvik VPN choose a server for you automatically."},
-    {MainWindow::Connection,
-     [](const MainWindow &window) -> QWidget * { return window.connectionPage()->connectButton(); },
-     u"Connect",
+    {WindowView::Connection, WindowView::Landmark::QuickConnectButton, u"Quick connect",
+     u"Use this button to let Solvik VPN choose a server for you automatically."},
+    {WindowView::Connection, WindowView::Landmark::ConnectButton, u"Connect",
      u"When you are ready, press Connect. This panel shows the selected destination and "
      u"connection status."},
-    {MainWindow::Connection,
-     [](const MainWindow &window) -> QWidget * {
-         return window.navigationButton(MainWindow::Account);
-     },
-     u"Your account",
+    {WindowView::Connection, WindowView::Landmark::AccountTab, u"Your account",
      u"Open your profile here to check your subscription and how much time it has left."},
-    {MainWindow::Account,
-     [](const MainWindow &window) -> QWidget * {
-         return window.accountPage()->findChild<QFrame *>(u"subscriptionCard"_s);
-     },
-     u"Subscription details",
+    {WindowView::Account, WindowView::Landmark::SubscriptionCard, u"Subscription details",
      u"Your plan status, time remaining, and expiry date are grouped in this card."},
-    {MainWindow::Account,
-     [](const MainWindow &window) -> QWidget * {
-         return window.navigationButton(MainWindow::Settings);
-     },
-     u"App settings",
+    {WindowView::Account, WindowView::Landmark::SettingsTab, u"App settings",
      u"Open Settings from the gear icon to change appearance and connection preferences."},
-    {MainWindow::Settings,
-     [](const MainWindow &window) -> QWidget * { return window.settingsPage()->themeChooser(); },
-     u"Make it yours",
+    {WindowView::Settings, WindowView::Landmark::ThemeChooser, u"Make it yours",
      u"Choose dark or light mode and set an accent color. Closing the window keeps Solvik VPN in "
      u"the system tray."},
 };
 
 } // namespace
 
-GuidedTour::GuidedTour(MainWindow &window, QObject *parent)
+GuidedTour::GuidedTour(WindowView &window, Session &session, QObject *parent)
     : QObject(parent)
     , m_window(window)
-    , m_signedIn(window.services().session().authenticated())
+    , m_session(session)
+    , m_signedIn(session.authenticated())
 {
-    connect(&window.services().session(), &Session::changed, this, &GuidedTour::sessionChanged);
+    connect(&session, &Session::changed, this, &GuidedTour::sessionChanged);
 }
 
 int GuidedTour::stepCount()
@@ -100,10 +70,10 @@ void GuidedTour::maybeOfferTour()
         return;
     }
     m_tourPending = true;
-    if (m_window.services().session().authenticated()) {
+    if (m_session.authenticated()) {
         showWelcomeGuide();
     } else {
-        m_window.signInPage()->quickGuideCard()->show();
+        m_window.landmark(WindowView::Landmark::QuickGuideCard)->show();
     }
 }
 
@@ -111,23 +81,22 @@ void GuidedTour::showWelcomeGuide()
 {
     ++m_generation;
     removeOverlay();
-    SignInPage *signIn = m_window.signInPage();
-    signIn->quickGuideCard()->hide();
-    if (m_window.services().session().authenticated()) {
+    m_window.landmark(WindowView::Landmark::QuickGuideCard)->hide();
+    if (m_session.authenticated()) {
         startAt(0);
         return;
     }
     m_tourPending = true;
     const ThemePalette palette = ThemePalette::fromSettings();
-    m_overlay = new GuidedTourOverlay(&m_window);
+    m_overlay = new GuidedTourOverlay(&m_window.surface());
     m_overlay->setStep(
-        signIn->authForm(), u"Sign in to begin"_s,
+        m_window.landmark(WindowView::Landmark::SignInForm), u"Sign in to begin"_s,
         u"Use your Solvik VPN email and password here. After sign-in, the tour will point out "
         u"locations, connection, account, and settings."_s,
         u"Before the tour"_s, u"Continue to sign in"_s,
-        [this, signIn] {
+        [this] {
             removeOverlay();
-            signIn->emailEdit()->setFocus();
+            m_window.landmark(WindowView::Landmark::EmailField)->setFocus();
         },
         [this] { finishTour(); }, palette.accent, palette.light);
 }
@@ -135,7 +104,7 @@ void GuidedTour::showWelcomeGuide()
 void GuidedTour::displayGuidedTourStep()
 {
     // The steps point into the signed-in pages, which nobody may see while signed out.
-    if (!m_window.services().session().authenticated()) {
+    if (!m_session.authenticated()) {
         removeOverlay();
         return;
     }
@@ -144,7 +113,7 @@ void GuidedTour::displayGuidedTourStep()
         return;
     }
     const TourStep &step = steps[m_tourStep];
-    if (m_window.pages()->currentIndex() != step.page) {
+    if (m_window.currentPage() != step.page) {
         if (m_overlay) {
             m_overlay->hide();
         }
@@ -152,13 +121,13 @@ void GuidedTour::displayGuidedTourStep()
         later(m_delays.pageSwitchMs, [this] { displayGuidedTourStep(); });
         return;
     }
-    QWidget *target = step.target(m_window);
+    QWidget *target = m_window.landmark(step.target);
     if (target == nullptr || !target->isVisible()) {
         finishTour();
         return;
     }
     if (!m_overlay) {
-        m_overlay = new GuidedTourOverlay(&m_window);
+        m_overlay = new GuidedTourOverlay(&m_window.surface());
     }
     const ThemePalette palette = ThemePalette::fromSettings();
     const bool last = m_tourStep == stepCount() - 1;
@@ -176,7 +145,7 @@ void GuidedTour::startAt(int step)
 {
     ++m_generation;
     removeOverlay();
-    m_window.signInPage()->quickGuideCard()->hide();
+    m_window.landmark(WindowView::Landmark::QuickGuideCard)->hide();
     m_tourPending = false;
     m_tourStep = step;
     displayGuidedTourStep();
@@ -187,7 +156,7 @@ void GuidedTour::finishTour()
     ++m_generation;
     m_tourPending = false;
     settings::setGuidedTourSeen(true);
-    m_window.signInPage()->quickGuideCard()->hide();
+    m_window.landmark(WindowView::Landmark::QuickGuideCard)->hide();
     removeOverlay();
 }
 
@@ -205,7 +174,7 @@ void GuidedTour::sessionChanged(bool authenticated)
     }
     if (m_tourPending) {
         later(m_delays.signInMs, [this] {
-            if (m_tourPending && m_window.services().session().authenticated()) {
+            if (m_tourPending && m_session.authenticated()) {
                 showWelcomeGuide();
             }
         });

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "ui/windowview.h"
+
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
 
 class GuidedTourOverlay;
-class MainWindow;
+class Session;
 
 // The guided tour of the main window: the quick guide on the sign-in page, one step before
 // sign-in that points at the form, then seven steps over the signed-in pages, one control each.
@@ -26,7 +28,7 @@ public:
         int signInMs = 450;
     };
 
-    explicit GuidedTour(MainWindow &window, QObject *parent = nullptr);
+    GuidedTour(WindowView &window, Session &session, QObject *parent = nullptr);
 
     void setDelays(const Delays &delays) { m_delays = delays; }
     static int stepCount();
@@ -54,7 +56,8 @@ private:
     // changed meanwhile.
     void later(int milliseconds, std::function<void()> action);
 
-    MainWindow &m_window;
+    WindowView &m_window;
+    Session &m_session;
     Delays m_delays;
     bool m_tourPending = false;
     int m_tourStep = 0;

@@ -16,12 +16,17 @@
 #include "ui/theme/themepalette.h"
 #include "ui/traycontroller.h"
 #include "ui/widgetfactory.h"
+#include "ui/widgets/appearancecombo.h"
+#include "ui/widgets/contentcard.h"
 #include "ui/widgets/navbutton.h"
+#include "ui/widgets/servertree.h"
+#include "ui/widgets/trafficwidget.h"
 #include "ui/widgets/worldmap.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QStackedWidget>
 #include <QTimer>
@@ -30,15 +35,14 @@
 #include <utility>
 
 using namespace Qt::Literals::StringLiterals;
+using widgetfactory::addButton;
 using widgetfactory::addLabel;
-using widgetfactory::addRailButton;
 
 namespace {
 
 constexpr QSize windowSize{1180, 780};
 constexpr QSize minimumWindowSize{850, 600};
 constexpr int railIconSize = 22;
-constexpr int latencySweepIntervalMs = 30000;
 
 } // namespace
 
@@ -76,7 +80,7 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     m_stack->addWidget(m_connectionPage);
     m_stack->addWidget(m_accountPage);
     m_stack->addWidget(m_settingsPage);
-    m_guidedTour = new GuidedTour(*this, this);
+    m_guidedTour = new GuidedTour(*this, m_services->session(), this);
 
     m_navIndicator = new QFrame(m_rail);
     m_navIndicator->setObjectName(u"navIndicator"_s);
@@ -91,11 +95,6 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     api.setBaseUrl(QUrl(configuration.baseUrl));
     api.setProduction(configuration.production);
 
-    m_sweepTimer = new QTimer(this);
-    m_sweepTimer->setInterval(latencySweepIntervalMs);
-    connect(m_sweepTimer, &QTimer::timeout, m_services.get(), &ClientServices::startPeriodicSweep);
-    m_sweepTimer->start();
-
     m_tray = new TrayController(*this, m_services->controller());
     connect(m_tray, &TrayController::messageRaised, this, &MainWindow::showError);
     connect(m_tray, &TrayController::quickGuideRequested, this, &MainWindow::showWelcomeGuide);
@@ -109,24 +108,7 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     m_connectionPage->updateConnectionUi();
     applyTheme();
     syncNavigation(SignIn);
-    // Through a running tunnel the lookup would find the VPN's exit: it waits for the first
-    // report that no tunnel of ours runs.
-    const auto lookUpOwnLocation = [this] {
-        m_ownLocationRequested = true;
-        m_services->geolocator().loadOwnLocation();
-    };
-    if (m_services->controller().managedTunnel().isEmpty()) {
-        lookUpOwnLocation();
-    } else {
-        connect(&m_services->adapter(), &TunnelAdapter::stateChanged, this,
-                [this, lookUpOwnLocation](const ConnectionState &state) {
-                    // An unreadable service state says nothing about the tunnel.
-                    if (!m_ownLocationRequested &&
-                        state.phase == ConnectionState::Phase::NotConnected) {
-                        lookUpOwnLocation();
-                    }
-                });
-    }
+    m_services->lookUpOwnLocation();
     if (api::isAllowedApiUrl(api.baseUrl(), configuration.production)) {
         QTimer::singleShot(0, this, [this] {
             m_restoringSession = true;
@@ -161,30 +143,27 @@ void MainWindow::buildRail()
     layout->setAlignment(logo, Qt::AlignHCenter);
     layout->addSpacing(24);
 
-    const auto railButton = [&](const QString &tab, const QString &icon, int iconSize,
-                                const QString &name, std::function<void()> onClick) {
-        QPushButton *button =
-            addRailButton(QString(), layout, this, std::move(onClick), u"railButton"_s);
-        if (!tab.isEmpty()) {
-            button->setProperty("solvikvpnNavTab", tab);
-        }
+    const auto railButton = [&](const QString &icon, int iconSize, const QString &name,
+                                std::function<void()> onClick) {
+        auto *button = new NavButton;
+        addButton(button, layout, this, std::move(onClick), u"railButton"_s);
         icontint::setIcon(button, icon, iconSize, palette);
         button->setIconSize(QSize(iconSize, iconSize));
         button->setFixedSize(44, 44);
         button->setToolTip(name);
         button->setAccessibleName(name);
-        return static_cast<NavButton *>(button);
+        return button;
     };
-    m_connectionButton = railButton(u"connection"_s, u"globe"_s, railIconSize, u"Connection"_s,
-                                    [this] { openPage(Connection); });
-    m_accountButton = railButton(u"account"_s, u"user-round"_s, railIconSize, u"My account"_s,
-                                 [this] { openPage(Account); });
+    m_connectionButton =
+        railButton(u"globe"_s, railIconSize, u"Connection"_s, [this] { openPage(Connection); });
+    m_accountButton =
+        railButton(u"user-round"_s, railIconSize, u"My account"_s, [this] { openPage(Account); });
     layout->addStretch();
-    NavButton *website = railButton(QString(), u"external-link"_s, 21, u"Open website"_s,
+    NavButton *website = railButton(u"external-link"_s, 21, u"Open website"_s,
                                     [this] { m_services->openUrl(productlinks::website()); });
     website->setToolTip(productlinks::websiteHost());
-    m_settingsButton = railButton(u"settings"_s, u"settings-2"_s, railIconSize, u"Settings"_s,
-                                  [this] { openPage(Settings); });
+    m_settingsButton =
+        railButton(u"settings-2"_s, railIconSize, u"Settings"_s, [this] { openPage(Settings); });
 }
 
 void MainWindow::controllerChanged()
@@ -215,10 +194,10 @@ void MainWindow::catalogueLoaded()
 
 void MainWindow::connectServices()
 {
-    connect(m_stack, &QStackedWidget::currentChanged, this, &MainWindow::syncNavigation);
+    connect(m_stack, &QStackedWidget::currentChanged, this,
+            [this](int index) { syncNavigation(Page(index)); });
     VpnController &controller = m_services->controller();
     connect(&controller, &VpnController::changed, this, &MainWindow::controllerChanged);
-    connect(&controller, &VpnController::status, m_connectionPage->statusLabel(), &QLabel::setText);
     connect(m_connectionPage, &ConnectionPage::errorRaised, this, &MainWindow::showError);
     connect(&controller, &VpnController::error, this, &MainWindow::showError);
     connect(&controller, &VpnController::startFailed, this, &MainWindow::showError);
@@ -227,7 +206,7 @@ void MainWindow::connectServices()
     Session &session = m_services->session();
     connect(&session, &Session::changed, this, &MainWindow::handleSession);
     connect(&session, &Session::profile, this, [this](const QJsonObject &profile) {
-        m_accountPage->emailLabel()->setText(profile.value(u"email"_s).toString());
+        m_accountPage->emailLabel()->setText(api::profileEmail(profile));
     });
     connectAccountPage();
     connect(&session, &Session::error, this, [this](const QString &text) {
@@ -245,7 +224,7 @@ void MainWindow::connectServices()
             });
 }
 
-NavButton *MainWindow::navigationButton(int page) const
+NavButton *MainWindow::navigationButton(Page page) const
 {
     switch (page) {
     case Connection:
@@ -254,9 +233,49 @@ NavButton *MainWindow::navigationButton(int page) const
         return m_accountButton;
     case Settings:
         return m_settingsButton;
-    default:
-        return nullptr;
+    case SignIn:
+        break;
     }
+    return nullptr;
+}
+
+QWidget *MainWindow::landmark(Landmark landmark) const
+{
+    switch (landmark) {
+    case Landmark::SignInForm:
+        return m_signInPage->authForm();
+    case Landmark::EmailField:
+        return m_signInPage->emailEdit();
+    case Landmark::QuickGuideCard:
+        return m_signInPage->quickGuideCard();
+    case Landmark::LocationTree:
+        return m_connectionPage->tree();
+    case Landmark::QuickConnectButton:
+        return m_connectionPage->quickConnectButton();
+    case Landmark::ConnectButton:
+        return m_connectionPage->connectButton();
+    case Landmark::AccountTab:
+        return m_accountButton;
+    case Landmark::SettingsTab:
+        return m_settingsButton;
+    case Landmark::LocationSidebar:
+        return m_connectionPage->sidebar();
+    case Landmark::TrafficChart:
+        return m_connectionPage->trafficChart();
+    case Landmark::WorldMap:
+        return m_connectionPage->worldMap();
+    case Landmark::ConnectionCard:
+        return m_connectionPage->connectionCard();
+    case Landmark::SubscriptionCard:
+        return m_accountPage->subscriptionCard();
+    case Landmark::DevicesCard:
+        return m_accountPage->devicesCard();
+    case Landmark::ThemeChooser:
+        return m_settingsPage->themeChooser();
+    case Landmark::AppearanceCard:
+        return m_settingsPage->appearanceCard();
+    }
+    return nullptr;
 }
 
 void MainWindow::showSampleAccount(const PreviewAccount &account)
@@ -268,6 +287,13 @@ void MainWindow::showSampleAccount(const PreviewAccount &account)
     m_accountPage->showSample(account.access, account.offers, account.devices);
     m_services->catalogue().loadRecords(account.servers);
     m_connectionPage->selectServer(account.selectedServerId);
+}
+
+void MainWindow::showSampleConnection(const QString &serverId, const QString &elapsed,
+                                      const ServerLocation &ownLocation)
+{
+    m_connectionPage->worldMap()->setOwnLocation(ownLocation);
+    m_connectionPage->showSampleConnection(serverId, elapsed);
 }
 
 void MainWindow::maybeOfferTour()

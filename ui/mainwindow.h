@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/clientservices.h"
+#include "ui/windowview.h"
 #include "vpn/tunneladapter.h"
 
 #include <QMainWindow>
@@ -28,19 +29,11 @@ class TrayController;
 // The client's one window: a navigation rail beside a stack of four pages (0 sign-in,
 // 1 connection, 2 account, 3 settings), painted by one stylesheet made for the chosen theme and
 // accent. It owns the services the pages work with and follows the session.
-class MainWindow : public QMainWindow
+class MainWindow : public QMainWindow, public WindowView
 {
     Q_OBJECT
 
 public:
-    enum Page
-    {
-        SignIn = 0,
-        Connection = 1,
-        Account = 2,
-        Settings = 3
-    };
-
     // Without an adapter the real one, which drives the tunnel program, is used. Smoke, preview
     // and capture runs disable the lookups: they reach nothing outside.
     explicit MainWindow(std::unique_ptr<TunnelAdapter> adapter = nullptr,
@@ -57,24 +50,26 @@ public:
     SettingsPage *settingsPage() const { return m_settingsPage; }
     QStackedWidget *pages() const { return m_stack; }
     QFrame *navigationIndicator() const { return m_navIndicator; }
-    // The rail button of page 1, 2 or 3; null for any other index.
-    NavButton *navigationButton(int page) const;
+    // The rail button of a signed-in page; null for the sign-in page.
+    NavButton *navigationButton(Page page) const;
 
     // Restyles the whole window from the "theme" and "accent" settings.
     void applyTheme();
-    // Switches the stack; the old page's picture fades and slides away over the new one.
-    void showPage(int index);
+    QWidget &surface() override { return *this; }
+    Page currentPage() const override;
+    void showPage(Page page) override;
+    QWidget *landmark(Landmark landmark) const override;
     // Brings the rail in line with the page on top.
-    void syncNavigation(int index);
+    void syncNavigation(Page page);
     // Puts `text` in the message label of the page on top.
     void showError(const QString &text);
     void clearMessages();
     // Signs out at the backend, then locally; refused while a tunnel is up or changing.
     void logout();
 
-    // Signs the sample account in and shows it instead of a backend session: its servers with one
-    // selected, its plan and devices. Nothing is asked of the backend afterwards either.
-    void showSampleAccount(const PreviewAccount &account);
+    void showSampleAccount(const PreviewAccount &account) override;
+    void showSampleConnection(const QString &serverId, const QString &elapsed,
+                              const ServerLocation &ownLocation) override;
     bool previewMode() const { return m_previewMode; }
 
     GuidedTour &guidedTour() { return *m_guidedTour; }
@@ -93,7 +88,7 @@ protected:
 private:
     void buildRail();
     void connectServices();
-    void openPage(int index);
+    void openPage(Page page);
     void handleSession(bool authenticated);
     // The account page's reports: errors, the plan line, the access tier, sign-out.
     void connectAccountPage();
@@ -116,10 +111,7 @@ private:
     SettingsPage *m_settingsPage = nullptr;
     QPointer<QLabel> m_transition;
     QPointer<QVariantAnimation> m_indicatorAnimation;
-    QTimer *m_sweepTimer = nullptr;
     TrayController *m_tray = nullptr;
-    // The user's own position is looked up once, and never through a running tunnel.
-    bool m_ownLocationRequested = false;
     bool m_signedInShown = false;
     int m_sessionGeneration = 0;
     // A sign-out request is on its way: further clicks on "Sign out" wait for it.

@@ -24,33 +24,38 @@ constexpr int indicatorMs = 230;
 
 } // namespace
 
-void MainWindow::openPage(int index)
+void MainWindow::openPage(Page page)
 {
     if (!m_services->session().authenticated()) {
-        if (index == Settings) {
+        if (page == Settings) {
             widgetfactory::setMessage(m_signInPage->messageLabel(),
                                       QStringLiteral("Sign in to change settings."));
         }
         return;
     }
-    showPage(index);
+    showPage(page);
     // The account page is brought up to date each time it is opened.
-    if (index == Account && !m_previewMode) {
+    if (page == Account && !m_previewMode) {
         m_accountPage->loadDevices(1);
         m_accountPage->refreshSubscription();
     }
 }
 
-void MainWindow::showPage(int index)
+MainWindow::Page MainWindow::currentPage() const
+{
+    return Page(m_stack->currentIndex());
+}
+
+void MainWindow::showPage(Page page)
 {
     // Only one page picture fades at a time: a new switch ends the previous one at once.
     delete m_transition;
-    if (index == m_stack->currentIndex() || !isVisible()) {
-        m_stack->setCurrentIndex(index);
+    if (page == currentPage() || !isVisible()) {
+        m_stack->setCurrentIndex(page);
         return;
     }
     const QPixmap before = m_stack->grab();
-    m_stack->setCurrentIndex(index);
+    m_stack->setCurrentIndex(page);
     auto *overlay = new QLabel(m_stack);
     overlay->setScaledContents(true);
     overlay->setPixmap(before);
@@ -78,10 +83,10 @@ void MainWindow::showPage(int index)
     group->start();
 }
 
-void MainWindow::syncNavigation(int index)
+void MainWindow::syncNavigation(Page page)
 {
     const ThemePalette palette = ThemePalette::fromSettings();
-    NavButton *target = navigationButton(index);
+    NavButton *target = navigationButton(page);
     for (NavButton *button : {m_connectionButton, m_accountButton, m_settingsButton}) {
         button->setColours(palette.mutedIcon, palette.navIconActive);
         button->setActive(button == target);

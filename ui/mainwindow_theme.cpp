@@ -9,15 +9,6 @@
 #include "ui/widgets/navbutton.h"
 #include "ui/widgets/worldmap.h"
 
-#include <QAction>
-#include <QLineEdit>
-
-namespace {
-
-constexpr int passwordEyeInset = 8;
-
-} // namespace
-
 void MainWindow::applyTheme()
 {
     const ThemePalette palette = ThemePalette::fromSettings();
@@ -43,24 +34,6 @@ void MainWindow::applyTheme()
     if (m_connectionButton) {
         for (NavButton *button : {m_connectionButton, m_accountButton, m_settingsButton}) {
             button->setColours(palette.mutedIcon, palette.navIconActive);
-        }
-    }
-    const QList<QAction *> actions = findChildren<QAction *>();
-    for (QAction *action : actions) {
-        if (action->property("solvikvpnPasswordEye").toBool()) {
-            action->setProperty("solvikvpnLeftInset", passwordEyeInset);
-        }
-    }
-    // The eye sits inside the field: keep the typed text clear of it.
-    const QList<QLineEdit *> edits = findChildren<QLineEdit *>();
-    for (QLineEdit *edit : edits) {
-        const QList<QAction *> editActions = edit->actions();
-        for (QAction *action : editActions) {
-            if (action->property("solvikvpnPasswordEye").toBool()) {
-                const int iconWidth = action->icon().actualSize(QSize(18, 18)).width();
-                edit->setTextMargins(0, 0,
-                                     action->property("solvikvpnLeftInset").toInt() + iconWidth, 0);
-            }
         }
     }
 }

@@ -1,22 +1,16 @@
 #include "ui/websitecapture.h"
 
 #include "locations/serverlocation.h"
-#include "ui/mainwindow.h"
-#include "ui/pages/accountpage.h"
-#include "ui/pages/connectionpage.h"
-#include "ui/pages/settingspage.h"
 #include "ui/previewsamples.h"
-#include "ui/widgets/contentcard.h"
-#include "ui/widgets/trafficwidget.h"
-#include "ui/widgets/worldmap.h"
+#include "ui/windowview.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QFrame>
 #include <QPixmap>
 #include <QScrollArea>
 #include <QTimer>
+#include <QWidget>
 
 #include <utility>
 #include <vector>
@@ -35,32 +29,31 @@ QString baseShot(const QString &shot)
 }
 
 // The parts of the shot's page that are also saved on their own, with their file names.
-std::vector<std::pair<QString, QWidget *>> details(const MainWindow &window, const QString &shot)
+std::vector<std::pair<QString, WindowView::Landmark>> details(const QString &shot)
 {
-    const ConnectionPage *connection = window.connectionPage();
-    const AccountPage *account = window.accountPage();
+    using Landmark = WindowView::Landmark;
     if (shot == u"home"_s) {
-        return {{u"/detail-locations.png"_s, connection->sidebar()},
-                {u"/detail-traffic.png"_s, connection->trafficChart()},
-                {u"/detail-map.png"_s, connection->worldMap()},
-                {u"/detail-connection.png"_s, connection->connectionCard()}};
+        return {{u"/detail-locations.png"_s, Landmark::LocationSidebar},
+                {u"/detail-traffic.png"_s, Landmark::TrafficChart},
+                {u"/detail-map.png"_s, Landmark::WorldMap},
+                {u"/detail-connection.png"_s, Landmark::ConnectionCard}};
     }
     if (shot == u"account"_s) {
-        return {{u"/detail-devices.png"_s, account->devicesCard()},
-                {u"/detail-plan.png"_s, account->subscriptionCard()}};
+        return {{u"/detail-devices.png"_s, Landmark::DevicesCard},
+                {u"/detail-plan.png"_s, Landmark::SubscriptionCard}};
     }
     if (shot == u"account-free-light"_s) {
-        return {{u"/detail-plan-free-light.png"_s, account->subscriptionCard()}};
+        return {{u"/detail-plan-free-light.png"_s, Landmark::SubscriptionCard}};
     }
     if (shot == u"settings"_s) {
-        return {{u"/detail-settings.png"_s, window.settingsPage()->appearanceCard()}};
+        return {{u"/detail-settings.png"_s, Landmark::AppearanceCard}};
     }
     return {};
 }
 
 } // namespace
 
-WebsiteCapture::WebsiteCapture(MainWindow &window, const QString &shot, const QString &directory,
+WebsiteCapture::WebsiteCapture(WindowView &window, const QString &shot, const QString &directory,
                                QObject *parent)
     : QObject(parent)
     , m_window(window)
@@ -87,12 +80,10 @@ bool WebsiteCapture::start()
     }
     m_window.showSampleAccount(account);
     if (base == u"home"_s) {
-        ConnectionPage *page = m_window.connectionPage();
         const ServerLocation warsaw{u"PL"_s, u"Poland"_s, u"Warsaw"_s, 21.01, 52.23, true, true};
-        page->worldMap()->setOwnLocation(warsaw);
-        page->showSampleConnection(account.selectedServerId, u"24:18"_s);
+        m_window.showSampleConnection(account.selectedServerId, u"24:18"_s, warsaw);
     } else {
-        m_window.showPage(base == u"settings"_s ? MainWindow::Settings : MainWindow::Account);
+        m_window.showPage(base == u"settings"_s ? WindowView::Settings : WindowView::Account);
     }
     QTimer::singleShot(settleMs, this, &WebsiteCapture::saveAll);
     return true;
@@ -116,17 +107,18 @@ bool WebsiteCapture::savePicture(const QPixmap &picture, const QString &path)
 
 void WebsiteCapture::saveAll()
 {
-    bool saved = save(&m_window, u"/app-"_s + m_shot + u".png"_s);
-    for (const auto &[name, region] : details(m_window, m_shot)) {
-        saved = save(region, name) && saved;
+    bool saved = save(&m_window.surface(), u"/app-"_s + m_shot + u".png"_s);
+    for (const auto &[name, landmark] : details(m_shot)) {
+        saved = save(m_window.landmark(landmark), name) && saved;
     }
     m_finished = saved;
 }
 
 bool WebsiteCapture::save(QWidget *region, const QString &name)
 {
-    QRect area = m_window.rect();
-    if (region != &m_window) {
+    QWidget &window = m_window.surface();
+    QRect area = window.rect();
+    if (region != &window) {
         // A card below the fold is scrolled into view first.
         for (QWidget *ancestor = region->parentWidget(); ancestor != nullptr;
              ancestor = ancestor->parentWidget()) {
@@ -135,9 +127,9 @@ bool WebsiteCapture::save(QWidget *region, const QString &name)
                 break;
             }
         }
-        area = QRect(region->mapTo(&m_window, QPoint(0, 0)), region->size())
+        area = QRect(region->mapTo(&window, QPoint(0, 0)), region->size())
                    .adjusted(-detailMargin, -detailMargin, detailMargin, detailMargin)
-                   .intersected(m_window.rect());
+                   .intersected(window.rect());
     }
-    return savePicture(m_window.grab(area), m_directory + name);
+    return savePicture(window.grab(area), m_directory + name);
 }

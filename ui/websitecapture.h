@@ -3,8 +3,9 @@
 #include <QObject>
 #include <QString>
 
-class MainWindow;
 class QPixmap;
+class QWidget;
+class WindowView;
 
 // The website's pictures of the client: the marketing sample account on the page a shot names
 // ("home", "account", "account-free" or "settings", each also with "-light"), saved whole as
@@ -18,7 +19,7 @@ public:
     // Time for the page switch and the map's flight to the connected server to end.
     static constexpr int settleMs = 800;
 
-    WebsiteCapture(MainWindow &window, const QString &shot, const QString &directory,
+    WebsiteCapture(WindowView &window, const QString &shot, const QString &directory,
                    QObject *parent = nullptr);
 
     static bool isKnownShot(const QString &shot);
@@ -36,7 +37,7 @@ private:
     void saveAll();
     bool save(QWidget *region, const QString &name);
 
-    MainWindow &m_window;
+    WindowView &m_window;
     QString m_shot;
     QString m_directory;
     bool m_finished = false;

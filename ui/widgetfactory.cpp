@@ -1,7 +1,5 @@
 #include "ui/widgetfactory.h"
 
-#include "ui/widgets/navbutton.h"
-
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
@@ -24,11 +22,15 @@ QLabel *addLabel(const QString &text, QLayout *layout, const QString &role)
     return label;
 }
 
-QPushButton *addRailButton(const QString &text, QLayout *layout, QObject *context,
-                           std::function<void()> onClick, const QString &role)
+QPushButton *addButton(const QString &text, QLayout *layout, QObject *context,
+                       std::function<void()> onClick, const QString &role)
 {
-    QPushButton *button = role == u"railButton"_s ? new NavButton : new QPushButton;
-    button->setText(text);
+    return addButton(new QPushButton(text), layout, context, std::move(onClick), role);
+}
+
+QPushButton *addButton(QPushButton *button, QLayout *layout, QObject *context,
+                       std::function<void()> onClick, const QString &role)
+{
     button->setObjectName(role);
     button->setCursor(Qt::PointingHandCursor);
     layout->addWidget(button);

@@ -18,11 +18,14 @@ namespace widgetfactory {
 // added to `layout`.
 QLabel *addLabel(const QString &text, QLayout *layout, const QString &role);
 
-// A button with `text` added to `layout`: a NavButton for the rail role "railButton", else a
-// plain push button; object name `role`, pointing-hand cursor; `clicked` runs `onClick` while
-// `context` lives.
-QPushButton *addRailButton(const QString &text, QLayout *layout, QObject *context,
-                           std::function<void()> onClick, const QString &role);
+// A push button with `text` added to `layout`: object name `role`, pointing-hand cursor; `clicked`
+// runs `onClick` while `context` lives.
+QPushButton *addButton(const QString &text, QLayout *layout, QObject *context,
+                       std::function<void()> onClick, const QString &role);
+
+// The same for a button made elsewhere (a NavButton of the rail, say); returns `button`.
+QPushButton *addButton(QPushButton *button, QLayout *layout, QObject *context,
+                       std::function<void()> onClick, const QString &role);
 
 // A tool tip that shows `text` as it is: the toolkit would read markup in a text that looks like
 // it, and tool tips carry server names and addresses from the backend.

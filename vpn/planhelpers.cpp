@@ -2,30 +2,19 @@
 
 namespace planhelpers {
 
-namespace {
-
-QDateTime endsAt(const QJsonObject &plan)
+bool planIsActive(const api::SubscriptionRecord &subscription, const QDateTime &now)
 {
-    // Qt's ISO reader takes the optional milliseconds and the zone suffix alike.
-    return QDateTime::fromString(plan.value(QLatin1String("endsAt")).toString(), Qt::ISODateWithMs);
-}
-
-} // namespace
-
-bool planIsActive(const QJsonObject &plan, const QDateTime &now)
-{
-    const QString status = plan.value(QLatin1String("status")).toString();
-    if (status != QLatin1String("active") && status != QLatin1String("trialing"))
+    if (subscription.status != QLatin1String("active") &&
+        subscription.status != QLatin1String("trialing"))
         return false;
-    const QDateTime end = endsAt(plan);
-    return end.isValid() && end > now;
+    return subscription.endsAt.isValid() && subscription.endsAt > now;
 }
 
-QString planTimeLeftText(const QJsonObject &plan, const QDateTime &now)
+QString planTimeLeftText(const api::SubscriptionRecord &subscription, const QDateTime &now)
 {
-    if (!planIsActive(plan, now))
+    if (!planIsActive(subscription, now))
         return QStringLiteral("No active plan");
-    const qint64 seconds = now.secsTo(endsAt(plan));
+    const qint64 seconds = now.secsTo(subscription.endsAt);
     if (seconds < 60)
         return QStringLiteral("Less than a minute left");
     const qint64 minutes = (seconds + 59) / 60;

@@ -1,9 +1,7 @@
 #include "vpncontroller.h"
 
 #include "api/backendcatalogue.h"
-#include "api/replyrules.h"
 #include "common/tunnelprofile.h"
-#include "profilerecord.h"
 #include "settings/settingskeys.h"
 #include "tunneladapter.h"
 
@@ -83,7 +81,7 @@ bool VpnController::running() const
 
 QString VpnController::currentServerId() const
 {
-    const QString stored = api::jsonText(m_profile.value(profilerecord::serverId));
+    const QString &stored = m_profile.serverId();
     if (!stored.isEmpty() || m_profile.isEmpty())
         return stored;
     const QString endpoint = currentEndpoint();
@@ -98,8 +96,7 @@ QString VpnController::currentServerId() const
 
 QString VpnController::currentEndpoint() const
 {
-    std::optional<TunnelProfile> tunnel =
-        parseTunnelProfile(m_profile.value(profilerecord::connection).toObject());
+    std::optional<TunnelProfile> tunnel = parseTunnelProfile(m_profile.connection());
     if (!tunnel)
         return {};
     const QString endpoint = tunnel->endpoint;
@@ -113,7 +110,7 @@ void VpnController::connectVpn(const QString &serverId)
     if (connecting() || m_busy || m_storageKey.isEmpty())
         return;
     if (!serverId.isEmpty() && !m_pendingProfile.isEmpty() &&
-        api::jsonText(m_pendingProfile.value(profilerecord::serverId)) != serverId) {
+        m_pendingProfile.serverId != serverId) {
         emit error(QStringLiteral(
             "A profile request is still pending. Use Quick connect to retry the same request."));
         return;
@@ -172,20 +169,16 @@ void VpnController::applyProfile()
         fail(QStringLiteral("The VPN profile is not bound to this device."));
         return;
     }
-    const QJsonValue active = m_profile.value(profilerecord::active);
-    if (m_profile.value(profilerecord::revoked).toBool() ||
-        (!active.isUndefined() && active != QJsonValue(true))) {
+    if (m_profile.revoked() || !m_profile.active().value_or(true)) {
         fail(QStringLiteral("The VPN profile is disabled on the server."));
         return;
     }
-    const QJsonValue syncStatus = m_profile.value(profilerecord::syncStatus);
-    if (!syncStatus.isUndefined() && syncStatus != QJsonValue(QStringLiteral("synced"))) {
+    if (!m_profile.gatewayReady()) {
         fail(QStringLiteral("The server gateway is not ready yet. Your profile is saved; try "
                             "connecting again shortly."));
         return;
     }
-    std::optional<TunnelProfile> tunnel =
-        parseTunnelProfile(m_profile.value(profilerecord::connection).toObject());
+    std::optional<TunnelProfile> tunnel = parseTunnelProfile(m_profile.connection());
     if (!tunnel) {
         leaveConnecting();
         emit changed();
@@ -194,7 +187,7 @@ void VpnController::applyProfile()
             "The server returned an invalid VLESS/REALITY profile. Your profile is saved."));
         return;
     }
-    m_managedTunnel = m_profile.value(profilerecord::tunnelName).toString();
+    m_managedTunnel = m_profile.tunnelName();
     settings::setManagedVlessTunnel(m_managedTunnel);
     m_starting = true;
     m_adapter.start(m_managedTunnel, *tunnel);
@@ -244,8 +237,7 @@ void VpnController::onAdapterFailed(const QString &message)
 bool VpnController::foreignTunnelRunning() const
 {
     return running() && m_accountApplied &&
-           (m_storageKey.isEmpty() ||
-            m_profile.value(profilerecord::tunnelName).toString() != m_managedTunnel);
+           (m_storageKey.isEmpty() || m_profile.tunnelName() != m_managedTunnel);
 }
 
 void VpnController::updateStartTime(bool isRunning, bool unknown)

@@ -2,6 +2,7 @@
 
 #include "api/backendrecords.h"
 #include "vpn/connectionstate.h"
+#include "vpn/vpnprofile.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -44,14 +45,13 @@ public:
     // that server names can be shown.
     void setServers(const QList<api::ServerRecord> &servers);
 
-    const QJsonObject &profile() const { return m_profile; }
-    const QJsonObject &pendingProfile() const { return m_pendingProfile; }
+    const VpnProfile &profile() const { return m_profile; }
+    const PendingProfile &pendingProfile() const { return m_pendingProfile; }
     const QList<api::ServerRecord> &servers() const { return m_servers; }
     QString storageKey() const { return m_storageKey; }
     QString managedTunnel() const { return m_managedTunnel; }
     QString accountDeviceId() const { return m_accountDeviceId; }
     QDateTime connectedSince() const { return m_state.since; }
-    QString targetServerId() const { return m_targetServerId; }
 
     // The connection as the window shows it; while the tunnel runs, its server is the current
     // profile's.
@@ -121,7 +121,7 @@ private:
     void replaceProfile();
     void startCreation();
     void adoptProfile();
-    bool isBoundToDevice(const QJsonObject &record) const;
+    bool isBoundToDevice(const VpnProfile &record) const;
     bool saveState();
     void loadState();
     void clearProfileAndRediscover();
@@ -131,8 +131,8 @@ private:
     QString m_storageKey;
     QString m_managedTunnel;
     QString m_accountDeviceId;
-    QJsonObject m_profile;
-    QJsonObject m_pendingProfile;
+    VpnProfile m_profile;
+    PendingProfile m_pendingProfile;
     // Phase and start; the server is filled in when read.
     ConnectionState m_state;
     QList<api::ServerRecord> m_servers;

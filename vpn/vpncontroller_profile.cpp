@@ -9,11 +9,9 @@
 #include "api/replyrules.h"
 #include "common/protectedstore.h"
 #include "common/secretwipe.h"
-#include "profilerecord.h"
 #include "tunneladapter.h"
 
 #include <QCryptographicHash>
-#include <QJsonDocument>
 #include <QPointer>
 #include <QUuid>
 
@@ -25,29 +23,6 @@ constexpr int lastDiscoveryPage = 1000;
 QByteArray sha256Hex(const QString &text)
 {
     return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex();
-}
-
-// The profile inside a creation or fetch reply, which some backends nest under "profile" or
-// "device" (the latter with the connection beside it).
-QJsonObject extractProfile(const QJsonObject &reply)
-{
-    const QJsonObject outer = api::unwrapData(reply);
-    const QJsonValue profile = outer.value(QLatin1String("profile"));
-    if (profile.isObject())
-        return api::unwrapData(profile.toObject());
-    const QJsonValue device = outer.value(QLatin1String("device"));
-    if (device.isObject()) {
-        QJsonObject record = api::unwrapData(device.toObject());
-        if (!record.contains(profilerecord::connection))
-            record.insert(profilerecord::connection, outer.value(profilerecord::connection));
-        return record;
-    }
-    return outer;
-}
-
-QString idOf(const QJsonObject &record)
-{
-    return api::jsonText(record.value(profilerecord::id));
 }
 
 } // namespace
@@ -85,7 +60,7 @@ void VpnController::setAccount(const QString &apiUrl, const QString &userId,
             m_profile = {};
             m_pendingProfile = {};
         }
-        const QString tunnel = m_profile.value(profilerecord::tunnelName).toString();
+        const QString tunnel = m_profile.tunnelName();
         if (running() && tunnel != m_managedTunnel)
             disconnectVpn();
         if (!running() && !m_busy)
@@ -101,20 +76,15 @@ void VpnController::setAccount(const QString &apiUrl, const QString &userId,
 void VpnController::loadState()
 {
     QByteArray bytes = protectedstore::readProtected(m_storageKey);
-    const QJsonObject state = QJsonDocument::fromJson(bytes).object();
+    readProfileState(bytes, m_profile, m_pendingProfile);
     secretwipe::wipe(bytes);
-    m_profile = state.value(profilerecord::local).toObject();
-    m_pendingProfile = state.value(profilerecord::pendingProfile).toObject();
 }
 
 bool VpnController::saveState()
 {
     bool saved = false;
     if (!m_storageKey.isEmpty()) {
-        QByteArray bytes =
-            QJsonDocument(QJsonObject{{profilerecord::local, m_profile},
-                                      {profilerecord::pendingProfile, m_pendingProfile}})
-                .toJson(QJsonDocument::Compact);
+        QByteArray bytes = profileStateText(m_profile, m_pendingProfile);
         saved = protectedstore::writeProtected(m_storageKey, bytes);
         secretwipe::wipe(bytes);
     }
@@ -123,15 +93,14 @@ bool VpnController::saveState()
     return saved;
 }
 
-bool VpnController::isBoundToDevice(const QJsonObject &record) const
+bool VpnController::isBoundToDevice(const VpnProfile &record) const
 {
-    return !m_accountDeviceId.isEmpty() &&
-           api::jsonText(record.value(profilerecord::accountDeviceId)) == m_accountDeviceId;
+    return !m_accountDeviceId.isEmpty() && record.accountDeviceId() == m_accountDeviceId;
 }
 
 void VpnController::adoptProfile()
 {
-    m_profile.insert(profilerecord::tunnelName, tunnelNameFor(m_storageKey, idOf(m_profile)));
+    m_profile.setTunnelName(tunnelNameFor(m_storageKey, m_profile.id()));
 }
 
 void VpnController::send(const QByteArray &method, const QString &path, const QJsonObject &body,
@@ -170,8 +139,7 @@ void VpnController::request(const QByteArray &method, const QString &path, const
 
 void VpnController::continueAfterAccessCheck(const QJsonObject &reply)
 {
-    const QJsonValue plan = api::unwrapData(reply).value(QLatin1String("plan"));
-    if (!plan.isObject() || plan.toObject().value(QLatin1String("enabled")) != QJsonValue(true)) {
+    if (!api::accessRecord(reply).plan.enabled) {
         fail(QStringLiteral("VPN access is currently unavailable. Please contact support."));
         return;
     }
@@ -192,11 +160,11 @@ void VpnController::discoverProfile(int page)
 void VpnController::handleDiscoveryPage(int page, const QJsonObject &body)
 {
     const QJsonArray items = api::pageItems(body);
-    QJsonObject found;
+    VpnProfile found;
     for (const QJsonValue &item : items) {
-        const QJsonObject record = item.toObject();
-        if (!isBoundToDevice(record) || record.value(profilerecord::revoked).toBool() ||
-            record.value(profilerecord::migrationRequired).toBool() || idOf(record).isEmpty())
+        const VpnProfile record(item.toObject());
+        if (!isBoundToDevice(record) || record.revoked() || record.migrationRequired() ||
+            record.id().isEmpty())
             continue;
         found = record;
         break;
@@ -208,7 +176,7 @@ void VpnController::handleDiscoveryPage(int page, const QJsonObject &body)
             return;
         const bool otherServer =
             !m_targetServerId.isEmpty() && m_targetServerId != currentServerId();
-        if (otherServer || found.value(profilerecord::active) != QJsonValue(true)) {
+        if (otherServer || !found.active().value_or(false)) {
             m_switchTargetId = m_targetServerId;
             replaceProfile();
         } else {
@@ -225,11 +193,8 @@ void VpnController::handleDiscoveryPage(int page, const QJsonObject &body)
 
 void VpnController::startCreation()
 {
-    m_pendingProfile = QJsonObject{
-        {profilerecord::name, api::deviceName(m_hostName ? m_hostName() : QString())},
-        {profilerecord::requestKey, QUuid::createUuid().toString(QUuid::WithoutBraces)}};
-    if (!m_targetServerId.isEmpty())
-        m_pendingProfile.insert(profilerecord::serverId, m_targetServerId);
+    m_pendingProfile = {api::deviceName(m_hostName ? m_hostName() : QString()),
+                        QUuid::createUuid().toString(QUuid::WithoutBraces), m_targetServerId};
     submit();
 }
 
@@ -239,27 +204,20 @@ void VpnController::submit()
     // with the same key, and the backend hands back the profile it already made.
     if (!saveState())
         return;
-    QJsonObject body{
-        {profilerecord::name, m_pendingProfile.value(profilerecord::name)},
-        {profilerecord::requestKey, m_pendingProfile.value(profilerecord::requestKey)}};
-    if (m_pendingProfile.contains(profilerecord::serverId))
-        body.insert(profilerecord::serverId, m_pendingProfile.value(profilerecord::serverId));
+    const QJsonObject body = m_pendingProfile.toJson();
     request("POST", QString(backend::vpnProfiles), body, [this](const QJsonObject &reply) {
-        QJsonObject created = extractProfile(reply);
+        VpnProfile created = VpnProfile::fromReply(reply);
         if (!isBoundToDevice(created)) {
             fail(
                 QStringLiteral("The VPN profile belongs to another device. Please sign in again."));
             return;
         }
-        if (idOf(created).isEmpty()) {
+        if (created.id().isEmpty()) {
             fail(QStringLiteral(
                 "The server did not return a profile ID. Retrying will keep the same request."));
             return;
         }
-        if (!created.contains(profilerecord::serverId) &&
-            m_pendingProfile.contains(profilerecord::serverId))
-            created.insert(profilerecord::serverId,
-                           m_pendingProfile.value(profilerecord::serverId));
+        created.setMissingServerId(m_pendingProfile.serverId);
         m_profile = created;
         adoptProfile();
         m_pendingProfile = {};
@@ -271,7 +229,7 @@ void VpnController::submit()
 void VpnController::fetchExisting()
 {
     // Not through request(): a 404 here is an answer, not a failure.
-    send("GET", backend::vpnProfile(idOf(m_profile)), {}, [this](const ApiResult &result) {
+    send("GET", backend::vpnProfile(m_profile.id()), {}, [this](const ApiResult &result) {
         if (result.status == 404 && !result.cancelled)
             clearProfileAndRediscover();
         else if (!result.successful())
@@ -283,24 +241,22 @@ void VpnController::fetchExisting()
 
 void VpnController::handleFetchedProfile(const QJsonObject &body)
 {
-    const QJsonObject fetched = extractProfile(body);
-    if (!isBoundToDevice(fetched) || fetched.value(profilerecord::migrationRequired).toBool()) {
+    const VpnProfile fetched = VpnProfile::fromReply(body);
+    if (!isBoundToDevice(fetched) || fetched.migrationRequired()) {
         fail(QStringLiteral("This profile is not bound to this device. Please sign in again."));
         return;
     }
-    if (fetched.value(profilerecord::revoked).toBool()) {
+    if (fetched.revoked()) {
         // Revoked profiles are dropped locally only; the backend keeps its record.
         clearProfileAndRediscover();
         return;
     }
-    if (fetched.value(profilerecord::active) != QJsonValue(true)) {
+    if (!fetched.active().value_or(false)) {
         m_switchTargetId = m_targetServerId;
         replaceProfile();
         return;
     }
-    // Members only the stored record has, such as "tunnelName", stay.
-    for (auto member = fetched.begin(); member != fetched.end(); ++member)
-        m_profile.insert(member.key(), member.value());
+    m_profile.merge(fetched);
     if (saveState())
         applyProfile();
 }
@@ -317,7 +273,7 @@ void VpnController::replaceProfile()
     m_state.phase = ConnectionState::Phase::Connecting;
     emit changed();
     emit status(QStringLiteral("Switching servers\u2026"));
-    const QString path = backend::vpnProfile(idOf(m_profile));
+    const QString path = backend::vpnProfile(m_profile.id());
     send("DELETE", path, {}, [this, path](const ApiResult &result) {
         // A profile the backend no longer knows is as good as deleted; failing here would leave
         // the stored record blocking every later server change.

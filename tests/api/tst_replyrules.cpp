@@ -21,6 +21,8 @@ QJsonObject object(const char *json)
 
 } // namespace
 
+Q_DECLARE_METATYPE(api::PlanRecord)
+
 class ReplyRulesTest : public QObject
 {
     Q_OBJECT
@@ -36,6 +38,8 @@ private slots:
     void boundedTexts();
     void serverRecords_data();
     void serverRecords();
+    void accessRecords_data();
+    void accessRecords();
     void allowedApiUrl_data();
     void allowedApiUrl();
     void cataloguePaths_data();
@@ -211,6 +215,47 @@ void ReplyRulesTest::serverRecords()
     QList<api::ServerRecord> kept;
     api::appendUsableServers(kept, items, 1);
     QCOMPARE(kept.size(), usable ? 1 : 0);
+}
+
+void ReplyRulesTest::accessRecords_data()
+{
+    QTest::addColumn<QJsonObject>("reply");
+    QTest::addColumn<QString>("tier");
+    QTest::addColumn<api::PlanRecord>("plan");
+
+    QTest::newRow("all fields in a data wrapper")
+        << object(R"({"data":{"tier":"paid","plan":{"_id":"p30","enabled":true,"tier":"paid",)"
+                  R"("days":30,"price":499,"currency":"USD"}}})")
+        << u"paid"_s << api::PlanRecord{u"p30"_s, true, u"paid"_s, 30, 499, u"USD"_s};
+    QTest::newRow("number id, zero price")
+        << object(R"({"plan":{"_id":42,"price":0}})") << QString()
+        << api::PlanRecord{u"42"_s, false, {}, {}, 0, {}};
+    QTest::newRow("id without _id, text where numbers and true belong")
+        << object(R"({"plan":{"id":"p","enabled":"true","days":"30","price":"4.99"}})") << QString()
+        << api::PlanRecord{};
+    QTest::newRow("negative price") << object(R"({"tier":"free","plan":{"_id":"a","price":-1}})")
+                                    << u"free"_s << api::PlanRecord{u"a"_s, false, {}, {}, {}, {}};
+}
+
+void ReplyRulesTest::accessRecords()
+{
+    QFETCH(QJsonObject, reply);
+    QFETCH(QString, tier);
+    QFETCH(api::PlanRecord, plan);
+
+    const api::AccessRecord record = api::accessRecord(reply);
+    QCOMPARE(record.tier, tier);
+    QVERIFY(record.plan == plan);
+    // The same object in the plans list reads alike.
+    const QJsonObject wire = api::unwrapData(reply);
+    const QJsonArray offers{wire.value(u"plan"_s)};
+    QVERIFY(api::planRecords(api::pageItems(QJsonObject{{u"data"_s, offers}})) == QList{plan});
+    // Tier and plan change exactly when they differ as sent, in fields never read too.
+    const QJsonValue sentTier = wire.value(u"tier"_s);
+    const QJsonObject same{{u"tier"_s, sentTier}, {u"plan"_s, offers.first()}};
+    const QJsonObject renamed{{u"tier"_s, sentTier}, {u"plan"_s, QJsonObject{{u"name"_s, 1}}}};
+    QVERIFY(api::accessRecord(same).tierAndPlan == record.tierAndPlan);
+    QVERIFY(api::accessRecord(renamed).tierAndPlan != record.tierAndPlan);
 }
 
 void ReplyRulesTest::allowedApiUrl_data()

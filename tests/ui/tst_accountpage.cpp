@@ -570,7 +570,7 @@ void TestAccountPage::signOutEmptiesThePage()
     QCOMPARE(page()->devicesTitle()->text(), u"Devices"_s);
     QVERIFY(page()->deviceRows().isEmpty());
     QVERIFY(page()->devices().isEmpty());
-    QVERIFY(page()->access().isEmpty());
+    QVERIFY(page()->access() == api::AccessRecord());
     QCOMPARE(page()->planPill()->text(), u"Checking your plan…"_s);
     QCOMPARE(page()->planPill()->styleSheet(), QString());
     QCOMPARE(page()->planTimeLabel()->text(), u"—"_s);

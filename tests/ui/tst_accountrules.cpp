@@ -101,7 +101,7 @@ void TestAccountRules::planCards()
     QFETCH(QString, summary);
 
     const QDateTime now(QDate(2024, 6, 1), QTime(12, 0), Qt::UTC);
-    const accountrules::PlanCard card = accountrules::planCard(access, now);
+    const accountrules::PlanCard card = accountrules::planCard(api::accessRecord(access), now);
     QCOMPARE(card.pill, pill);
     QCOMPARE(card.tone, tone);
     QCOMPARE(card.time, time);
@@ -210,7 +210,8 @@ void TestAccountRules::offers()
     QFETCH(bool, available);
 
     const accountrules::Offer offer =
-        accountrules::offer(accountrules::planPeriods().at(card), items, loaded, access);
+        accountrules::offer(accountrules::planPeriods().at(card), api::planRecords(items), loaded,
+                            api::accessRecord(access));
     QCOMPARE(offer.price, price);
     QCOMPARE(offer.note, note);
     QCOMPARE(offer.button, button);

@@ -3,12 +3,12 @@
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
+using connectionrules::CardState;
 using connectionrules::ConnectAction;
-using connectionrules::ConnectionState;
 
 Q_DECLARE_METATYPE(ConnectAction)
 
-Q_DECLARE_METATYPE(ConnectionState)
+Q_DECLARE_METATYPE(CardState)
 
 class TestConnectionRules : public QObject
 {
@@ -23,24 +23,24 @@ private slots:
 
 void TestConnectionRules::connectButton_data()
 {
-    QTest::addColumn<ConnectionState>("state");
+    QTest::addColumn<CardState>("state");
     QTest::addColumn<QString>("selected");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("enabled");
     QTest::addColumn<ConnectAction>("action");
 
-    const ConnectionState idle{true, false, false, false, false, QString()};
-    ConnectionState connecting = idle;
+    const CardState idle{true, false, false, false, false, QString()};
+    CardState connecting = idle;
     connecting.connecting = true;
-    ConnectionState busy = idle;
+    CardState busy = idle;
     busy.busy = true;
-    ConnectionState running = idle;
+    CardState running = idle;
     running.running = true;
     running.currentServerId = u"A"_s;
-    ConnectionState stopping = running;
+    CardState stopping = running;
     stopping.busy = true;
     stopping.disconnecting = true;
-    ConnectionState signedOut = idle;
+    CardState signedOut = idle;
     signedOut.authenticated = false;
 
     QTest::newRow("idle, automatic")
@@ -65,7 +65,7 @@ void TestConnectionRules::connectButton_data()
 
 void TestConnectionRules::connectButton()
 {
-    QFETCH(ConnectionState, state);
+    QFETCH(CardState, state);
     QFETCH(QString, selected);
     QFETCH(QString, text);
     QFETCH(bool, enabled);

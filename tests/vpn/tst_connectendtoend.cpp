@@ -1,9 +1,9 @@
 #include "api/backendcatalogue.h"
 #include "api/replyrules.h"
-#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
 #include "common/tunnelcontract.h"
 #include "platform/servicecontrol.h"
+#include "settings/settingskeys.h"
 #include "support/testhome.h"
 #include "tools/devbackend/httpserver.h"
 #include "vpn/vpncontroller.h"
@@ -217,7 +217,7 @@ void ConnectEndToEndTest::connectThenDisconnect()
     QCOMPARE(client.startFailures, QStringList());
     QCOMPARE(client.controller.currentServerId(), server);
     const QString tunnel = client.controller.managedTunnel();
-    QCOMPARE(tunnel, client.controller.profile().value(u"tunnelName"_s).toString());
+    QCOMPARE(tunnel, client.controller.profile().tunnelName());
     QCOMPARE(settings::managedVlessTunnel(), tunnel);
     QCOMPARE(serviceState(tunnel), ServiceState::Running);
     // The helper proved the tunnel through the engine's probe proxy exactly once.
@@ -246,7 +246,7 @@ void ConnectEndToEndTest::switchServerWhileConnected()
     const QString first = serverId(1);
     const QString second = serverId(2);
     QVERIFY(connectTo(client, first));
-    const QString oldProfileId = api::jsonText(client.controller.profile().value(u"id"_s));
+    const QString oldProfileId = client.controller.profile().id();
     const QString oldTunnel = client.controller.managedTunnel();
     const QDateTime firstStart = client.controller.connectedSince();
 

@@ -61,8 +61,10 @@ void PlanHelpersTest::timeLeft()
     if (!endsAt.isNull())
         plan.insert(u"endsAt"_s, endsAt);
     const QDateTime now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
-    QCOMPARE(planhelpers::planIsActive(plan, now), active);
-    QCOMPARE(planhelpers::planTimeLeftText(plan, now), text);
+    const api::SubscriptionRecord subscription =
+        api::accessRecord({{u"subscription"_s, plan}}).subscription;
+    QCOMPARE(planhelpers::planIsActive(subscription, now), active);
+    QCOMPARE(planhelpers::planTimeLeftText(subscription, now), text);
 }
 
 QTEST_GUILESS_MAIN(PlanHelpersTest)

@@ -114,10 +114,10 @@ void VpnControllerTest::connectFlowStartsTunnel()
     QTRY_COMPARE(bed.adapter.startedProfiles.size(), 1);
     QCOMPARE(bed.backend.requestCount(u"GET /access/me"_s), 1);
     QCOMPARE(bed.backend.requestCount(u"GET /vpn-profiles"_s), 1);
-    const QString tunnelName = controller->profile().value(u"tunnelName"_s).toString();
+    const QString tunnelName = controller->profile().tunnelName();
     QVERIFY(tunnelNamePattern.match(tunnelName).hasMatch());
     QCOMPARE(tunnelName,
-             VpnController::tunnelNameFor(bed.storageKey(), idOf(controller->profile())));
+             VpnController::tunnelNameFor(bed.storageKey(), controller->profile().id()));
     QCOMPARE(tunnelCommands(bed.adapter), QStringList{u"start "_s + tunnelName});
     QCOMPARE(bed.adapter.startedProfiles.first().endpoint, server.value(u"endpoint"_s).toString());
     QCOMPARE(controller->currentServerId(), serverId);
@@ -173,10 +173,10 @@ void VpnControllerTest::lostCreationReplyRepeatsSameKey()
 
     controller.reset();
     auto restarted = bed.makeController();
-    QVERIFY(restarted->pendingProfile().value(u"requestKey"_s).toString() == requestKey);
+    QVERIFY(restarted->pendingProfile().requestKey == requestKey);
     QVERIFY(bed.connectUntilStart(*restarted, QString()));
     QCOMPARE(bed.backend.profileCount(deviceId), 1);
-    QCOMPARE(idOf(restarted->profile()), idOf(created));
+    QCOMPARE(restarted->profile().id(), idOf(created));
     QVERIFY(bed.storedState().value(u"pendingProfile"_s).toObject().isEmpty());
 }
 
@@ -201,7 +201,7 @@ void VpnControllerTest::storedProfileOutcomes()
     QVERIFY(bed.signIn());
     auto controller = bed.makeController();
     QVERIFY(bed.connectUntilRunning(*controller, QString()));
-    const QJsonObject first = controller->profile();
+    const QJsonObject first = controller->profile().record();
     controller->disconnectVpn();
     bed.adapter.finishStop();
     QVERIFY(!controller->running());
@@ -244,8 +244,8 @@ void VpnControllerTest::storedProfileOutcomes()
 
     // The next attempt discovers nothing usable and obtains a fresh profile.
     QVERIFY(bed.connectUntilStart(*controller, QString()));
-    QVERIFY(idOf(controller->profile()) != idOf(first));
-    QVERIFY(!controller->profile().value(u"revoked"_s).toBool());
+    QVERIFY(controller->profile().id() != idOf(first));
+    QVERIFY(!controller->profile().revoked());
 }
 
 void VpnControllerTest::connectRequestGate_data()
@@ -369,9 +369,8 @@ void VpnControllerTest::discoveryPaging()
     QCOMPARE(bed.backend.requestCount(u"POST /vpn-profiles"_s) - creationsBefore,
              ownProfileOnPage2 ? 0 : 1);
     if (ownProfileOnPage2)
-        QCOMPARE(idOf(controller->profile()), ownId);
-    QCOMPARE(api::jsonText(controller->profile().value(u"accountDeviceId"_s)),
-             bed.session.deviceId());
+        QCOMPARE(controller->profile().id(), ownId);
+    QCOMPARE(controller->profile().accountDeviceId(), bed.session.deviceId());
 }
 
 void VpnControllerTest::switchServerWhileConnected()
@@ -423,7 +422,7 @@ void VpnControllerTest::switchAfterProfileGoneOnBackend()
     // The profile is already gone on the backend, so the client's own DELETE meets 404: the
     // switch must go on rather than leave a profile behind that can never be deleted.
     const std::optional<ApiResult> removed =
-        sendAndWait(bed.api, "DELETE", backend::vpnProfile(idOf(controller->profile())), {}, true);
+        sendAndWait(bed.api, "DELETE", backend::vpnProfile(controller->profile().id()), {}, true);
     QVERIFY(removed && removed->successful());
     QSignalSpy errors(controller.get(), &VpnController::error);
     controller->switchServer(second);
@@ -479,7 +478,7 @@ void VpnControllerTest::signOutStopsTunnelAndKeepsProfile()
     auto controller = bed.makeController();
     QVERIFY(bed.connectUntilRunning(*controller, QString()));
     const QString tunnel = controller->managedTunnel();
-    const QString profileId = idOf(controller->profile());
+    const QString profileId = controller->profile().id();
     QSignalSpy errors(controller.get(), &VpnController::error);
     QSignalSpy statuses(controller.get(), &VpnController::status);
 
@@ -500,7 +499,7 @@ void VpnControllerTest::signOutStopsTunnelAndKeepsProfile()
     // The stored profile outlives the sign-out and comes back with the same account.
     QCOMPARE(idOf(bed.storedState().value(u"local"_s).toObject()), profileId);
     controller->setAccount(bed.apiUrl(), bed.session.userId(), bed.session.deviceId());
-    QCOMPARE(idOf(controller->profile()), profileId);
+    QCOMPARE(controller->profile().id(), profileId);
     QCOMPARE(controller->managedTunnel(), tunnel);
 }
 

@@ -23,8 +23,8 @@
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
+using widgetfactory::addButton;
 using widgetfactory::addLabel;
-using widgetfactory::addRailButton;
 using widgetfactory::setMessage;
 
 namespace {
@@ -44,7 +44,7 @@ QFrame *newFrame(const QString &name)
 QPushButton *addLink(const QString &text, QLayout *layout, QObject *context,
                      std::function<void()> onClick, const QString &icon = QString())
 {
-    QPushButton *button = addRailButton(text, layout, context, std::move(onClick), u"link"_s);
+    QPushButton *button = addButton(text, layout, context, std::move(onClick), u"link"_s);
     if (!icon.isEmpty()) {
         icontint::setIcon(button, icon, linkIconSize, ThemePalette::fromSettings());
         button->setIconSize(QSize(linkIconSize, linkIconSize));
@@ -164,7 +164,7 @@ QWidget *AccountPage::makeOffers()
         offer.price = addLabel(QString(), layout, u"time"_s);
         offer.note = addLabel(QString(), layout, u"muted"_s);
         layout->addStretch();
-        offer.button = addRailButton(
+        offer.button = addButton(
             QString(), layout, this, [this, key = period.key] { openSubscriptionPlans(key); },
             u"primary"_s);
         offer.button->setMinimumHeight(40);
@@ -235,7 +235,7 @@ void AccountPage::signedOut(int sessionGeneration)
     m_devices.clear();
     clearDeviceRows();
     m_devicesTitle->setText(u"Devices"_s);
-    m_access = QJsonObject();
+    m_access = {};
     m_accessKnown = false;
     showPlanCard(accountrules::pendingPlanCard());
     for (int card = 0; card < int(m_offers.size()); ++card) {
@@ -265,9 +265,8 @@ void AccountPage::accessReceivedReply(const ApiResult &result)
         emit errorRaised(api::failureMessage(result.status, result.cancelled));
         return;
     }
-    const QJsonObject reply = api::unwrapData(result.body);
-    const bool changed = reply.value(u"tier"_s) != m_access.value(u"tier"_s) ||
-                         reply.value(u"plan"_s) != m_access.value(u"plan"_s);
+    const api::AccessRecord reply = api::accessRecord(result.body);
+    const bool changed = reply.tierAndPlan != m_access.tierAndPlan;
     m_access = reply;
     m_accessKnown = true;
     renderPlanCard();
@@ -277,7 +276,7 @@ void AccountPage::accessReceivedReply(const ApiResult &result)
         card.note->setText(pendingOffer().note);
     }
     loadOffers();
-    emit accessReceived(reply.value(u"tier"_s).toString(), changed);
+    emit accessReceived(reply.tier, changed);
 }
 
 void AccountPage::renderPlanCard()
@@ -316,24 +315,26 @@ void AccountPage::loadOffers()
 void AccountPage::offersReceived(const ApiResult &result)
 {
     const bool loaded = result.successful();
-    showOffers(loaded ? api::pageItems(result.body, backend::plansLimit) : QJsonArray(), loaded);
+    showOffers(loaded ? api::planRecords(api::pageItems(result.body, backend::plansLimit))
+                      : QList<api::PlanRecord>(),
+               loaded);
 }
 
-void AccountPage::showOffers(const QJsonArray &items, bool loaded)
+void AccountPage::showOffers(const QList<api::PlanRecord> &offers, bool loaded)
 {
     const auto &periods = accountrules::planPeriods();
     for (size_t index = 0; index < periods.size(); ++index) {
-        showOffer(int(index), accountrules::offer(periods.at(index), items, loaded, m_access));
+        showOffer(int(index), accountrules::offer(periods.at(index), offers, loaded, m_access));
     }
 }
 
 void AccountPage::showSample(const QJsonObject &access, const QJsonArray &offers,
                              const QJsonArray &devices)
 {
-    m_access = access;
+    m_access = api::accessRecord(access);
     m_accessKnown = true;
     renderPlanCard();
-    showOffers(offers, true);
+    showOffers(api::planRecords(offers), true);
     m_devices.clear();
     for (const QJsonValue &device : devices) {
         m_devices.append(api::deviceRecord(device.toObject()));
@@ -363,9 +364,7 @@ void AccountPage::openSubscriptionPlans(const QString &period)
             if (!isCurrent(session)) {
                 return;
             }
-            QString ticket = result.successful()
-                                 ? api::unwrapData(result.body).value(u"token"_s).toString()
-                                 : QString();
+            QString ticket = result.successful() ? api::webTicket(result.body) : QString();
             const QUrl url = accountrules::subscriptionUrl(
                 productlinks::webSignInPage(m_services.api().production()), ticket, period);
             secretwipe::wipe(ticket);

@@ -53,7 +53,7 @@ public:
     QFrame *devicesCard() const { return m_devicesCard; }
     // One frame named "deviceRow" per device, in list order; rows on their way out are not in it.
     QList<QFrame *> deviceRows() const;
-    const QJsonObject &access() const { return m_access; }
+    const api::AccessRecord &access() const { return m_access; }
     const QList<api::DeviceRecord> &devices() const { return m_devices; }
 
     // The repeating re-render of the plan card, which also refreshes the access information.
@@ -110,13 +110,13 @@ private:
     void showOffer(int card, const accountrules::Offer &offer);
     void loadOffers();
     void offersReceived(const ApiResult &result);
-    void showOffers(const QJsonArray &items, bool loaded);
+    void showOffers(const QList<api::PlanRecord> &offers, bool loaded);
     void accessReceivedReply(const ApiResult &result);
     void removalFinished(const QString &id, const ApiResult &result);
     void clearDeviceRows();
 
     ClientServices &m_services;
-    QJsonObject m_access;
+    api::AccessRecord m_access;
     // Nothing is shown from `m_access` until the first reply has filled it.
     bool m_accessKnown = false;
     QList<api::DeviceRecord> m_devices;

@@ -30,8 +30,8 @@
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
+using widgetfactory::addButton;
 using widgetfactory::addLabel;
-using widgetfactory::addRailButton;
 using widgetfactory::setMessage;
 
 namespace {
@@ -70,6 +70,7 @@ ConnectionPage::ConnectionPage(ClientServices &services, QWidget *parent)
             &ConnectionPage::serversLocated);
     connect(&m_services.latencyProbe(), &LatencyProbe::latenciesChanged, this,
             &ConnectionPage::refreshLatencyDisplay);
+    connect(&m_services.controller(), &VpnController::status, m_connectionStatus, &QLabel::setText);
 }
 
 QWidget *ConnectionPage::makeSidebar()
@@ -94,7 +95,7 @@ QWidget *ConnectionPage::makeSidebar()
     m_locationCount->setAccessibleName(u"Number of locations"_s);
     layout->addLayout(heading);
 
-    m_quickConnect = addRailButton(
+    m_quickConnect = addButton(
         u"Quick connect"_s, layout, this, [this] { quickConnect(); }, u"quick"_s);
     setIcon(m_quickConnect, u"zap"_s, 18);
     m_quickConnect->setIconSize(QSize(18, 18));
@@ -227,7 +228,7 @@ ContentCard *ConnectionPage::makeCard()
     m_locationTitle = addLabel(u"Quick connect"_s, titles, u"section"_s);
     m_locationSubtitle = addLabel(u"Automatic server selection"_s, titles, u"muted"_s);
     row->addLayout(titles, 1);
-    m_connectButton = addRailButton(
+    m_connectButton = addButton(
         u"Connect"_s, row, this, [this] { connectClicked(); }, u"primary"_s);
     setIcon(m_connectButton, u"power"_s, 18);
     m_connectButton->setIconSize(QSize(18, 18));
@@ -264,7 +265,7 @@ void ConnectionPage::setAppearance(bool light, const QColor &accent)
     m_trafficChart->setAppearance(light, accent);
 }
 
-connectionrules::ConnectionState ConnectionPage::connectionState() const
+connectionrules::CardState ConnectionPage::cardState() const
 {
     const VpnController &controller = m_services.controller();
     return {m_services.session().authenticated(),
@@ -310,7 +311,7 @@ void ConnectionPage::chooseServer(const QString &id)
 
 void ConnectionPage::connectClicked()
 {
-    const connectionrules::ConnectionState state = connectionState();
+    const connectionrules::CardState state = cardState();
     switch (connectionrules::connectAction(state, m_selectedServerId)) {
     case connectionrules::ConnectAction::Disconnect:
         m_services.controller().disconnectVpn();
@@ -333,7 +334,7 @@ void ConnectionPage::showConnectionError(const QString &text, bool survivesStop)
 
 void ConnectionPage::updateConnectionUi()
 {
-    const connectionrules::ConnectionState state = connectionState();
+    const connectionrules::CardState state = cardState();
     m_trafficChart->setActive(state.running);
     if (state.connecting || state.busy || state.running) {
         if (!m_errorSurvivesStop) {

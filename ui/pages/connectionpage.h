@@ -17,7 +17,7 @@ class TrafficWidget;
 class WorldMap;
 
 namespace connectionrules {
-struct ConnectionState;
+struct CardState;
 }
 
 // Page 1, where the user connects: the locations in a searchable tree on the left with quick
@@ -35,8 +35,6 @@ public:
     QLabel *statusLabel() const { return m_connectionStatus; }
     QLabel *locationCount() const { return m_locationCount; }
     QLabel *locationTitle() const { return m_locationTitle; }
-    QLabel *locationSubtitle() const { return m_locationSubtitle; }
-    QLabel *locationHint() const { return m_locationHint; }
     QLabel *connectedTime() const { return m_connectedTime; }
     QLabel *planTime() const { return m_planTime; }
     QLineEdit *searchField() const { return m_serverSearch; }
@@ -90,7 +88,7 @@ private:
     QWidget *makeSidebar();
     QWidget *makeMainArea();
     ContentCard *makeCard();
-    connectionrules::ConnectionState connectionState() const;
+    connectionrules::CardState cardState() const;
     void showConnectionError(const QString &text, bool survivesStop = false);
     // The catalogue's life.
     void catalogueLoaded();

@@ -53,9 +53,6 @@ void ConnectionPage::loadServers()
 
 void ConnectionPage::clearLocations()
 {
-    m_services.latencyProbe().stop();
-    m_services.geolocator().forgetAddresses();
-    m_services.catalogue().clear();
     m_refreshButton->setSpinning(false);
     m_worldMap->setServers({});
     m_tree->clear();
@@ -74,11 +71,8 @@ void ConnectionPage::catalogueLoaded()
     m_refreshButton->setSpinning(false);
     ServerCatalogue &catalogue = m_services.catalogue();
     VpnController &controller = m_services.controller();
-    controller.setServers(catalogue.servers());
     m_worldMap->setServers(catalogue.servers());
     rebuildLocations();
-    m_services.geolocator().startAddressLookups();
-    m_services.startLatencySweep();
 
     if (!m_selectedServerId.isEmpty() && !catalogue.contains(m_selectedServerId)) {
         selectServer(QString());
@@ -250,9 +244,9 @@ void ConnectionPage::quickConnect()
     if (!m_services.session().authenticated() || controller.connecting() || controller.busy()) {
         return;
     }
-    const QJsonObject pending = controller.pendingProfile();
+    const PendingProfile &pending = controller.pendingProfile();
     const QuickConnectChoice choice = chooseQuickConnect(
-        m_services.catalogue(), !pending.isEmpty(), api::jsonText(pending.value(u"serverId"_s)),
+        m_services.catalogue(), !pending.isEmpty(), pending.serverId,
         controller.profile().isEmpty() ? QString() : controller.currentServerId(),
         QRandomGenerator::global()->generate());
     switch (choice.action) {

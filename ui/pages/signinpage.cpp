@@ -20,13 +20,14 @@
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
+using widgetfactory::addButton;
 using widgetfactory::addLabel;
-using widgetfactory::addRailButton;
 using widgetfactory::setMessage;
 
 namespace {
 
 constexpr int eyeIconSize = 20;
+constexpr int passwordEyeInset = 8;
 
 QLineEdit *addSecretField(const QString &placeholder, QLayout *layout)
 {
@@ -71,13 +72,13 @@ QWidget *SignInPage::makeForm()
     auto *guideTitle = new QHBoxLayout;
     addLabel(u"New to Solvik VPN?"_s, guideTitle, u"section"_s);
     guideTitle->addStretch();
-    QPushButton *dismiss = addRailButton(
+    QPushButton *dismiss = addButton(
         u"\u00d7"_s, guideTitle, this, [this] { emit quickGuideDismissed(); }, u"link"_s);
     dismiss->setFixedSize(28, 28);
     dismiss->setAccessibleName(u"Dismiss quick guide"_s);
     guide->addLayout(guideTitle);
     addLabel(u"Take a short tour of the app controls."_s, guide, u"muted"_s);
-    addRailButton(
+    addButton(
         u"Take the tour"_s, guide, this, [this] { emit tourRequested(); }, u"primary"_s);
     form->addWidget(m_quickGuideCard);
 
@@ -93,26 +94,28 @@ QWidget *SignInPage::makeForm()
     m_passwordEdit = addSecretField(u"Password"_s, form);
     m_passwordEye = new QAction(m_passwordEdit);
     m_passwordEye->setCheckable(true);
-    m_passwordEye->setProperty("solvikvpnPasswordEye", true);
     icontint::setIcon(m_passwordEye, u"eye"_s, eyeIconSize, ThemePalette::fromSettings());
     m_passwordEye->setText(u"Show password"_s);
     m_passwordEye->setToolTip(u"Show password"_s);
     m_passwordEdit->addAction(m_passwordEye, QLineEdit::TrailingPosition);
+    // The eye sits inside the field: the typed text keeps clear of it.
+    m_passwordEdit->setTextMargins(
+        0, 0, passwordEyeInset + m_passwordEye->icon().actualSize(QSize(18, 18)).width(), 0);
     connect(m_passwordEye, &QAction::toggled, this, &SignInPage::showPassword);
     m_authStatus = addLabel(QString(), form, u"error"_s);
     m_authStatus->hide();
 
-    addRailButton(
+    addButton(
         u"Sign in"_s, form, this, [this] { signIn(); }, u"primary"_s);
-    addRailButton(
+    addButton(
         u"Create account"_s, form, this, [this] { createAccount(); }, u"link"_s);
     auto *recoveryRow = new QHBoxLayout;
-    addRailButton(
+    addButton(
         u"Verify email"_s, recoveryRow, this, [this] { verification(); }, u"link"_s);
-    addRailButton(
+    addButton(
         u"Forgot password?"_s, recoveryRow, this, [this] { recovery(); }, u"link"_s);
     form->addLayout(recoveryRow);
-    m_disconnectPrevious = addRailButton(
+    m_disconnectPrevious = addButton(
         u"Disconnect previous VPN"_s, form, this,
         [this] { m_services.controller().disconnectVpn(); }, u"link"_s);
     m_disconnectPrevious->hide();
@@ -231,7 +234,7 @@ void SignInPage::verification()
              layout, u"muted"_s);
     QLineEdit *token = addSecretField(u"Verification token"_s, layout);
     std::function<void()> request;
-    addRailButton(
+    addButton(
         u"Verify"_s, layout, &dialog,
         [&] {
             request = [this, value = token->text()] {
@@ -241,7 +244,7 @@ void SignInPage::verification()
             dialog.accept();
         },
         u"primary"_s);
-    addRailButton(
+    addButton(
         u"Resend email"_s, layout, &dialog,
         [&] {
             request = [this] {
@@ -266,7 +269,7 @@ void SignInPage::recovery()
              u"token and a new password."_s,
              layout, u"muted"_s);
     std::function<void()> request;
-    addRailButton(
+    addButton(
         u"Send reset email"_s, layout, &dialog,
         [&] {
             request = [this] {
@@ -278,7 +281,7 @@ void SignInPage::recovery()
         QString());
     QLineEdit *token = addSecretField(u"Token from your email"_s, layout);
     QLineEdit *password = addSecretField(u"New password"_s, layout);
-    addRailButton(
+    addButton(
         u"Update password"_s, layout, &dialog,
         [&] {
             request = [this, values = QJsonObject{{u"token"_s, token->text()},

@@ -32,7 +32,6 @@ public:
     QLineEdit *passwordEdit() const { return m_passwordEdit; }
     QAction *passwordEye() const { return m_passwordEye; }
     QFrame *quickGuideCard() const { return m_quickGuideCard; }
-    QPushButton *disconnectPreviousButton() const { return m_disconnectPrevious; }
     WorldMap *worldMap() const { return m_worldMap; }
 
     // The form takes input exactly while signed out and no request is in flight.

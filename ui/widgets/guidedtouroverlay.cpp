@@ -15,8 +15,8 @@
 #include <algorithm>
 
 using namespace Qt::Literals::StringLiterals;
+using widgetfactory::addButton;
 using widgetfactory::addLabel;
-using widgetfactory::addRailButton;
 
 namespace {
 
@@ -68,9 +68,9 @@ GuidedTourOverlay::GuidedTourOverlay(QWidget *parent)
     m_progress = addLabel(QString(), row, u"tourProgress"_s);
     m_progress->setWordWrap(false);
     row->setStretchFactor(m_progress, 1);
-    m_skip = addRailButton(
+    m_skip = addButton(
         u"Skip tour"_s, row, this, [this] { run(m_onSkip); }, u"tourSkip"_s);
-    m_next = addRailButton(
+    m_next = addButton(
         QString(), row, this, [this] { run(m_onNext); }, u"tourNext"_s);
     m_next->setDefault(true);
     layout->addLayout(row);
