@@ -48,6 +48,13 @@ bool hasExactlyKeys(const QJsonObject &object, const QStringList &keys)
     return object.keys() == keys;
 }
 
+// A file the service writes about a tunnel, in the folder only administrators can change.
+QString serviceFilePath(const QString &tunnelName, const QString &suffix)
+{
+    return QDir::fromNativeSeparators(QString::fromStdString(platform::tunnelErrorDirectory())) +
+           u'/' + tunnelProfileFileName(tunnelName) + suffix;
+}
+
 } // namespace
 
 bool isValidTunnelName(const QString &name)
@@ -84,13 +91,18 @@ QString tunnelProfilePath(const QString &dataDirectory, const QString &tunnelNam
 
 QString tunnelErrorPath(const QString &tunnelName)
 {
-    return QDir::fromNativeSeparators(QString::fromStdString(platform::tunnelErrorDirectory())) +
-           u'/' + tunnelProfileFileName(tunnelName) + u".error.dpapi"_s;
+    return serviceFilePath(tunnelName, u".error.dpapi"_s);
 }
 
-QString installArguments(const QString &tunnelName, const QString &profilePath)
+QString tunnelStatusPath(const QString &tunnelName)
 {
-    return u"--install "_s + tunnelName + u" \""_s + QDir::toNativeSeparators(profilePath) + u'"';
+    return serviceFilePath(tunnelName, u".status.dpapi"_s);
+}
+
+QString installArguments(const QString &tunnelName, const QString &profilePath, bool reconnect)
+{
+    return u"--install "_s + tunnelName + u" \""_s + QDir::toNativeSeparators(profilePath) + u'"' +
+           (reconnect ? QString() : u' ' + QLatin1String(noReconnectSwitch));
 }
 
 QString stopArguments(const QString &tunnelName)

@@ -37,9 +37,18 @@ QString tunnelProfilePath(const QString &dataDirectory, const QString &tunnelNam
 // system and administrators can change (platform::tunnelErrorDirectory): the service writes it
 // there and the helper removes it, so neither ever acts in a folder the user controls.
 QString tunnelErrorPath(const QString &tunnelName);
+// The tunnel status file (TunnelStatus), tunnelProfileFileName + ".status.dpapi", beside the
+// tunnel error file and written the same way.
+QString tunnelStatusPath(const QString &tunnelName);
 
-// "--install <name> "<native profile path>"": the quotes keep a path with spaces one argument.
-QString installArguments(const QString &tunnelName, const QString &profilePath);
+// The switch after the profile path of "--install" and "--service" that keeps the service from
+// starting an engine again that ended by itself: the service then ends with it.
+inline constexpr char noReconnectSwitch[] = "--no-reconnect";
+
+// "--install <name> "<native profile path>"", followed by " --no-reconnect" when `reconnect` is
+// off: the quotes keep a path with spaces one argument.
+QString installArguments(const QString &tunnelName, const QString &profilePath,
+                         bool reconnect = true);
 // "--stop <name>".
 QString stopArguments(const QString &tunnelName);
 

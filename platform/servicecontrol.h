@@ -65,10 +65,11 @@ enum class ManagerAccess
 // fails with 5 on both halves.
 enum ServiceAccess : unsigned
 {
-    ServiceQueryStatus = 1u, // SERVICE_QUERY_STATUS
-    ServiceStart = 2u,       // SERVICE_START
-    ServiceStop = 4u,        // SERVICE_STOP
-    ServiceDelete = 8u,      // DELETE
+    ServiceQueryStatus = 1u,  // SERVICE_QUERY_STATUS
+    ServiceStart = 2u,        // SERVICE_START
+    ServiceStop = 4u,         // SERVICE_STOP
+    ServiceDelete = 8u,       // DELETE
+    ServiceUserControl = 16u, // SERVICE_USER_DEFINED_CONTROL
 };
 
 // An open service (SC_HANDLE on Windows), closed by the destructor. Move-only.
@@ -91,6 +92,10 @@ public:
     // ControlService(SERVICE_CONTROL_STOP). 1062 when not running, 1061 when the service does
     // not accept STOP right now. `status` (optional) receives the status after the control.
     std::uint32_t stop(ServiceStatus *status = nullptr);
+    // ControlService with a user control code (128-255, platform/servicehost.h). 1062 when not
+    // running, 1061 while it starts or stops, 1052 for a code the service does not take. POSIX:
+    // the codes 200 and 201 travel as signals to the service process, any other is 1052.
+    std::uint32_t control(std::uint32_t code);
     // QueryServiceStatusEx(SC_STATUS_PROCESS_INFO).
     std::uint32_t query(ServiceStatus &status);
     // DeleteService: the service goes once it is stopped and every handle to it is closed;

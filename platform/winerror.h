@@ -7,15 +7,17 @@
 namespace platform::winerror {
 
 inline constexpr std::uint32_t success = 0;
-inline constexpr std::uint32_t fileNotFound = 2;             // ERROR_FILE_NOT_FOUND
-inline constexpr std::uint32_t accessDenied = 5;             // ERROR_ACCESS_DENIED
-inline constexpr std::uint32_t notEnoughMemory = 8;          // ERROR_NOT_ENOUGH_MEMORY
-inline constexpr std::uint32_t invalidData = 13;             // ERROR_INVALID_DATA
-inline constexpr std::uint32_t generalFailure = 31;          // ERROR_GEN_FAILURE
-inline constexpr std::uint32_t invalidParameter = 87;        // ERROR_INVALID_PARAMETER
-inline constexpr std::uint32_t brokenPipe = 109;             // ERROR_BROKEN_PIPE
-inline constexpr std::uint32_t invalidName = 123;            // ERROR_INVALID_NAME
-inline constexpr std::uint32_t badExeFormat = 193;           // ERROR_BAD_EXE_FORMAT
+inline constexpr std::uint32_t fileNotFound = 2;      // ERROR_FILE_NOT_FOUND
+inline constexpr std::uint32_t accessDenied = 5;      // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t notEnoughMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr std::uint32_t invalidData = 13;      // ERROR_INVALID_DATA
+inline constexpr std::uint32_t generalFailure = 31;   // ERROR_GEN_FAILURE
+inline constexpr std::uint32_t invalidParameter = 87; // ERROR_INVALID_PARAMETER
+inline constexpr std::uint32_t brokenPipe = 109;      // ERROR_BROKEN_PIPE
+inline constexpr std::uint32_t invalidName = 123;     // ERROR_INVALID_NAME
+inline constexpr std::uint32_t badExeFormat = 193;    // ERROR_BAD_EXE_FORMAT
+// ControlService's answer to a control code the service does not take.
+inline constexpr std::uint32_t invalidServiceControl = 1052; // ERROR_INVALID_SERVICE_CONTROL
 inline constexpr std::uint32_t serviceRequestTimeout = 1053; // ERROR_SERVICE_REQUEST_TIMEOUT
 inline constexpr std::uint32_t serviceNoThread = 1054;       // ERROR_SERVICE_NO_THREAD
 inline constexpr std::uint32_t serviceAlreadyRunning = 1056; // ERROR_SERVICE_ALREADY_RUNNING

@@ -199,6 +199,16 @@ void setConnectOnStart(bool connect)
     write(keys::connectOnStart, connect);
 }
 
+bool reconnectAutomatically()
+{
+    return QSettings().value(keys::reconnectAutomatically, true).toBool();
+}
+
+void setReconnectAutomatically(bool reconnect)
+{
+    write(keys::reconnectAutomatically, reconnect);
+}
+
 bool startAtLogin()
 {
     return flag(keys::startAtLogin);

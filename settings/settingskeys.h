@@ -26,6 +26,7 @@ inline constexpr QLatin1StringView managedVlessTunnel{"managedVlessTunnel"};
 inline constexpr QLatin1StringView connectionStartedAt{"connectionStartedAt"};
 inline constexpr QLatin1StringView showNotifications{"showNotifications"};
 inline constexpr QLatin1StringView connectOnStart{"connectOnStart"};
+inline constexpr QLatin1StringView reconnectAutomatically{"reconnectAutomatically"};
 inline constexpr QLatin1StringView startAtLogin{"startAtLogin"};
 inline constexpr QLatin1StringView lastServerId{"lastServerId"};
 } // namespace keys
@@ -91,6 +92,10 @@ void setShowNotifications(bool show);
 // Connect when a restored session has loaded its locations; false when absent.
 bool connectOnStart();
 void setConnectOnStart(bool connect);
+// The tunnel's service starts an engine that ended by itself again; true when absent. Read when a
+// tunnel is installed.
+bool reconnectAutomatically();
+void setReconnectAutomatically(bool reconnect);
 // Mirrors the system's start-at-sign-in registration, which is the truth; false when absent.
 bool startAtLogin();
 void setStartAtLogin(bool start);

@@ -23,12 +23,13 @@ std::optional<TunnelCommand> parseTunnelCommandLine(const QStringList &arguments
     // The client's stop command line may carry more; only the tunnel name matters.
     if (mode == u"--stop"_s && count >= 2) {
         command.mode = TunnelMode::Stop;
-    } else if (mode == u"--install"_s && count == 3) {
-        command.mode = TunnelMode::Install;
+    } else if ((mode == u"--install"_s || mode == u"--service"_s) &&
+               (count == 3 ||
+                (count == 4 &&
+                 arguments.at(3) == QLatin1String(tunnelcontract::noReconnectSwitch)))) {
+        command.mode = mode == u"--install"_s ? TunnelMode::Install : TunnelMode::Service;
         command.profilePath = arguments.at(2);
-    } else if (mode == u"--service"_s && count == 3) {
-        command.mode = TunnelMode::Service;
-        command.profilePath = arguments.at(2);
+        command.reconnect = count == 3;
     } else {
         return std::nullopt;
     }

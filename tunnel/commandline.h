@@ -20,9 +20,12 @@ struct TunnelCommand
     TunnelMode mode = TunnelMode::Stop;
     QString tunnelName;  // empty for the clean-up modes
     QString profilePath; // empty for "--stop" and the clean-up modes
+    // "--install" and "--service": off with "--no-reconnect" after the profile path.
+    bool reconnect = true;
 };
 
-// Reads the arguments that follow the program name. Every comparison is exact and
+// Reads the arguments that follow the program name; "--install" and "--service" take the tunnel
+// name, the profile path and optionally "--no-reconnect". Every comparison is exact and
 // case-sensitive; nothing when the line is malformed or the tunnel name does not match its
 // pattern (the program then exits with 87). The profile path is checked later, by the mode
 // that uses it.

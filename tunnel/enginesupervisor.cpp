@@ -1,25 +1,25 @@
 #include "tunnel/enginesupervisor.h"
 
-#include "common/enginecommand.h"
-#include "common/engineconfiguration.h"
 #include "common/protectedstore.h"
 #include "common/secretwipe.h"
 #include "common/tunnelcontract.h"
-#include "platform/crypto.h"
+#include "common/tunnelstatus.h"
+#include "platform/networkwatch.h"
 #include "platform/probeport.h"
-#include "platform/supervisedprocess.h"
 #include "platform/systemfolder.h"
 #include "platform/winerror.h"
-#include "tunnel/outputcollector.h"
+#include "tunnel/enginerun.h"
+#include "tunnel/healthcheck.h"
 #include "tunnel/tunnelprofilefile.h"
 
-#include <QDir>
+#include <QDateTime>
+#include <QFile>
+#include <QScopeGuard>
+#include <QThread>
 
 #include <chrono>
-#include <future>
-#include <string>
-#include <thread>
-#include <vector>
+#include <memory>
+#include <random>
 
 using namespace Qt::Literals::StringLiterals;
 using platform::ServiceState;
@@ -27,100 +27,52 @@ namespace winerror = platform::winerror;
 
 namespace {
 
-constexpr std::size_t readChunk = 4096;
-
-std::vector<std::string> engineArguments()
+// Written only into the folder that nobody but the administrators can change, and readable by
+// the account that wrote the profile; a failed write is ignored.
+void writeServiceFile(const QString &path, const QString &tunnelName, QByteArray bytes,
+                      const QString &ownerAccount)
 {
-    std::vector<std::string> arguments;
-    for (const QString &argument : enginecommand::runArguments()) {
-        arguments.push_back(argument.toStdString());
+    if (platform::prepareTunnelErrorDirectory(ownerAccount.toStdString()) == 0) {
+        protectedstore::writeMachineProtectedFile(path, tunnelName, bytes, ownerAccount);
     }
-    return arguments;
+    secretwipe::wipe(bytes);
 }
 
-// Fills the collector until the engine and everything that inherited its output closed it, or
-// the reading is cancelled.
-void collectOutput(platform::SupervisedProcess &engine, OutputCollector &collector,
-                   std::promise<void> done)
+// Plain reasons only: the engine's own words may hold the configuration's secrets.
+QString exitReason(EngineRun &engine)
 {
-    char buffer[readChunk];
-    for (;;) {
-        const std::size_t count = engine.readOutput(buffer, sizeof buffer);
-        if (count == 0) {
-            break;
-        }
-        collector.append(buffer, count);
-    }
-    platform::secureZero(buffer, sizeof buffer);
-    done.set_value();
+    return u"The VPN engine stopped (exit code %1)."_s.arg(engine.process().exitCode());
 }
 
-// Waits for the reader after the engine's containment closed: what is still running in it is
-// gone, but something that left it may hold the pipe open. Past the drain time the reading is
-// cancelled (again, until it ends: a cancel may come just before the reader's next wait).
-void finishReading(platform::SupervisedProcess &engine, std::thread &reader,
-                   std::future<void> &done, const EngineSupervisor::Timings &timings)
+// The health check needs an event loop; the service thread is the service manager's, not Qt's,
+// and the toolkit's per-thread state left on it breaks the process's end under Windows. A
+// thread of Qt's own, ended before this returns, keeps that state where it is cleaned up.
+bool passesHealthCheck(const tunnelcontract::TunnelProfileFile &profile)
 {
-    if (done.wait_for(std::chrono::milliseconds(timings.outputDrainMs)) !=
-        std::future_status::ready) {
-        do {
-            engine.cancelOutput();
-        } while (done.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
-    }
-    reader.join();
-}
-
-// Writes the whole configuration and closes the engine's input; the configuration is wiped
-// whether or not the write succeeded.
-bool feedConfiguration(platform::SupervisedProcess &engine, QByteArray &configuration)
-{
-    const bool written = engine.writeInput(configuration.constData(),
-                                           static_cast<std::size_t>(configuration.size()));
-    secretwipe::wipe(configuration);
-    engine.closeInput();
-    return written;
-}
-
-bool waitForProbePort(platform::SupervisedProcess &engine, quint16 port,
-                      const platform::Event &stop, const EngineSupervisor::Timings &timings)
-{
-    for (int attempt = 0; attempt < timings.probeAttempts; ++attempt) {
-        if (engine.hasExited() || stop.isSet()) {
-            return false;
-        }
-        if (platform::probeLoopbackPort(port, timings.probeTimeoutMs)) {
-            return true;
-        }
-        // Waiting on the stop event lets a stop end the pause at once.
-        stop.wait(timings.probeRetryDelayMs);
-    }
-    return false;
-}
-
-void stopEngine(platform::SupervisedProcess &engine, const EngineSupervisor::Timings &timings)
-{
-    engine.sendBreak();
-    if (engine.wait(timings.breakGraceMs) == platform::SupervisedProcess::WaitResult::TimedOut) {
-        engine.terminate(1);
-        engine.wait(timings.terminateGraceMs);
-    }
-    engine.closeContainment();
+    bool passed = false;
+    const std::unique_ptr<QThread> thread(
+        QThread::create([&] { passed = healthcheck::checkTunnelHealth(profile); }));
+    thread->start();
+    thread->wait();
+    return passed;
 }
 
 } // namespace
 
 EngineSupervisor::EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
-                                   const QString &profilePath, StatusReporter reporter)
-    : EngineSupervisor(applicationDirectory, tunnelName, profilePath, std::move(reporter),
-                       Timings())
+                                   const QString &profilePath, bool reconnect,
+                                   StatusReporter reporter)
+    : EngineSupervisor(applicationDirectory, tunnelName, profilePath, reconnect,
+                       std::move(reporter), Timings())
 {}
 
 EngineSupervisor::EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
-                                   const QString &profilePath, StatusReporter reporter,
-                                   Timings timings)
+                                   const QString &profilePath, bool reconnect,
+                                   StatusReporter reporter, Timings timings)
     : m_applicationDirectory(applicationDirectory)
     , m_tunnelName(tunnelName)
     , m_profilePath(profilePath)
+    , m_reconnect(reconnect)
     , m_report(std::move(reporter))
     , m_timings(timings)
 {}
@@ -134,6 +86,11 @@ std::uint32_t EngineSupervisor::run(const platform::Event &stop)
     return exitCode;
 }
 
+void EngineSupervisor::requestCheck()
+{
+    m_checkWanted = true;
+}
+
 std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
 {
     // The command line came through the service manager: the file is judged again here.
@@ -141,51 +98,133 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     if (!profile.content) {
         return tunnelcontract::exitcode::invalidTunnelProfile;
     }
-    const quint16 proxyPort = profile.content->proxyPort;
-    QByteArray configuration = buildEngineConfiguration(profile.content->profile, proxyPort,
-                                                        QLatin1String(engineProbeProxyUser),
-                                                        profile.content->proxyPassword);
-    tunnelcontract::wipeTunnelProfileFile(*profile.content);
-
-    platform::SupervisedProcess engine;
-    const QString program =
-        QDir::toNativeSeparators(enginecommand::enginePath(m_applicationDirectory));
-    const QString directory =
-        QDir::toNativeSeparators(enginecommand::engineDirectory(m_applicationDirectory));
-    if (const std::uint32_t error =
-            engine.start(program.toStdString(), engineArguments(), directory.toStdString());
+    // Kept for a restart rather than read again: by then the file may be gone or replaced, and
+    // the checks on its one open handle ran only now.
+    const auto wipe =
+        qScopeGuard([&profile] { tunnelcontract::wipeTunnelProfileFile(*profile.content); });
+    auto engine = std::make_unique<EngineRun>(m_timings);
+    if (const std::uint32_t error = engine->start(m_applicationDirectory, *profile.content);
         error != 0) {
-        secretwipe::wipe(configuration);
         return error;
     }
-
-    OutputCollector output;
-    std::promise<void> readerDone;
-    std::future<void> outputEnded = readerDone.get_future();
-    std::thread reader(collectOutput, std::ref(engine), std::ref(output), std::move(readerDone));
     bool ran = false;
-    if (feedConfiguration(engine, configuration) &&
-        waitForProbePort(engine, proxyPort, stop, m_timings)) {
+    if (engine->waitUntilReady(profile.content->proxyPort, stop)) {
         m_report(ServiceState::Running, 0);
-        engine.wait(-1, &stop);
         ran = true;
+        if (m_reconnect) {
+            superviseRestarts(engine, profile, stop);
+        } else {
+            engine->process().wait(-1, &stop);
+        }
     }
 
     m_report(ServiceState::StopPending, 0);
-    stopEngine(engine, m_timings);
-    finishReading(engine, reader, outputEnded, m_timings);
-    engine.closeOutput();
-
-    // Written before STOPPED is reported, so a client that sees the service stopped finds the
-    // file complete; only into the folder that nobody but the administrators can change, and
-    // readable by the account that wrote the profile.
-    if (!output.isEmpty() &&
-        platform::prepareTunnelErrorDirectory(profile.ownerAccount.toStdString()) == 0) {
-        QByteArray text = output.bytes();
-        protectedstore::writeMachineProtectedFile(tunnelcontract::tunnelErrorPath(m_tunnelName),
-                                                  m_tunnelName, text, profile.ownerAccount);
-        secretwipe::wipe(text);
+    engine->stop();
+    if (m_reconnect && stop.isSet()) {
+        QFile::remove(tunnelcontract::tunnelStatusPath(m_tunnelName));
     }
-    output.wipe();
+    // Written before STOPPED is reported, so a client that sees the service stopped finds the
+    // file complete.
+    if (!engine->output().isEmpty()) {
+        writeServiceFile(tunnelcontract::tunnelErrorPath(m_tunnelName), m_tunnelName,
+                         engine->output().bytes(), profile.ownerAccount);
+    }
+    engine->output().wipe();
     return ran ? 0 : winerror::serviceNotActive;
+}
+
+void EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
+                                         const TunnelProfileRead &profile,
+                                         const platform::Event &stop)
+{
+    std::mt19937 generator{std::random_device()()};
+    std::uniform_real_distribution<double> extra(0.0, 1.0);
+    RestartPolicy policy(
+        m_timings.restart, [] { return std::chrono::steady_clock::now(); },
+        [&] { return extra(generator); });
+    const auto writeStatus = [&](const TunnelStatus &status) {
+        writeServiceFile(tunnelcontract::tunnelStatusPath(m_tunnelName), m_tunnelName,
+                         status.serialize(), profile.ownerAccount);
+    };
+    // Silent where the system offers no notifications; the service controls still ask for checks.
+    platform::NetworkWatch watch;
+    watch.start([this] { requestCheck(); });
+    const quint16 port = profile.content->proxyPort;
+    policy.healthy();
+    for (;;) {
+        QString lastError = watchEngine(*engine, port, stop);
+        if (lastError.isEmpty()) {
+            return;
+        }
+        // Stopped at once, so a silent engine frees its port and nothing half-working runs.
+        engine->stop();
+        for (;;) {
+            const std::optional<std::chrono::milliseconds> delay = policy.failed();
+            TunnelStatus status;
+            status.attempt = policy.attempt();
+            status.lastError = lastError;
+            if (!delay) {
+                // The last engine's output stays for the tunnel error file.
+                status.state = TunnelStatus::State::GaveUp;
+                writeStatus(status);
+                return;
+            }
+            status.state = TunnelStatus::State::Reconnecting;
+            status.nextAttemptAt = QDateTime::currentDateTimeUtc().addMSecs(delay->count());
+            writeStatus(status);
+            // On the stop event, so a stop ends the wait at once and starts no engine.
+            if (stop.wait(int(delay->count()))) {
+                return;
+            }
+            engine->output().wipe();
+            engine = std::make_unique<EngineRun>(m_timings);
+            if (const std::uint32_t error = engine->start(m_applicationDirectory, *profile.content);
+                error != 0) {
+                lastError = u"The VPN engine could not be started (error %1)."_s.arg(error);
+                continue;
+            }
+            const bool ready = engine->waitUntilReady(port, stop);
+            if (stop.isSet()) {
+                return;
+            }
+            if (ready && passesHealthCheck(*profile.content)) {
+                policy.healthy();
+                writeStatus(TunnelStatus());
+                break;
+            }
+            if (engine->process().hasExited()) {
+                lastError = exitReason(*engine);
+            } else {
+                lastError = ready ? u"The VPN engine did not pass the connection check."_s
+                                  : u"The VPN engine did not open its proxy."_s;
+            }
+            engine->stop();
+        }
+    }
+}
+
+QString EngineSupervisor::watchEngine(EngineRun &engine, quint16 port, const platform::Event &stop)
+{
+    using platform::SupervisedProcess;
+    for (;;) {
+        SupervisedProcess::WaitResult result = engine.process().wait(m_timings.checkPollMs, &stop);
+        if (result == SupervisedProcess::WaitResult::TimedOut && m_checkWanted.exchange(false)) {
+            // The rest of a burst of requests joins this check.
+            result = engine.process().wait(m_timings.checkDebounceMs, &stop);
+            m_checkWanted = false;
+            // The proxy must accept connections; no page is fetched through it: the engine dials
+            // the server again for every connection by itself, and while the network is down a
+            // fetch would fail and spend attempts that cannot help.
+            if (result == SupervisedProcess::WaitResult::TimedOut &&
+                !platform::probeLoopbackPort(port, m_timings.probeTimeoutMs)) {
+                return u"The VPN engine stopped answering."_s;
+            }
+        }
+        if (result == SupervisedProcess::WaitResult::EventSet) {
+            return QString();
+        }
+        if (result == SupervisedProcess::WaitResult::Exited) {
+            return exitReason(engine);
+        }
+    }
 }

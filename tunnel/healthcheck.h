@@ -5,8 +5,9 @@
 #include <QList>
 #include <QUrl>
 
-// The last step of an installation: proves the tunnel end to end by fetching a page that
-// answers 204 through the engine's loopback probe proxy (SOCKS5 with user and password).
+// The last step of an installation, and of every start of the engine again by the service:
+// proves the tunnel end to end by fetching a page that answers 204 through the engine's loopback
+// probe proxy (SOCKS5 with user and password).
 namespace healthcheck {
 
 // The pages the check tries, in order: the built-in ones or, in test builds, those of the test
@@ -18,10 +19,10 @@ QList<QUrl> checkUrls();
 // Each page gets one GET with this transfer time-out.
 inline constexpr int requestTimeoutMs = 12000;
 
-// Goes through the probe proxy of the profile file the install read (its port and password) and
-// tries each page in order, without following redirects; true at the first that answers 204
-// without a network error. Runs a local event loop on the calling thread while each request is
-// in flight.
+// Goes through the probe proxy of the profile file the install or the service read (its port and
+// password) and tries each page in order, without following redirects; true at the first that
+// answers 204 without a network error. Runs a local event loop on the calling thread while each
+// request is in flight.
 bool checkTunnelHealth(const tunnelcontract::TunnelProfileFile &profile);
 
 } // namespace healthcheck

@@ -93,6 +93,13 @@ platform::ServiceHandle createReplacingOld(platform::ServiceManager &manager,
     }
 }
 
+// The files the service leaves for the client; it cannot remove them there itself.
+void removeServiceFiles(const QString &tunnelName)
+{
+    QFile::remove(tunnelcontract::tunnelErrorPath(tunnelName));
+    QFile::remove(tunnelcontract::tunnelStatusPath(tunnelName));
+}
+
 } // namespace
 
 bool isCleanupTarget(const QString &serviceName, CleanupScope scope)
@@ -154,10 +161,11 @@ std::uint32_t cleanupServices(CleanupScope scope)
 }
 
 QString serviceCommandLine(const QString &serviceProgramPath, const QString &tunnelName,
-                           const QString &profilePath)
+                           const QString &profilePath, bool reconnect)
 {
     return u"\"%1\" --service %2 \"%3\""_s.arg(QDir::toNativeSeparators(serviceProgramPath),
-                                               tunnelName, QDir::toNativeSeparators(profilePath));
+                                               tunnelName, QDir::toNativeSeparators(profilePath)) +
+           (reconnect ? QString() : u' ' + QLatin1String(tunnelcontract::noReconnectSwitch));
 }
 
 bool isInstalledSafely(const QString &serviceProgramPath)
@@ -182,13 +190,13 @@ std::uint32_t stopTunnel(const QString &tunnelName)
     // Only in a folder that nobody else can change; the client cannot remove it there itself.
     if (result == 0 &&
         platform::isChangeableOnlyByAdministrators(platform::tunnelErrorDirectory())) {
-        QFile::remove(tunnelcontract::tunnelErrorPath(tunnelName));
+        removeServiceFiles(tunnelName);
     }
     return result;
 }
 
 std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePath,
-                            const QString &serviceProgramPath)
+                            const QString &serviceProgramPath, bool reconnect)
 {
     TunnelProfileRead profile = readTunnelProfileFile(tunnelName, profilePath);
     // The profile is read here once; the health check uses what this read found.
@@ -211,14 +219,14 @@ std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePat
     if (platform::prepareTunnelErrorDirectory(profile.ownerAccount.toStdString()) != 0) {
         return tunnelcontract::exitcode::errorFolderNotProtected;
     }
-    QFile::remove(tunnelcontract::tunnelErrorPath(tunnelName));
+    removeServiceFiles(tunnelName);
     if (const std::uint32_t error = cleanupServices(CleanupScope::EarlierProducts); error != 0) {
         return error;
     }
     const QString serviceName = tunnelcontract::serviceName(tunnelName);
     const platform::ServiceDefinition definition{
         serviceName.toStdString(), tunnelcontract::serviceDisplayName(tunnelName).toStdString(),
-        serviceCommandLine(serviceProgramPath, tunnelName, profilePath).toStdString(),
+        serviceCommandLine(serviceProgramPath, tunnelName, profilePath, reconnect).toStdString(),
         platform::ServiceStartType::Demand};
     if (const std::uint32_t error = stopTunnelService(serviceName, true); error != 0) {
         return error;

@@ -26,7 +26,8 @@ bool isCleanupTarget(const QString &serviceName, CleanupScope scope);
 // that does not exist counts as done.
 std::uint32_t stopTunnelService(const QString &serviceName, bool remove);
 
-// "--stop": stops and deletes the tunnel's service and, once it is gone, its error file.
+// "--stop": stops and deletes the tunnel's service and, once it is gone, its error and status
+// files.
 std::uint32_t stopTunnel(const QString &tunnelName);
 
 // Stops and deletes every service the scope names; the error of the last failure, or 0.
@@ -38,17 +39,18 @@ std::uint32_t cleanupServices(CleanupScope scope);
 bool isInstalledSafely(const QString &serviceProgramPath);
 
 // The command line the service manager starts the service with: the quoted service program,
-// "--service", the tunnel name and the quoted profile path, in native separators.
+// "--service", the tunnel name and the quoted profile path, in native separators, then
+// "--no-reconnect" when `reconnect` is off.
 QString serviceCommandLine(const QString &serviceProgramPath, const QString &tunnelName,
-                           const QString &profilePath);
+                           const QString &profilePath, bool reconnect);
 
 // Validates the profile path (87), refuses, when privileged, programs that others could change
-// (5), makes the error-file folder safe (1338) and clears a leftover error file, clears earlier
-// products' services and any earlier service of this tunnel, creates and starts the service
+// (5), makes the error-file folder safe (1338) and clears leftover error and status files, clears
+// earlier products' services and any earlier service of this tunnel, creates and starts the service
 // running `serviceProgramPath`, waits up to 25 s for RUNNING and proves the tunnel with the
 // health check through the probe proxy of the profile it read. On every failure after creation
 // the service is removed again.
 std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePath,
-                            const QString &serviceProgramPath);
+                            const QString &serviceProgramPath, bool reconnect);
 
 } // namespace tunnelhelper

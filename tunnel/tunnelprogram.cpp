@@ -33,15 +33,16 @@ std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &prog
     std::uint32_t result = 0;
     switch (command->mode) {
     case TunnelMode::Install:
-        result =
-            tunnelhelper::installTunnel(command->tunnelName, command->profilePath, programPath);
+        result = tunnelhelper::installTunnel(command->tunnelName, command->profilePath, programPath,
+                                             command->reconnect);
         break;
     case TunnelMode::Stop:
         result = tunnelhelper::stopTunnel(command->tunnelName);
         break;
     case TunnelMode::Service:
         result = tunnelservice::runServiceMode(command->tunnelName, command->profilePath,
-                                               QFileInfo(programPath).absolutePath());
+                                               QFileInfo(programPath).absolutePath(),
+                                               command->reconnect);
         break;
     case TunnelMode::CleanupAll:
         result = tunnelhelper::cleanupServices(tunnelhelper::CleanupScope::All);

@@ -47,17 +47,25 @@ private:
     bool m_stopped = false;
 };
 
-void runTunnelService(const QString &serviceName, const QString &tunnelName,
-                      const QString &profilePath, const QString &applicationDirectory,
-                      StatusRecord &record, platform::Event &stopEvent)
+void runTunnelService(const QString &serviceName, StatusRecord &record, platform::Event &stopEvent,
+                      EngineSupervisor &supervisor)
 {
     const bool registered = platform::registerServiceControlHandler(
-        serviceName.toStdString(), [&record, &stopEvent](platform::ServiceControl control) {
-            if (control == platform::ServiceControl::Other) {
-                return;
+        serviceName.toStdString(),
+        [&record, &stopEvent, &supervisor](platform::ServiceControl control) {
+            switch (control) {
+            case platform::ServiceControl::Stop:
+            case platform::ServiceControl::Shutdown:
+                record.report(ServiceState::StopPending, 0);
+                stopEvent.set();
+                break;
+            case platform::ServiceControl::Resumed:
+            case platform::ServiceControl::NetworkChanged:
+                supervisor.requestCheck();
+                break;
+            case platform::ServiceControl::Other:
+                break;
             }
-            record.report(ServiceState::StopPending, 0);
-            stopEvent.set();
         });
     if (!registered) {
         return;
@@ -66,26 +74,25 @@ void runTunnelService(const QString &serviceName, const QString &tunnelName,
         record.report(ServiceState::Stopped, platform::winerror::notEnoughMemory);
         return;
     }
-    EngineSupervisor supervisor(
-        applicationDirectory, tunnelName, profilePath,
-        [&record](ServiceState state, std::uint32_t exitCode) { record.report(state, exitCode); });
     supervisor.run(stopEvent);
 }
 
 } // namespace
 
 std::uint32_t runServiceMode(const QString &tunnelName, const QString &profilePath,
-                             const QString &applicationDirectory)
+                             const QString &applicationDirectory, bool reconnect)
 {
-    // Both outlive the dispatcher, so a control that arrives while the service thread ends
+    // All three outlive the dispatcher, so a control that arrives while the service thread ends
     // still finds them.
     StatusRecord record;
     platform::Event stopEvent;
+    EngineSupervisor supervisor(
+        applicationDirectory, tunnelName, profilePath, reconnect,
+        [&record](ServiceState state, std::uint32_t exitCode) { record.report(state, exitCode); });
     const QString serviceName = tunnelcontract::serviceName(tunnelName);
     return platform::runServiceDispatcher(
         serviceName.toStdString(), [&](const std::vector<std::string> &) {
-            runTunnelService(serviceName, tunnelName, profilePath, applicationDirectory, record,
-                             stopEvent);
+            runTunnelService(serviceName, record, stopEvent, supervisor);
         });
 }
 

@@ -8,9 +8,11 @@
 namespace tunnelservice {
 
 // Connects to the service manager as "SolvikVPN$" + tunnel name and runs the tunnel in the
-// service thread until it stops. Returns 0 once the service has run and stopped, else the error
-// of connecting to the manager (1063 when started from a command prompt).
+// service thread until it stops, starting a lost engine again when `reconnect` is on; a resume or
+// network change control asks the running tunnel for a check. Returns 0 once the service has run
+// and stopped, else the error of connecting to the manager (1063 when started from a command
+// prompt).
 std::uint32_t runServiceMode(const QString &tunnelName, const QString &profilePath,
-                             const QString &applicationDirectory);
+                             const QString &applicationDirectory, bool reconnect);
 
 } // namespace tunnelservice

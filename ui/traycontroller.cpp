@@ -242,24 +242,34 @@ void TrayController::controllerChanged()
     if (running || !(m_controller.connecting() || m_controller.busy())) {
         m_connectUnderWay = false;
     }
+    // Once per return; a service that gave up is told by the controller's unexpected stop.
+    const ConnectionState::Phase phase = m_controller.state().phase;
+    if (m_wasReconnecting && phase == ConnectionState::Phase::Connected) {
+        notify(u"Reconnected"_s);
+    }
+    m_wasReconnecting = phase == ConnectionState::Phase::Reconnecting;
     m_wasRunning = running;
     updateIcon();
 }
 
 void TrayController::updateIcon()
 {
-    const bool connected = m_controller.running() && !m_controller.disconnecting();
-    // An operation under way wins over the tunnel, and an unreadable state reads as not connected.
     using Phase = ConnectionState::Phase;
-    Phase shown = connected ? Phase::Connected : Phase::NotConnected;
+    // A tunnel being brought back carries no traffic: no badge, and the status line's text.
+    ConnectionState shown = m_controller.state();
+    const bool connected = m_controller.running() && !m_controller.disconnecting() &&
+                           shown.phase != Phase::Reconnecting;
+    // An operation under way wins over the tunnel, and an unreadable state reads as not connected.
     if (m_controller.disconnecting()) {
-        shown = Phase::Disconnecting;
-    } else if (m_controller.connecting() || (m_controller.busy() && !connected)) {
-        shown = Phase::Connecting;
+        shown.phase = Phase::Disconnecting;
+    } else if (m_controller.connecting() || (m_controller.busy() && !m_controller.running())) {
+        shown.phase = Phase::Connecting;
+    } else if (shown.phase != Phase::Reconnecting) {
+        shown.phase = connected ? Phase::Connected : Phase::NotConnected;
     }
-    setToolTip(u"Solvik VPN \u00b7 "_s + (shown == Phase::Connected
+    setToolTip(u"Solvik VPN \u00b7 "_s + (shown.phase == Phase::Connected
                                               ? connectedTo(connectedPlace())
-                                              : ConnectionState{shown}.statusText()));
+                                              : shown.statusText()));
     if (connected != m_connectedIconShown || m_icon->icon().isNull()) {
         m_connectedIconShown = connected;
         m_icon->setIcon(connected

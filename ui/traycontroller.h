@@ -21,7 +21,8 @@ struct ThemePalette;
 // service, so closing the window is not quitting: with a tray the window only hides. Quit,
 // chosen from the icon's menu, waits for a connect or disconnect under way and never stops the
 // tunnel. The icon, its tool tip and its menu follow the connection; while the window is hidden or
-// minimised, connecting, a failed connect and an unexpected stop are told in notifications.
+// minimised, connecting, a failed connect, a tunnel brought back and an unexpected stop are told
+// in notifications.
 class TrayController : public QObject
 {
     Q_OBJECT
@@ -107,6 +108,7 @@ private:
     bool m_quitRequested = false;
     bool m_signedIn = false;
     bool m_wasRunning = false;
+    bool m_wasReconnecting = false;
     // A connect started and has not ended yet: its outcome is news.
     bool m_connectUnderWay = false;
     bool m_connectedIconShown = false;

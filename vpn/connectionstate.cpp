@@ -8,9 +8,10 @@ QString ConnectionState::statusText() const
     case Phase::Unknown:
         return u"VPN status unknown"_s;
     case Phase::Connecting:
-    // Nothing reports a reconnect yet; until it has words of its own it reads as a connect.
-    case Phase::Reconnecting:
         return u"Connecting\u2026"_s;
+    case Phase::Reconnecting:
+        return attempt > 0 ? u"Reconnecting\u2026 (attempt %1)"_s.arg(attempt)
+                           : u"Reconnecting\u2026"_s;
     case Phase::Connected:
         return u"Connected \u00b7 VLESS + REALITY"_s;
     case Phase::Disconnecting:

@@ -4,9 +4,9 @@
 #include <QObject>
 #include <QString>
 
-// The connection as the window shows it. The tunnel adapter reports Unknown, NotConnected or
-// Connected; the controller adds the phases of its own operations, the server and the start.
-// Nothing produces Reconnecting or Blocked yet.
+// The connection as the window shows it. The tunnel adapter reports Unknown, NotConnected,
+// Connected or Reconnecting; the controller adds the phases of its own operations, the server and
+// the start. Nothing produces Blocked yet.
 struct ConnectionState
 {
     Q_GADGET
@@ -34,8 +34,11 @@ public:
     Phase phase;
     // The server the running tunnel leads to.
     QString serverId;
-    // When the running tunnel came up; kept while its service cannot be asked.
+    // When the running tunnel came up; kept while its service cannot be asked and while it is
+    // being brought back.
     QDateTime since;
+    // While Reconnecting: the attempt under way, 1 for the first.
+    int attempt = 0;
 
     // The status line's text.
     QString statusText() const;

@@ -16,7 +16,7 @@ public:
     using QObject::QObject;
 
 signals:
-    // Unknown, NotConnected or Connected.
+    // Unknown, NotConnected, Connected or Reconnecting (with its attempt).
     void stateChanged(const ConnectionState &state);
     void failed(const QString &message);
     void busyChanged(bool busy);

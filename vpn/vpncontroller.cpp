@@ -69,6 +69,8 @@ bool VpnController::running() const
 {
     switch (m_state.phase) {
     case Phase::Connected:
+    // The service keeps running while it brings the tunnel back; a stop ends it as any other.
+    case Phase::Reconnecting:
     case Phase::Disconnecting:
         return true;
     case Phase::Connecting:
@@ -260,14 +262,16 @@ void VpnController::updateStartTime(bool isRunning, bool unknown)
 
 void VpnController::onAdapterStateChanged(const ConnectionState &report)
 {
-    const bool isRunning = report.phase == Phase::Connected;
+    const bool isRunning = report.phase == Phase::Connected || report.phase == Phase::Reconnecting;
     const bool unknown = report.phase == Phase::Unknown;
     const bool unexpectedStop = running() && !isRunning && !disconnecting() && !m_switchAfterStop &&
                                 !m_starting && !m_busy && !unknown;
     updateStartTime(isRunning, unknown);
     // A connect or stop under way keeps its phase until the adapter is idle again.
-    if (!m_busy || !(connecting() || disconnecting()))
+    if (!m_busy || !(connecting() || disconnecting())) {
         m_state.phase = report.phase;
+        m_state.attempt = report.attempt;
+    }
 
     if (foreignTunnelRunning()) {
         // Deferred, so the report finishes first; the test is repeated in case the account or

@@ -58,7 +58,7 @@ public:
     ConnectionState state() const;
     bool connecting() const { return m_state.phase == ConnectionState::Phase::Connecting; }
     bool busy() const { return m_busy; }
-    // The tunnel runs, also while it is being stopped.
+    // The tunnel runs, also while it is being stopped or brought back.
     bool running() const;
     bool starting() const { return m_starting; }
     bool switchAfterStop() const { return m_switchAfterStop; }

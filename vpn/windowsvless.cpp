@@ -5,7 +5,9 @@
 #include "common/protectedstore.h"
 #include "common/secretwipe.h"
 #include "common/tunnelcontract.h"
+#include "common/tunnelstatus.h"
 #include "platform/servicecontrol.h"
+#include "settings/settingskeys.h"
 #include "vpn/engineerrormessage.h"
 
 #include <QCoreApplication>
@@ -45,6 +47,24 @@ ConnectionState::Phase servicePhase(const QString &tunnelName)
     const bool running =
         service.query(status) == 0 && status.state == platform::ServiceState::Running;
     return running ? ConnectionState::Phase::Connected : ConnectionState::Phase::NotConnected;
+}
+
+// A running service's own word on its tunnel: Reconnecting with the attempt while it brings the
+// engine back, else Connected. The record is untrusted: anything unreadable, too large or
+// malformed counts as no record. A stopped service needs no record: one that gave up reads as
+// NotConnected, which the controller takes for a stop nobody asked for.
+ConnectionState runningState(const QString &tunnelName)
+{
+    QByteArray bytes =
+        protectedstore::readProtectedFile(tunnelcontract::tunnelStatusPath(tunnelName));
+    const std::optional<TunnelStatus> status = TunnelStatus::parse(bytes);
+    secretwipe::wipe(bytes);
+    ConnectionState state{ConnectionState::Phase::Connected};
+    if (status && status->state == TunnelStatus::State::Reconnecting) {
+        state.phase = ConnectionState::Phase::Reconnecting;
+        state.attempt = status->attempt;
+    }
+    return state;
 }
 
 } // namespace
@@ -138,7 +158,9 @@ void WindowsVless::refresh(const QString &tunnelName)
     if (m_busy || !tunnelcontract::isValidTunnelName(tunnelName)) {
         return;
     }
-    emit stateChanged(ConnectionState{servicePhase(tunnelName)});
+    const ConnectionState::Phase phase = servicePhase(tunnelName);
+    emit stateChanged(phase == ConnectionState::Phase::Connected ? runningState(tunnelName)
+                                                                 : ConnectionState{phase});
 }
 
 QString WindowsVless::applicationDirectory() const
@@ -234,9 +256,11 @@ void WindowsVless::engineCheckEnded(QProcess *process, bool success)
 void WindowsVless::runHelper(HelperCommand command)
 {
     m_command = command;
-    const QString arguments = command == HelperCommand::Install
-                                  ? tunnelcontract::installArguments(m_tunnelName, profilePath())
-                                  : tunnelcontract::stopArguments(m_tunnelName);
+    const QString arguments =
+        command == HelperCommand::Install
+            ? tunnelcontract::installArguments(m_tunnelName, profilePath(),
+                                               settings::reconnectAutomatically())
+            : tunnelcontract::stopArguments(m_tunnelName);
     const QString helper =
         QDir::toNativeSeparators(tunnelcontract::helperPath(applicationDirectory()));
     const std::uint32_t error = m_helper.start(helper.toStdString(), arguments.toStdString());

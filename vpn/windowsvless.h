@@ -13,7 +13,8 @@ class QProcess;
 // The tunnel adapter of the desktop client. A start prepares the tunnel profile file, lets the
 // engine check the exact configuration the service will run, and only then starts the tunnel
 // helper elevated with "--install"; a stop runs the helper with "--stop". The helper's exit code
-// and the service's error file become the user's message.
+// and the service's error file become the user's message; the status poll adds the service's
+// status record, which tells a tunnel being brought back from a running one.
 class WindowsVless : public TunnelAdapter
 {
     Q_OBJECT

@@ -75,14 +75,18 @@ std::vector<std::uint8_t> readProtectedFile(const std::string &path)
 {
     if (!validPath(path))
         return {};
-    // Non-blocking so that a FIFO planted under the name cannot hang the reader.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // Non-blocking so that a FIFO planted under the name cannot hang the reader; a link under
+    // the name is refused, not followed.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!fd.valid())
         return {};
     struct stat info
     {
     };
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
+    // Every protected file is written by renaming a new file into place: one link, and owned by
+    // this account or, for a file the privileged side left, by the system.
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 ||
+        (info.st_uid != ::geteuid() && info.st_uid != 0) || info.st_size < 0 ||
         static_cast<unsigned long long>(info.st_size) > protectedFileLimit)
         return {};
     std::vector<std::uint8_t> blob(static_cast<std::size_t>(info.st_size));

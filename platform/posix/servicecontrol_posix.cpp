@@ -4,6 +4,7 @@
 #include "platform/posix/fileio.h"
 #include "platform/posix/posixerror.h"
 #include "platform/posix/servicerecord.h"
+#include "platform/servicehost.h"
 #include "platform/winerror.h"
 
 #include <algorithm>
@@ -214,6 +215,27 @@ std::uint32_t ServiceHandle::stop(ServiceStatus *status)
         if (!entry.acceptsStop)
             return winerror::serviceCannotAcceptControl;
         if (::kill(entry.pid, SIGTERM) != 0)
+            return windowsErrorFromErrno(errno);
+        return winerror::success;
+    });
+}
+
+std::uint32_t ServiceHandle::control(std::uint32_t code)
+{
+    if (!d)
+        return error();
+    return d->control(ServiceUserControl, [code](record::Record &entry, bool present) {
+        if (!present || entry.state == ServiceState::Stopped)
+            return winerror::serviceNotActive;
+        const int signal = code == resumedControlCode          ? record::resumedSignal
+                           : code == networkChangedControlCode ? record::networkChangedSignal
+                                                               : 0;
+        if (signal == 0)
+            return winerror::invalidServiceControl;
+        // Before RUNNING the service may not have blocked the signal yet, which would end it.
+        if (entry.state != ServiceState::Running)
+            return winerror::serviceCannotAcceptControl;
+        if (::kill(entry.pid, signal) != 0)
             return windowsErrorFromErrno(errno);
         return winerror::success;
     });

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -58,6 +59,20 @@ bool adoptRecord(const std::string &serviceName, std::string &root, std::uint64_
     return true;
 }
 
+// The control a signal taken by the dispatcher stands for; the user controls only in test builds.
+std::optional<ServiceControl> controlOf(int signal)
+{
+    if (signal == SIGTERM)
+        return ServiceControl::Stop;
+#if SOLVIKVPN_TEST_SWITCHES
+    if (signal == record::resumedSignal)
+        return ServiceControl::Resumed;
+    if (signal == record::networkChangedSignal)
+        return ServiceControl::NetworkChanged;
+#endif
+    return std::nullopt;
+}
+
 } // namespace
 
 std::uint32_t runServiceDispatcher(const std::string &serviceName, ServiceMain serviceMain)
@@ -73,12 +88,15 @@ std::uint32_t runServiceDispatcher(const std::string &serviceName, ServiceMain s
         host().id = id;
         host().dispatching = true;
     }
-    // STOP arrives as SIGTERM. Blocked here before the service thread exists, so every thread
-    // inherits the mask and only this loop takes the signal, like the dispatcher thread.
-    sigset_t stopSignal;
-    sigemptyset(&stopSignal);
-    sigaddset(&stopSignal, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &stopSignal, nullptr);
+    // STOP arrives as SIGTERM, the user controls as their signals. Blocked here before the
+    // service thread exists, so every thread inherits the mask and only this loop takes them,
+    // like the dispatcher thread; a release build takes the user signals and drops them.
+    sigset_t controlSignals;
+    sigemptyset(&controlSignals);
+    sigaddset(&controlSignals, SIGTERM);
+    sigaddset(&controlSignals, record::resumedSignal);
+    sigaddset(&controlSignals, record::networkChangedSignal);
+    ::pthread_sigmask(SIG_BLOCK, &controlSignals, nullptr);
     std::atomic<bool> finished{false};
     std::thread service([&] {
         serviceMain({serviceName});
@@ -86,7 +104,8 @@ std::uint32_t runServiceDispatcher(const std::string &serviceName, ServiceMain s
     });
     const timespec slice{0, 50 * 1000 * 1000};
     while (!finished) {
-        if (::sigtimedwait(&stopSignal, nullptr, &slice) != SIGTERM)
+        const auto control = controlOf(::sigtimedwait(&controlSignals, nullptr, &slice));
+        if (!control)
             continue;
         ServiceControlHandler handler;
         {
@@ -94,7 +113,7 @@ std::uint32_t runServiceDispatcher(const std::string &serviceName, ServiceMain s
             handler = host().handler;
         }
         if (handler)
-            handler(ServiceControl::Stop);
+            handler(*control);
     }
     service.join();
     std::lock_guard lock(host().mutex);

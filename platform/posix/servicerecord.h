@@ -3,6 +3,7 @@
 #include "platform/posix/fileio.h"
 #include "platform/servicecontrol.h"
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -14,6 +15,9 @@ namespace platform::servicerecord {
 
 inline constexpr const char *recordVariable = "SOLVIKVPN_SERVICE_RECORD";
 inline constexpr const char *defaultRoot = "/var/lib/solvikvpn/services";
+// The user controls 200 and 201 reach the service process as these signals; STOP as SIGTERM.
+inline constexpr int resumedSignal = SIGUSR1;
+inline constexpr int networkChangedSignal = SIGUSR2;
 
 struct Record
 {

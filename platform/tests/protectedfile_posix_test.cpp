@@ -226,3 +226,24 @@ TEST_CASE("reading a FIFO or an oversized sparse file returns at once")
     REQUIRE(::truncate(huge.c_str(), 1LL << 40) == 0);
     CHECK(readProtectedFile(huge).empty());
 }
+
+TEST_CASE("a protected file is read only as itself: no link to it, and no one else's")
+{
+    TempDir dir;
+    const std::string path = dir.file("state.dpapi");
+    REQUIRE(writeUser(path, "secret"));
+    const std::string symbolic = dir.file("symbolic.dpapi");
+    const std::string hard = dir.file("hard.dpapi");
+    REQUIRE(::symlink(path.c_str(), symbolic.c_str()) == 0);
+    CHECK(readProtectedFile(symbolic).empty());
+    REQUIRE(::link(path.c_str(), hard.c_str()) == 0);
+    CHECK(readProtectedFile(hard).empty());
+    CHECK(readProtectedFile(path).empty());
+    REQUIRE(::unlink(hard.c_str()) == 0);
+    CHECK(readProtectedFile(path) == bytesOf("secret"));
+    // A file of another account is refused (only root can give one away to test it).
+    if (::geteuid() == 0) {
+        REQUIRE(::chown(path.c_str(), 4242, static_cast<gid_t>(-1)) == 0);
+        CHECK(readProtectedFile(path).empty());
+    }
+}

@@ -266,6 +266,41 @@ TEST_CASE("a service process that dies without reporting STOPPED ends with 1067"
     CHECK(service.remove() == winerror::success);
 }
 
+TEST_CASE("a running service takes the resume and network controls and keeps running")
+{
+    ServiceTestEnvironment environment;
+    ServiceManager manager(ManagerAccess::CreateService);
+    auto service =
+        manager.createService(environment.definition(environment.name("controls"), 0, "normal"),
+                              allAccess | ServiceUserControl);
+    REQUIRE(service.error() == winerror::success);
+    CHECK(service.control(resumedControlCode) == winerror::serviceNotActive);
+    REQUIRE(service.start() == winerror::success);
+    REQUIRE(waitFor(service, ServiceState::Running).state == ServiceState::Running);
+    CHECK(manager.openService(environment.name("controls"), ServiceQueryStatus)
+              .control(resumedControlCode) == winerror::accessDenied);
+    // The test service echoes the code of each control it took as its exit code.
+    for (const std::uint32_t code : {resumedControlCode, networkChangedControlCode}) {
+        CAPTURE(code);
+        REQUIRE(service.control(code) == winerror::success);
+        ServiceStatus status;
+        for (int i = 0; i < 50 && status.win32ExitCode != code; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            REQUIRE(service.query(status) == winerror::success);
+        }
+        CHECK(status.win32ExitCode == code);
+        CHECK(status.state == ServiceState::Running);
+    }
+    const std::uint32_t unknown = service.control(networkChangedControlCode + 1);
+    if (runsUnderWine())
+        MESSAGE("Wine: ControlService does not pass on the service's refusal (", unknown, ")");
+    else
+        CHECK(unknown == winerror::invalidServiceControl);
+    CHECK(service.stop() == winerror::success);
+    CHECK(waitFor(service, ServiceState::Stopped).state == ServiceState::Stopped);
+    CHECK(service.remove() == winerror::success);
+}
+
 TEST_CASE("a program not started by the manager cannot reach the dispatcher (1063)")
 {
     ServiceTestEnvironment environment;

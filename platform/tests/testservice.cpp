@@ -1,8 +1,10 @@
 // A service program for the service-control tests, run by the service manager as
 //   <self> <service name> <exit code> <mode>
 // with mode "normal" (report RUNNING, wait for STOP, report STOPPED with the exit code) or
-// "die" (report RUNNING, then end abruptly without a final report). Run by hand it exits with
-// the dispatcher's error (1063).
+// "die" (report RUNNING, then end abruptly without a final report). While running, a resume or
+// network-change control is answered by reporting RUNNING again with its user control code as
+// the exit code, so that a test sees which control arrived. Run by hand it exits with the
+// dispatcher's error (1063).
 #include "platform/event.h"
 #include "platform/servicehost.h"
 
@@ -38,10 +40,17 @@ int main(int argc, char **argv)
         platform::runServiceDispatcher(name, [&](const std::vector<std::string> &) {
             if (!platform::registerServiceControlHandler(
                     name, [](platform::ServiceControl control) {
-                        if (control == platform::ServiceControl::Other)
-                            return;
-                        report(platform::ServiceState::StopPending, 0);
-                        stopRequested.set();
+                        using platform::ServiceControl;
+                        if (control == ServiceControl::Stop ||
+                            control == ServiceControl::Shutdown) {
+                            report(platform::ServiceState::StopPending, 0);
+                            stopRequested.set();
+                        } else if (control != ServiceControl::Other) {
+                            report(platform::ServiceState::Running,
+                                   control == ServiceControl::Resumed
+                                       ? platform::resumedControlCode
+                                       : platform::networkChangedControlCode);
+                        }
                     }))
                 return;
             report(platform::ServiceState::StartPending, 0);

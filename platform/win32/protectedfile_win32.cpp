@@ -117,18 +117,23 @@ std::vector<std::uint8_t> readProtectedFile(const std::string &path)
     const std::optional<std::wstring> widePathText = widePath(path);
     if (!widePathText)
         return {};
-    // Sharing delete lets a concurrent writer move its new file into place while we read.
+    // Sharing delete lets a concurrent writer move its new file into place while we read. The
+    // entry itself is opened: a reparse point under the name is refused, never followed.
     UniqueHandle file(CreateFileW(widePathText->c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
+                                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    // Every protected file is written by moving a new file into place: one link.
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        info.nNumberOfLinks != 1)
         return {};
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > protectedFileLimit)
+    const unsigned long long size =
+        (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > protectedFileLimit)
         return {};
 
-    std::vector<std::uint8_t> encrypted(static_cast<std::size_t>(size.QuadPart));
+    std::vector<std::uint8_t> encrypted(static_cast<std::size_t>(size));
     std::vector<std::uint8_t> plain;
     if (win32::readExactly(file.get(), encrypted))
         plain = unprotectBlob(encrypted);

@@ -37,6 +37,8 @@ DWORD serviceRights(unsigned access)
         rights |= SERVICE_STOP;
     if (access & ServiceDelete)
         rights |= DELETE;
+    if (access & ServiceUserControl)
+        rights |= SERVICE_USER_DEFINED_CONTROL;
     return rights;
 }
 
@@ -131,6 +133,14 @@ std::uint32_t ServiceHandle::stop(ServiceStatus *status)
         *status = statusOf(full);
     }
     return result;
+}
+
+std::uint32_t ServiceHandle::control(std::uint32_t code)
+{
+    if (!d)
+        return error();
+    SERVICE_STATUS raw{};
+    return ControlService(d->handle, code, &raw) ? winerror::success : lastError();
 }
 
 std::uint32_t ServiceHandle::query(ServiceStatus &status)

@@ -67,21 +67,46 @@ void WINAPI serviceMainEntry(DWORD argc, LPWSTR *argv)
         serviceMain(arguments);
 }
 
-DWORD WINAPI controlHandlerEntry(DWORD control, DWORD, LPVOID, LPVOID)
+// User control codes: the service manager passes them on without knowing what they mean.
+constexpr DWORD firstUserControl = 128;
+constexpr DWORD lastUserControl = 255;
+
+ServiceControl controlOf(DWORD control, DWORD eventType)
+{
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        return ServiceControl::Stop;
+    case SERVICE_CONTROL_SHUTDOWN:
+        return ServiceControl::Shutdown;
+    case SERVICE_CONTROL_POWEREVENT:
+        return eventType == PBT_APMRESUMEAUTOMATIC || eventType == PBT_APMRESUMESUSPEND
+                   ? ServiceControl::Resumed
+                   : ServiceControl::Other;
+#if SOLVIKVPN_TEST_SWITCHES
+    // Wine sends services no power events and refuses to pass one on from ControlService.
+    case resumedControlCode:
+        return ServiceControl::Resumed;
+    case networkChangedControlCode:
+        return ServiceControl::NetworkChanged;
+#endif
+    default:
+        return ServiceControl::Other;
+    }
+}
+
+DWORD WINAPI controlHandlerEntry(DWORD control, DWORD eventType, LPVOID, LPVOID)
 {
     ServiceControlHandler handler;
     {
         std::lock_guard lock(host().mutex);
         handler = host().handler;
     }
-    if (handler) {
-        const ServiceControl mapped = control == SERVICE_CONTROL_STOP ? ServiceControl::Stop
-                                      : control == SERVICE_CONTROL_SHUTDOWN
-                                          ? ServiceControl::Shutdown
-                                          : ServiceControl::Other;
+    const ServiceControl mapped = controlOf(control, eventType);
+    if (handler)
         handler(mapped);
-    }
-    return NO_ERROR;
+    const bool userControl = control >= firstUserControl && control <= lastUserControl;
+    return userControl && mapped == ServiceControl::Other ? ERROR_INVALID_SERVICE_CONTROL
+                                                          : NO_ERROR;
 }
 
 } // namespace
@@ -142,8 +167,9 @@ bool reportServiceStatus(const ServiceStatusReport &report)
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = currentStateOf(report.state);
-    status.dwControlsAccepted =
-        report.acceptsStop ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwControlsAccepted = report.acceptsStop ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
+                                                         SERVICE_ACCEPT_POWEREVENT
+                                                   : 0;
     status.dwWin32ExitCode = report.win32ExitCode;
     status.dwServiceSpecificExitCode = report.serviceSpecificExitCode;
     status.dwCheckPoint = report.checkPoint;

@@ -11,8 +11,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
 
+#include <atomic>
+#include <csignal>
 #include <thread>
 #include <unistd.h>
 
@@ -75,7 +78,7 @@ Outcome runSupervisor(const TunnelFixture &fixture, EngineSupervisor::Timings ti
     platform::Event stop;
     EngineSupervisor supervisor(
         fixture.applicationDirectory(), tunnelName,
-        profilePath.isEmpty() ? fixture.profilePath() : profilePath,
+        profilePath.isEmpty() ? fixture.profilePath() : profilePath, true,
         [&](ServiceState state, std::uint32_t exitCode) {
             outcome.states.append(state);
             if (state == ServiceState::Running) {
@@ -132,6 +135,8 @@ private slots:
     void stopBeforePortEndsWait();
     void escapedEngineProcessDoesNotHoldStop();
     void swappedDataDirectoryNeverReceivesFiles();
+    void lostEngine_data();
+    void lostEngine();
 };
 
 void TestEngineSupervisor::engineOutcomes_data()
@@ -287,7 +292,7 @@ void TestEngineSupervisor::stopBeforePortEndsWait()
     EngineSupervisor::Timings timings = fastTimings();
     timings.probeAttempts = 1000; // far longer than the test waits
     EngineSupervisor supervisor(
-        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(),
+        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(), true,
         [&](ServiceState state, std::uint32_t) { states.append(state); }, timings);
     std::thread stopper([&stop] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -393,6 +398,76 @@ void TestEngineSupervisor::swappedDataDirectoryNeverReceivesFiles()
     runSupervisor(fixture, timings, TunnelFixture::tunnelName,
                   data + u'/' + QFileInfo(profile).fileName());
     QCOMPARE(QFileInfo(fixture.errorPath()).ownerId(), uint(Swapper::attackerUid));
+}
+
+void TestEngineSupervisor::lostEngine_data()
+{
+    QTest::addColumn<int>("firstDelayMs");
+
+    QTest::newRow("an engine that keeps failing gives up") << 10;
+    QTest::newRow("a stop during the wait starts no engine") << 60000;
+}
+
+void TestEngineSupervisor::lostEngine()
+{
+    QFETCH(int, firstDelayMs);
+
+    TunnelFixture fixture;
+    QVERIFY(fixture.isValid() && fixture.writeProfile(TunnelFixture::freePort()));
+    const QString runLog = fixture.applicationDirectory() + u"/runs.log"_s;
+    const StubEnvironment environment({u"SOLVIKVPN_STUB_NO_TUN=1"_s,
+                                       u"SOLVIKVPN_STUB_RUN_LOG="_s + runLog,
+                                       u"SOLVIKVPN_STUB_GOOD_RUNS=1"_s});
+    EngineSupervisor::Timings timings = fastTimings();
+    timings.restart.firstDelay = timings.restart.longestDelay =
+        std::chrono::milliseconds(firstDelayMs);
+    Outcome outcome; // read once the run has ended
+    std::atomic<bool> running = false;
+    std::atomic<bool> ended = false;
+    platform::Event stop;
+    EngineSupervisor supervisor(
+        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(), true,
+        [&](ServiceState state, std::uint32_t) {
+            outcome.states.append(state);
+            running = running || state == ServiceState::Running;
+        },
+        timings);
+    // A thread of its own, as in the service; the engine's parent-death link is per thread.
+    std::thread thread([&] {
+        outcome.exitCode = supervisor.run(stop);
+        ended = true;
+    });
+    const auto join = qScopeGuard([&] {
+        stop.set();
+        thread.join();
+    });
+    QTRY_VERIFY(running);
+    QCOMPARE(::kill(TunnelFixture::logged(runLog, u"run "_s).first().mid(4).toInt(), SIGKILL), 0);
+
+    const bool giveUp = firstDelayMs < 1000;
+    if (giveUp) {
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 10000);
+        const TunnelStatus gaveUp{TunnelStatus::State::GaveUp, 6, QDateTime(),
+                                  u"The VPN engine stopped (exit code 1)."_s};
+        QVERIFY(TunnelFixture::statusRecord() == gaveUp);
+        QByteArray error = fixture.readErrorFile();
+        QVERIFY2(error.contains("good runs are used up"), error.constData());
+        secretwipe::wipe(error);
+    } else {
+        QTRY_VERIFY(TunnelFixture::statusRecord() &&
+                    TunnelFixture::statusRecord()->state == TunnelStatus::State::Reconnecting);
+        stop.set();
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 1000);
+        QVERIFY(!QFile::exists(tunnelcontract::tunnelStatusPath(TunnelFixture::tunnelName)));
+    }
+    QCOMPARE(outcome.states, ranStates);
+    QCOMPARE(outcome.exitCode, 0u);
+    // The loss and, before giving up, 6 failed attempts; none of their engines is left.
+    const QStringList runs = TunnelFixture::logged(runLog, u"run "_s);
+    QCOMPARE(runs.size(), giveUp ? 7 : 1);
+    for (const QString &run : runs) {
+        QVERIFY(::kill(run.mid(4).toInt(), 0) != 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEngineSupervisor)

@@ -100,6 +100,8 @@ void TestTunnelCommandLine::malformedLinesExit87_data()
     QTest::newRow("install without path") << QStringList{u"--install"_s, name};
     QTest::newRow("install with extra") << QStringList{u"--install"_s, name, path, u"x"_s};
     QTest::newRow("service without path") << QStringList{u"--service"_s, name};
+    QTest::newRow("switch in upper case")
+        << QStringList{u"--service"_s, name, path, u"--NO-RECONNECT"_s};
     QTest::newRow("cleanup all with extra") << QStringList{u"--cleanup-all"_s, name};
     QTest::newRow("cleanup legacy with extra") << QStringList{u"--cleanup-legacy"_s, u""_s};
     for (const auto &[label, bad] :
@@ -200,7 +202,7 @@ void TestTunnelCommandLine::serviceCommandLineQuotesPaths()
     // Written with forward slashes; the command line carries the platform's native form, so
     // compare against what QDir would produce rather than a fixed separator.
     const QString line = tunnelhelper::serviceCommandLine(
-        u"/opt/Solvik VPN/solvikvpn-tunnel"_s, name, u"/home/ann lee/data/x.vless.dpapi"_s);
+        u"/opt/Solvik VPN/solvikvpn-tunnel"_s, name, u"/home/ann lee/data/x.vless.dpapi"_s, true);
     const QStringList parts = QProcess::splitCommand(line);
     QCOMPARE(parts.size(), 4);
     QCOMPARE(QDir::fromNativeSeparators(parts.at(0)), u"/opt/Solvik VPN/solvikvpn-tunnel"_s);

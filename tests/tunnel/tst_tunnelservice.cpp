@@ -1,7 +1,9 @@
 #include "common/secretwipe.h"
 #include "common/tunnelcontract.h"
 #include "platform/exitstatus.h"
+#include "platform/probeport.h"
 #include "platform/servicecontrol.h"
+#include "platform/servicehost.h"
 #include "tools/devbackend/httpserver.h"
 
 #include "tunnelfixture.h"
@@ -11,6 +13,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+
+#include <csignal>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -39,6 +43,8 @@ private slots:
     void serviceModeOutsideManager();
     void cleanupModes_data();
     void cleanupModes();
+    void selfHealing_data();
+    void selfHealing();
 
 private:
     int runProgram(const QStringList &arguments, const QStringList &extraEnvironment = {});
@@ -258,6 +264,83 @@ void TestTunnelService::cleanupModes()
     names.sort();
     remaining.sort();
     QCOMPARE(names, remaining);
+}
+
+void TestTunnelService::selfHealing_data()
+{
+    QTest::addColumn<bool>("reconnect");
+    QTest::addColumn<std::uint32_t>("control"); // 0: the engine is killed with SIGKILL
+    QTest::addColumn<int>("controls");
+    QTest::addColumn<bool>("proxySilent");
+    QTest::addColumn<int>("engineRuns");
+
+    const std::uint32_t resumed = platform::resumedControlCode;
+    const std::uint32_t networkChanged = platform::networkChangedControlCode;
+    QTest::newRow("killed engine runs again") << true << 0u << 0 << false << 2;
+    QTest::newRow("without reconnecting the service ends") << false << 0u << 0 << false << 1;
+    QTest::newRow("resumed: healthy engine left alone") << true << resumed << 1 << false << 1;
+    QTest::newRow("network changed: silent proxy restarted")
+        << true << networkChanged << 1 << true << 2;
+    QTest::newRow("20 network changes in a second: one check")
+        << true << networkChanged << 20 << false << 1;
+}
+
+void TestTunnelService::selfHealing()
+{
+    QFETCH(bool, reconnect);
+    QFETCH(std::uint32_t, control);
+    QFETCH(int, controls);
+    QFETCH(bool, proxySilent);
+    QFETCH(int, engineRuns);
+
+    const quint16 port = TunnelFixture::freePort();
+    QVERIFY(m_fixture->writeProfile(port));
+    const QString runLog = m_fixture->applicationDirectory() + u"/runs.log"_s;
+    QStringList install{u"--install"_s, TunnelFixture::tunnelName, m_fixture->profilePath()};
+    QCOMPARE(runProgram(reconnect ? install : install << u"--no-reconnect"_s,
+                        {u"SOLVIKVPN_STUB_RUN_LOG="_s + runLog,
+                         u"SOLVIKVPN_STUB_PORT_SECONDS="_s + (proxySilent ? u"1"_s : u"600"_s)}),
+             0);
+    std::uint32_t error = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(!proxySilent || !platform::probeLoopbackPort(port, 100), 3000);
+    const qsizetype accepted = TunnelFixture::logged(runLog, u"accept"_s).size();
+    if (control == 0) {
+        QCOMPARE(::kill(TunnelFixture::logged(runLog, u"run "_s).first().mid(4).toInt(), SIGKILL),
+                 0);
+    }
+    platform::ServiceManager manager(platform::ManagerAccess::Connect);
+    platform::ServiceHandle service =
+        manager.openService(serviceName.toStdString(), platform::ServiceUserControl);
+    for (int sent = 0; sent < controls; ++sent) {
+        QCOMPARE(service.control(control), 0u);
+        QTest::qWait(40);
+    }
+    if (!reconnect) {
+        QTRY_COMPARE(TunnelFixture::serviceStatus(serviceName, error).state,
+                     platform::ServiceState::Stopped);
+        QCOMPARE(TunnelFixture::serviceStatus(serviceName, error).win32ExitCode, 0u);
+    } else if (engineRuns == 1) {
+        // Past the 2 s in which the service gathers a burst, and its one check.
+        QTest::qWait(3000);
+        QCOMPARE(TunnelFixture::logged(runLog, u"accept"_s).size(), accepted + 1);
+    } else {
+        bool reconnecting = false; // seen in the status record
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const std::optional<TunnelStatus> status = TunnelFixture::statusRecord();
+                reconnecting =
+                    reconnecting || (status && status->state == TunnelStatus::State::Reconnecting);
+                return TunnelFixture::logged(runLog, u"run "_s).size() == 2;
+            },
+            control == 0 ? 2000 : 5000));
+        QVERIFY(reconnecting);
+        QTRY_VERIFY(TunnelFixture::statusRecord() == TunnelStatus());
+        QVERIFY(proxySilent || platform::probeLoopbackPort(port, 1000));
+        QCOMPARE(TunnelFixture::serviceStatus(serviceName, error).state,
+                 platform::ServiceState::Running);
+    }
+    QCOMPARE(TunnelFixture::logged(runLog, u"run "_s).size(), engineRuns);
+    QCOMPARE(TunnelFixture::statusRecord().has_value(), engineRuns == 2);
 }
 
 QTEST_GUILESS_MAIN(TestTunnelService)

@@ -115,6 +115,20 @@ int TunnelFixture::runProgram(const QStringList &arguments,
                : -1;
 }
 
+QStringList TunnelFixture::logged(const QString &runLog, const QString &kind)
+{
+    QFile file(runLog);
+    return file.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(file.readAll()).split(u'\n').filter(kind)
+               : QStringList();
+}
+
+std::optional<TunnelStatus> TunnelFixture::statusRecord()
+{
+    return TunnelStatus::parse(protectedstore::readProtectedFile(
+        tunnelcontract::tunnelStatusPath(TunnelFixture::tunnelName)));
+}
+
 quint16 TunnelFixture::freePort()
 {
     QTcpServer server;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "common/tunnelstatus.h"
 #include "platform/servicecontrol.h"
 
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+
+#include <optional>
 
 // A throw-away installation for tests of the tunnel program: an application directory holding
 // copies of solvikvpn-tunnel and of the engine stub as core/sing-box, a private state directory for
@@ -57,6 +61,12 @@ public:
     // thread's event loop turning (so pages served here can answer it), and returns the Windows
     // error number it reported, or -1 when it did not start, crashed or ran past 60 s.
     int runProgram(const QStringList &arguments, const QProcessEnvironment &environment) const;
+
+    // The lines of the engine stub's run log (SOLVIKVPN_STUB_RUN_LOG) of one kind: "run <pid>"
+    // or "accept".
+    static QStringList logged(const QString &runLog, const QString &kind);
+    // The tunnel status file as the window reads it; nothing when absent or refused.
+    static std::optional<TunnelStatus> statusRecord();
 
     // An ephemeral loopback port that was free a moment ago.
     static quint16 freePort();

@@ -98,6 +98,7 @@ void TestSettingsPage::storedValuesAndToggling()
     SettingsPage page(nullptr, system.seam());
     QVERIFY(page.connectOnStartSwitch()->isChecked());
     QVERIFY(page.notificationsSwitch()->isChecked());
+    QVERIFY(page.reconnectSwitch()->isChecked());
     QVERIFY(!page.startAtLoginSwitch()->isChecked());
     QVERIFY(!settings::startAtLogin());
     QVERIFY(!QSettings().contains(settings::keys::showNotifications));
@@ -106,7 +107,8 @@ void TestSettingsPage::storedValuesAndToggling()
     QTest::mouseClick(page.connectOnStartSwitch(), Qt::LeftButton);
     // The row's text is part of its switch.
     QTest::mouseClick(labelOf(page.notificationsSwitch()), Qt::LeftButton);
-    QVERIFY(!settings::connectOnStart());
+    QTest::mouseClick(page.reconnectSwitch(), Qt::LeftButton);
+    QVERIFY(!settings::connectOnStart() && !settings::reconnectAutomatically());
     QCOMPARE(QSettings().value(settings::keys::showNotifications), QVariant(false));
 }
 
@@ -118,8 +120,9 @@ void TestSettingsPage::keyboard()
     page.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&page));
     page.themeChooser()->setFocus(Qt::MouseFocusReason);
-    for (QWidget *next : QList<QWidget *>{page.accentChooser(), page.connectOnStartSwitch(),
-                                          page.startAtLoginSwitch(), page.notificationsSwitch()}) {
+    for (QWidget *next :
+         QList<QWidget *>{page.accentChooser(), page.connectOnStartSwitch(), page.reconnectSwitch(),
+                          page.startAtLoginSwitch(), page.notificationsSwitch()}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);
     }

@@ -158,8 +158,7 @@ void ConnectionStatesTest::statusTexts_data()
     QTest::newRow("not connected") << Phase::NotConnected << notConnected;
     QTest::newRow("connecting") << Phase::Connecting << u"Connecting\u2026"_s;
     QTest::newRow("connected") << Phase::Connected << connected;
-    QTest::newRow("reconnecting reads as connecting")
-        << Phase::Reconnecting << u"Connecting\u2026"_s;
+    QTest::newRow("reconnecting") << Phase::Reconnecting << u"Reconnecting\u2026 (attempt 2)"_s;
     QTest::newRow("blocked carries no traffic") << Phase::Blocked << notConnected;
     QTest::newRow("disconnecting") << Phase::Disconnecting << u"Disconnecting\u2026"_s;
 }
@@ -169,7 +168,8 @@ void ConnectionStatesTest::statusTexts()
     QFETCH(ConnectionState::Phase, phase);
     QFETCH(QString, text);
     // The server and the start never change the line.
-    const ConnectionState state{phase, u"srv-1"_s, QDateTime::currentDateTimeUtc()};
+    ConnectionState state{phase, u"srv-1"_s, QDateTime::currentDateTimeUtc()};
+    state.attempt = 2;
     QCOMPARE(state.statusText(), text);
 }
 

@@ -3,7 +3,9 @@
 #include "common/protectedstore.h"
 #include "common/secretwipe.h"
 #include "common/tunnelcontract.h"
+#include "common/tunnelstatus.h"
 #include "platform/exitstatus.h"
+#include "platform/posix/servicerecord.h"
 #include "support/testhome.h"
 #include "vpn/windowsvless.h"
 
@@ -136,6 +138,7 @@ private slots:
     void elevationRefused();
     void refreshReportsServiceState_data();
     void refreshReportsServiceState();
+    void refreshReadsTheStatusRecord();
 
 private:
     QString enginePath() const { return enginecommand::enginePath(m_application->path()); }
@@ -494,6 +497,31 @@ void TestWindowsVless::refreshReportsServiceState()
     AdapterSignalRecorder recorder(*adapter);
     adapter->refresh(name);
     QCOMPARE(recorder.events, expected);
+}
+
+void TestWindowsVless::refreshReadsTheStatusRecord()
+{
+    // This process stands in for the running service; a hostile record counts as none.
+    platform::servicerecord::Record service;
+    service.name = tunnelcontract::serviceName(tunnelName).toStdString();
+    service.id = 1;
+    service.state = platform::ServiceState::Running;
+    service.pid = pid_t(QCoreApplication::applicationPid());
+    service.pidStart = platform::servicerecord::processStartTime(service.pid);
+    QVERIFY(platform::servicerecord::write(m_serviceRoot.path().toStdString(), service));
+    auto adapter = makeAdapter();
+    AdapterSignalRecorder recorder(*adapter);
+    const QByteArray record =
+        TunnelStatus{TunnelStatus::State::Reconnecting, 2, {}, {}}.serialize();
+    for (const QByteArray &bytes :
+         {record, TunnelStatus{}.serialize(), record + QByteArray(TunnelStatus::maximumSize, ' '),
+          record.chopped(1), QByteArray(record).replace("reconnecting", "restarting")}) {
+        QVERIFY(protectedstore::writeMachineProtectedFile(
+            tunnelcontract::tunnelStatusPath(tunnelName), tunnelName, bytes, {}));
+        adapter->refresh(tunnelName);
+    }
+    QCOMPARE(recorder.events.first(), u"state: Reconnecting\u2026 (attempt 2)"_s);
+    QCOMPARE(recorder.events.count(u"state: Connected \u00b7 VLESS + REALITY"_s), 4);
 }
 
 QTEST_GUILESS_MAIN(TestWindowsVless)

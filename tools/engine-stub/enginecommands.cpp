@@ -7,6 +7,8 @@
 #include "tunadapter.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -49,6 +51,26 @@ int prepare(QByteArray &configuration, const QString &source, const QString &com
         return 1;
     }
     return -1;
+}
+
+// Appends one line to the run log, if there is one.
+void appendRunLog(const StubModes &modes, const QByteArray &line)
+{
+    QFile file(modes.runLog);
+    if (!modes.runLog.isEmpty() && file.open(QIODevice::Append))
+        file.write(line + '\n');
+}
+
+// The runs logged before this one.
+int loggedRuns(const StubModes &modes)
+{
+    QFile file(modes.runLog);
+    if (modes.runLog.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return 0;
+    int runs = 0;
+    while (!file.atEnd())
+        runs += file.readLine().startsWith("run ") ? 1 : 0;
+    return runs;
 }
 
 #ifndef _WIN32
@@ -104,6 +126,12 @@ int run(QByteArray &configuration, const QString &source, const StubModes &modes
     const int ended = prepare(configuration, source, u"run"_s, modes, log, &document);
     if (ended >= 0)
         return ended;
+    const int runsBefore = loggedRuns(modes);
+    appendRunLog(modes, "run " + QByteArray::number(QCoreApplication::applicationPid()));
+    if (modes.goodRuns && runsBefore >= *modes.goodRuns) {
+        log.write(EngineLog::Level::Fatal, u"start service: the stub's good runs are used up"_s);
+        return 1;
+    }
     BreakSignal breakSignal(modes.ignoreBreak);
     QObject::connect(&breakSignal, &BreakSignal::received, QCoreApplication::instance(),
                      [] { QCoreApplication::exit(0); });
@@ -125,7 +153,11 @@ int run(QByteArray &configuration, const QString &source, const StubModes &modes
             log.write(EngineLog::Level::Fatal, u"start service: "_s + error);
             return 1;
         }
+        QObject::connect(proxies.back().get(), &MixedProxy::accepted, proxies.back().get(),
+                         [&modes] { appendRunLog(modes, "accept"); });
     }
+    if (modes.portSeconds > 0)
+        QTimer::singleShot(modes.portSeconds * 1000, [&proxies] { proxies.clear(); });
     for (engineconfig::MixedInbound &inbound : document.mixedInbounds) {
         for (engineconfig::ProxyUser &user : inbound.users)
             secretwipe::wipe(user.password);

@@ -40,5 +40,6 @@ void MixedProxy::acceptPending()
         const QString logPrefix = u"["_s + QString::number(m_nextConnectionId++) +
                                   u"] inbound/mixed["_s + m_inbound.tag + u"]: "_s;
         new ProxyConnection(socket, m_inbound.users, m_log, logPrefix, this);
+        emit accepted();
     }
 }

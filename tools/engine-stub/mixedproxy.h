@@ -21,6 +21,9 @@ public:
     // False with the reason in `error` when the port cannot be opened.
     bool listen(QString *error);
 
+signals:
+    void accepted();
+
 private:
     void acceptPending();
 

@@ -37,6 +37,13 @@ StubModes StubModes::fromEnvironment()
     const int escape = qEnvironmentVariable("SOLVIKVPN_STUB_ESCAPE_SECONDS").toInt(&ok);
     if (ok && escape > 0 && escape <= 600)
         modes.escapeSeconds = escape;
+    modes.runLog = qEnvironmentVariable("SOLVIKVPN_STUB_RUN_LOG");
+    const int runs = qEnvironmentVariable("SOLVIKVPN_STUB_GOOD_RUNS").toInt(&ok);
+    if (ok && runs >= 0)
+        modes.goodRuns = runs;
+    const int port = qEnvironmentVariable("SOLVIKVPN_STUB_PORT_SECONDS").toInt(&ok);
+    if (ok && port > 0 && port <= 600)
+        modes.portSeconds = port;
     return modes;
 }
 

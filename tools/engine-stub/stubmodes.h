@@ -22,6 +22,11 @@
 //   SOLVIKVPN_STUB_HANG_CHECK=1         "check" reads its input and then never ends
 //   SOLVIKVPN_STUB_ESCAPE_SECONDS=<n>   "run" starts a process that leaves the engine's process
 //                                       group, holds its output open and ends after n seconds
+//   SOLVIKVPN_STUB_RUN_LOG=<path>       "run" appends "run <process id>" to the file when it
+//                                       starts and "accept" for every connection to its inbound
+//   SOLVIKVPN_STUB_GOOD_RUNS=<n>        with the run log: a "run" that finds n runs logged
+//                                       already prints a fatal line and exits 1
+//   SOLVIKVPN_STUB_PORT_SECONDS=<n>     "run" closes its probe inbound after n seconds and runs on
 class StubModes
 {
 public:
@@ -38,6 +43,9 @@ public:
     bool silent = false;
     bool hangCheck = false;
     int escapeSeconds = 0;
+    QString runLog;
+    std::optional<int> goodRuns;
+    int portSeconds = 0;
 
     // The diagnostic to fail `command` ("check" or "run") with; empty when none applies.
     QString diagnosticFor(const QString &command) const;

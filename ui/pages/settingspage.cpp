@@ -137,12 +137,15 @@ void SettingsPage::buildConnectionCard()
     std::tie(m_connectionCard, cardLayout) = makeCard(u"Connection"_s);
     m_connectOnStart =
         addSwitchRow(u"Connect when Solvik VPN starts"_s, settings::connectOnStart(), cardLayout);
+    m_reconnect =
+        addSwitchRow(u"Reconnect automatically"_s, settings::reconnectAutomatically(), cardLayout);
     m_startAtLogin = addSwitchRow(u"Start Solvik VPN when I sign in"_s, false, cardLayout);
     m_notifications =
         addSwitchRow(u"Show notifications"_s, settings::showNotifications(), cardLayout);
     showStartAtLoginRegistration();
     // Connected after the stored values are shown, so building the page stores nothing.
     connect(m_connectOnStart, &QAbstractButton::toggled, this, &settings::setConnectOnStart);
+    connect(m_reconnect, &QAbstractButton::toggled, this, &settings::setReconnectAutomatically);
     connect(m_notifications, &QAbstractButton::toggled, this, &settings::setShowNotifications);
     // Only the user's clicks change the registration; showing it sets the switch, too.
     connect(m_startAtLogin, &QAbstractButton::clicked, this, &SettingsPage::changeStartAtLogin);
@@ -202,7 +205,7 @@ bool SettingsPage::eventFilter(QObject *watched, QEvent *event)
 void SettingsPage::recolourSwitches()
 {
     const ThemePalette palette = ThemePalette::fromSettings();
-    for (ToggleSwitch *toggle : {m_connectOnStart, m_startAtLogin, m_notifications}) {
+    for (ToggleSwitch *toggle : {m_connectOnStart, m_reconnect, m_startAtLogin, m_notifications}) {
         toggle->setAppearance(palette.light, palette.accent);
     }
 }

@@ -34,6 +34,7 @@ public:
     QFrame *appearanceCard() const { return m_appearanceCard; }
     QFrame *connectionCard() const { return m_connectionCard; }
     ToggleSwitch *connectOnStartSwitch() const { return m_connectOnStart; }
+    ToggleSwitch *reconnectSwitch() const { return m_reconnect; }
     ToggleSwitch *startAtLoginSwitch() const { return m_startAtLogin; }
     ToggleSwitch *notificationsSwitch() const { return m_notifications; }
 
@@ -66,6 +67,7 @@ private:
     QFrame *m_appearanceCard = nullptr;
     QFrame *m_connectionCard = nullptr;
     ToggleSwitch *m_connectOnStart = nullptr;
+    ToggleSwitch *m_reconnect = nullptr;
     ToggleSwitch *m_startAtLogin = nullptr;
     ToggleSwitch *m_notifications = nullptr;
 };
