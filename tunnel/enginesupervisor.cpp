@@ -13,11 +13,11 @@
 #include "tunnel/tunnelprofilefile.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QScopeGuard>
 #include <QThread>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <random>
 
@@ -121,7 +121,12 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     m_report(ServiceState::StopPending, 0);
     engine->stop();
     if (m_reconnect && stop.isSet()) {
-        QFile::remove(tunnelcontract::tunnelStatusPath(m_tunnelName));
+        // Not through QFile: the toolkit's per-thread state must not be left on the service
+        // manager's thread (see passesHealthCheck).
+        std::error_code ignored;
+        std::filesystem::remove(
+            std::filesystem::path(tunnelcontract::tunnelStatusPath(m_tunnelName).toStdU16String()),
+            ignored);
     }
     // Written before STOPPED is reported, so a client that sees the service stopped finds the
     // file complete.
