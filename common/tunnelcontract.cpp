@@ -99,10 +99,15 @@ QString tunnelStatusPath(const QString &tunnelName)
     return serviceFilePath(tunnelName, u".status.dpapi"_s);
 }
 
+QString reconnectArguments(bool reconnect)
+{
+    return reconnect ? QString() : u' ' + QLatin1String(noReconnectSwitch);
+}
+
 QString installArguments(const QString &tunnelName, const QString &profilePath, bool reconnect)
 {
     return u"--install "_s + tunnelName + u" \""_s + QDir::toNativeSeparators(profilePath) + u'"' +
-           (reconnect ? QString() : u' ' + QLatin1String(noReconnectSwitch));
+           reconnectArguments(reconnect);
 }
 
 QString stopArguments(const QString &tunnelName)

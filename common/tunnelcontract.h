@@ -44,6 +44,9 @@ QString tunnelStatusPath(const QString &tunnelName);
 // The switch after the profile path of "--install" and "--service" that keeps the service from
 // starting an engine again that ended by itself: the service then ends with it.
 inline constexpr char noReconnectSwitch[] = "--no-reconnect";
+// What follows the profile path on the command lines of "--install" and "--service": nothing,
+// or a space and noReconnectSwitch when `reconnect` is off.
+QString reconnectArguments(bool reconnect);
 
 // "--install <name> "<native profile path>"", followed by " --no-reconnect" when `reconnect` is
 // off: the quotes keep a path with spaces one argument.

@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <array>
 
 using namespace Qt::Literals::StringLiterals;
@@ -30,14 +31,10 @@ QString plainText(QString text)
 
 QByteArray TunnelStatus::serialize() const
 {
-    QString name;
-    for (const auto &[value, text] : stateNames) {
-        if (value == state) {
-            name = text;
-        }
-    }
+    const auto named = std::find_if(stateNames.begin(), stateNames.end(),
+                                    [this](const auto &entry) { return entry.first == state; });
     const QJsonObject object{
-        {u"state"_s, name},
+        {u"state"_s, named->second},
         {u"attempt"_s, attempt},
         {u"nextAttemptAt"_s,
          nextAttemptAt.isValid() ? nextAttemptAt.toUTC().toString(Qt::ISODateWithMs) : QString()},

@@ -165,7 +165,7 @@ QString serviceCommandLine(const QString &serviceProgramPath, const QString &tun
 {
     return u"\"%1\" --service %2 \"%3\""_s.arg(QDir::toNativeSeparators(serviceProgramPath),
                                                tunnelName, QDir::toNativeSeparators(profilePath)) +
-           (reconnect ? QString() : u' ' + QLatin1String(tunnelcontract::noReconnectSwitch));
+           tunnelcontract::reconnectArguments(reconnect);
 }
 
 bool isInstalledSafely(const QString &serviceProgramPath)
