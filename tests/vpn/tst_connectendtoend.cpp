@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 
 using namespace Qt::Literals::StringLiterals;
@@ -31,7 +32,8 @@ const QString connectedStatus = u"Connected \u00b7 VLESS + REALITY"_s;
 const QString failedStatus = u"Connection failed"_s;
 
 // The engine stub's behaviours a row may choose; every one is reset after each test.
-const QList<QByteArray> stubVariables{"SOLVIKVPN_STUB_DIAGNOSTIC", "SOLVIKVPN_STUB_FAIL"};
+const QList<QByteArray> stubVariables{"SOLVIKVPN_STUB_DIAGNOSTIC", "SOLVIKVPN_STUB_FAIL",
+                                      "SOLVIKVPN_STUB_RUN_LOG"};
 
 enum class ServiceState
 {
@@ -134,6 +136,7 @@ private slots:
     void restartedClient();
     void startFailures_data();
     void startFailures();
+    void killedEngineHeals();
 
 private:
     bool connectTo(Client &client, const QString &serverId);
@@ -379,6 +382,38 @@ void ConnectEndToEndTest::startFailures()
     // The tunnel profile file stays for the retry the message promises.
     QVERIFY(
         QFile::exists(tunnelcontract::tunnelProfilePath(protectedstore::dataDirectory(), tunnel)));
+}
+
+void ConnectEndToEndTest::killedEngineHeals()
+{
+    const QString runLog = m_installation->fixture().applicationDirectory() + u"/runs.log"_s;
+    qputenv("SOLVIKVPN_STUB_RUN_LOG", QFile::encodeName(runLog));
+    Client client(*m_bed, m_installation->fixture().applicationDirectory());
+    QVERIFY(connectTo(client, serverId(0)));
+    const QDateTime startedAt = client.controller.connectedSince();
+    // Polled often enough to see the service's restart, which takes about a second.
+    client.controller.setPollInterval(50);
+    client.statuses.clear();
+
+    const QStringList runs = TunnelFixture::logged(runLog, u"run "_s);
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(::kill(runs.first().mid(4).toInt(), SIGKILL), 0);
+    QVERIFY(QTest::qWaitFor([&] { return TunnelFixture::logged(runLog, u"run "_s).size() == 2; },
+                            2000));
+    const QString reconnecting = u"Reconnecting\u2026 (attempt 1)"_s;
+    QTRY_VERIFY_WITH_TIMEOUT(client.statuses.contains(reconnecting) &&
+                                 client.statuses.constLast() == connectedStatus,
+                             10000);
+
+    // A poll may still have found the tunnel up before the service noticed.
+    QStringList seen = client.statuses.mid(client.statuses.indexOf(reconnecting));
+    seen.removeDuplicates();
+    QCOMPARE(seen, (QStringList{reconnecting, connectedStatus}));
+    QCOMPARE(client.errors, QStringList());
+    QCOMPARE(client.controller.connectedSince(), startedAt);
+    // The connect's check and the service's own after the restart.
+    QCOMPARE(m_checkPage.requestCount(u"GET /generate_204"_s), 2);
+    QCOMPARE(serviceState(client.controller.managedTunnel()), ServiceState::Running);
 }
 
 QTEST_GUILESS_MAIN(ConnectEndToEndTest)
