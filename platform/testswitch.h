@@ -19,7 +19,8 @@ enum class TestSwitch
     TrustFolders           // SOLVIKVPN_TRUST_FOLDERS
 };
 
-// The switch's value; nothing when it is unset, empty or not built in.
+// The switch's value; nothing when it is unset, empty or not built in. On Windows a switch the
+// environment lacks may also be given in "test-switches.txt" beside the program.
 std::optional<std::string> testSwitch(TestSwitch which);
 
 // Whether the tunnel program keeps the variable `name` when it clears its environment: in test

@@ -46,14 +46,20 @@ QString exitReason(EngineRun &engine)
 
 // The health check needs an event loop; the service thread is the service manager's, not Qt's,
 // and the toolkit's per-thread state left on it breaks the process's end under Windows. A
-// thread of Qt's own, ended before this returns, keeps that state where it is cleaned up.
-bool passesHealthCheck(const tunnelcontract::TunnelProfileFile &profile)
+// thread of Qt's own, ended before this returns, keeps that state where it is cleaned up. A stop
+// ends the check at once rather than after the pages' time-outs.
+bool passesHealthCheck(const tunnelcontract::TunnelProfileFile &profile,
+                       const platform::Event &stop)
 {
     bool passed = false;
     const std::unique_ptr<QThread> thread(
         QThread::create([&] { passed = healthcheck::checkTunnelHealth(profile); }));
     thread->start();
-    thread->wait();
+    while (!thread->wait(QDeadlineTimer(healthcheck::interruptionPollMs))) {
+        if (stop.isSet()) {
+            thread->requestInterruption();
+        }
+    }
     return passed;
 }
 
@@ -189,10 +195,11 @@ void EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
                 continue;
             }
             const bool ready = engine->waitUntilReady(port, stop);
+            const bool passed = ready && !stop.isSet() && passesHealthCheck(*profile.content, stop);
             if (stop.isSet()) {
                 return;
             }
-            if (ready && passesHealthCheck(*profile.content)) {
+            if (passed) {
                 policy.healthy();
                 writeStatus(TunnelStatus());
                 break;

@@ -10,6 +10,8 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QThread>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -32,6 +34,14 @@ bool fetchAnswers204(QNetworkAccessManager &manager, const QUrl &url)
     QNetworkReply *reply = manager.get(request);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // A service being stopped asks its checking thread to end: the request is given up then.
+    QTimer interruption;
+    QObject::connect(&interruption, &QTimer::timeout, reply, [reply] {
+        if (QThread::currentThread()->isInterruptionRequested()) {
+            reply->abort();
+        }
+    });
+    interruption.start(interruptionPollMs);
     if (!reply->isFinished()) {
         loop.exec();
     }
@@ -69,6 +79,9 @@ bool checkTunnelHealth(const tunnelcontract::TunnelProfileFile &profile)
                                    QLatin1String(engineProbeProxyUser), profile.proxyPassword));
     const QList<QUrl> urls = checkUrls();
     for (const QUrl &url : urls) {
+        if (QThread::currentThread()->isInterruptionRequested()) {
+            return false;
+        }
         if (fetchAnswers204(manager, url)) {
             return true;
         }

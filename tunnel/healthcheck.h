@@ -18,11 +18,13 @@ QList<QUrl> checkUrls();
 
 // Each page gets one GET with this transfer time-out.
 inline constexpr int requestTimeoutMs = 12000;
+// How often a check on a thread of its own looks whether the thread was asked to end.
+inline constexpr int interruptionPollMs = 20;
 
 // Goes through the probe proxy of the profile file the install or the service read (its port and
 // password) and tries each page in order, without following redirects; true at the first that
 // answers 204 without a network error. Runs a local event loop on the calling thread while each
-// request is in flight.
+// request is in flight; false at once when the thread is asked to end (QThread's interruption).
 bool checkTunnelHealth(const tunnelcontract::TunnelProfileFile &profile);
 
 } // namespace healthcheck

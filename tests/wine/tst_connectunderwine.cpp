@@ -32,6 +32,7 @@ constexpr int deletionTimeoutMs = 30000;
 const QString connectedStatus = u"Connected \u00b7 VLESS + REALITY"_s;
 const QString checkRoute = u"GET /generate_204"_s;
 constexpr char trustFoldersVariable[] = "SOLVIKVPN_TRUST_FOLDERS";
+constexpr char checkUrlsVariable[] = "SOLVIKVPN_CONNECTIVITY_CHECK_URLS";
 
 // What the tunnel program and the engine stub load from beside themselves.
 const QStringList runtimeLibraries{u"Qt6Core.dll"_s, u"Qt6Network.dll"_s, u"libgcc_s_seh-1.dll"_s,
@@ -143,6 +144,7 @@ private slots:
     void cleanup();
     void connectThenDisconnect();
     void untrustedFolderIsRefused();
+    void killedEngineHeals();
 
 private:
     bool connectTo(VpnController &controller, const QString &serverId);
@@ -162,7 +164,7 @@ void ConnectUnderWineTest::initTestCase()
     QCoreApplication::setApplicationName(u"ConnectUnderWine"_s);
     m_bed = std::make_unique<VpnTestBed>();
     QVERIFY(m_bed->signIn());
-    qputenv("SOLVIKVPN_CONNECTIVITY_CHECK_URLS",
+    qputenv(checkUrlsVariable,
             u"http://127.0.0.1:%1/generate_204"_s.arg(m_bed->backend.port()).toUtf8());
 }
 
@@ -256,6 +258,46 @@ void ConnectUnderWineTest::untrustedFolderIsRefused()
     QCOMPARE(statuses.constLast(), u"Connection failed"_s);
     QCOMPARE(tunnelServices(), QStringList());
     QCOMPARE(m_bed->backend.requestCount(checkRoute), checksBefore);
+}
+
+void ConnectUnderWineTest::killedEngineHeals()
+{
+    // Wine's service manager hands a service none of this process's environment: the service's
+    // own check after a restart, and its status record, need the switches from beside it.
+    QFile switches(m_installation->directory() + u"/test-switches.txt"_s);
+    QVERIFY(switches.open(QIODevice::WriteOnly));
+    switches.write(QByteArray(trustFoldersVariable) + "=1\n" + checkUrlsVariable + '=' +
+                   qgetenv(checkUrlsVariable) + '\n');
+    switches.close();
+    QStringList statuses;
+    QStringList failures;
+    const std::unique_ptr<VpnController> controller = makeController(statuses, failures);
+    QVERIFY(connectTo(*controller, api::jsonText(m_bed->server(0).value(u"id"_s))));
+    const QDateTime startedAt = controller->connectedSince();
+    const int checksBefore = m_bed->backend.requestCount(checkRoute);
+    controller->setPollInterval(50);
+    statuses.clear();
+
+    QProcess kill;
+    kill.start(u"taskkill"_s, {u"/F"_s, u"/IM"_s, u"sing-box.exe"_s});
+    QVERIFY(kill.waitForFinished(tunnelTimeoutMs));
+    QCOMPARE(kill.exitCode(), 0);
+    const QString reconnecting = u"Reconnecting\u2026 (attempt 1)"_s;
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     return statuses.contains(reconnecting) &&
+                            statuses.constLast() == connectedStatus;
+                 },
+                 tunnelTimeoutMs),
+             qPrintable((statuses + failures).join(u" | "_s)));
+
+    QStringList seen = statuses.mid(statuses.indexOf(reconnecting));
+    seen.removeDuplicates();
+    QCOMPARE(seen, (QStringList{reconnecting, connectedStatus}));
+    QCOMPARE(failures, QStringList());
+    QCOMPARE(controller->connectedSince(), startedAt);
+    QCOMPARE(m_bed->backend.requestCount(checkRoute), checksBefore + 1);
+    QCOMPARE(serviceState(controller->managedTunnel()), ServiceState::Running);
 }
 
 QTEST_GUILESS_MAIN(ConnectUnderWineTest)
