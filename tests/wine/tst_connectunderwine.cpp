@@ -265,9 +265,9 @@ void ConnectUnderWineTest::killedEngineHeals()
     // Wine's service manager hands a service none of this process's environment: the service's
     // own check after a restart, and its status record, need the switches from beside it.
     QFile switches(m_installation->directory() + u"/test-switches.txt"_s);
-    QVERIFY(switches.open(QIODevice::WriteOnly));
-    switches.write(QByteArray(trustFoldersVariable) + "=1\n" + checkUrlsVariable + '=' +
-                   qgetenv(checkUrlsVariable) + '\n');
+    QVERIFY(switches.open(QIODevice::WriteOnly) &&
+            switches.write(QByteArray(trustFoldersVariable) + "=1\n" + checkUrlsVariable + '=' +
+                           qgetenv(checkUrlsVariable)) > 0);
     switches.close();
     QStringList statuses;
     QStringList failures;
@@ -283,14 +283,9 @@ void ConnectUnderWineTest::killedEngineHeals()
     QVERIFY(kill.waitForFinished(tunnelTimeoutMs));
     QCOMPARE(kill.exitCode(), 0);
     const QString reconnecting = u"Reconnecting\u2026 (attempt 1)"_s;
-    QVERIFY2(QTest::qWaitFor(
-                 [&] {
-                     return statuses.contains(reconnecting) &&
-                            statuses.constLast() == connectedStatus;
-                 },
-                 tunnelTimeoutMs),
-             qPrintable((statuses + failures).join(u" | "_s)));
-
+    QTRY_VERIFY_WITH_TIMEOUT(statuses.contains(reconnecting) &&
+                                 statuses.constLast() == connectedStatus,
+                             tunnelTimeoutMs);
     QStringList seen = statuses.mid(statuses.indexOf(reconnecting));
     seen.removeDuplicates();
     QCOMPARE(seen, (QStringList{reconnecting, connectedStatus}));
