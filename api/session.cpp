@@ -143,6 +143,11 @@ void Session::beginPreview(const QString &userId, const QString &deviceId)
     emit changed(true);
 }
 
+bool Session::hasStoredSession()
+{
+    return protectedstore::protectedExists(sessionFile);
+}
+
 void Session::restore()
 {
     QByteArray stored = protectedstore::readProtected(sessionFile);

@@ -25,6 +25,8 @@ public:
     void checkProfile();
     void clear();
     void restore();
+    // Whether a session is stored for restore() to sign in with, without reading its tokens.
+    static bool hasStoredSession();
     // Signs in `userId` on `deviceId` for sample data: no token, nothing stored, no renewal.
     void beginPreview(const QString &userId, const QString &deviceId);
 

@@ -2,29 +2,45 @@
 
 #include "app/applicationfont.h"
 #include "app/applicationidentity.h"
+#include "app/instancechannel.h"
 #include "app/legacymigration.h"
 #include "app/startupoptions.h"
+#include "platform/console.h"
 #include "settings/settingskeys.h"
+#include "ui/clientcommands.h"
 #include "ui/mainwindow.h"
 #include "ui/pages/settingspage.h"
 #include "ui/previewrun.h"
+#include "ui/traycontroller.h"
 #include "ui/websitecapture.h"
+#include "vpn/windowsvless.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QProcess>
 #include <QSystemTrayIcon>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
 constexpr int smokeQuitMilliseconds = 1250;
 constexpr int smokeCaptureMilliseconds = 1000;
 constexpr int tourOfferMilliseconds = 350;
+// A command may wait for the session, the server list and then its tunnel.
+constexpr int commandAnswerMilliseconds = 150000;
+constexpr int showAnswerMilliseconds = 5000;
+constexpr int hiddenStartMilliseconds = 15000;
 
 // Website shots start from a known look, whatever an earlier shot left in the test store.
 void seedWebsiteShotSettings(const QString &shot)
@@ -34,6 +50,88 @@ void seedWebsiteShotSettings(const QString &shot)
                                                            : settings::darkTheme);
     settings::setAccent(settings::defaultAccent);
     settings::setGuidedTourSeen(true);
+}
+
+// The account's channel for this identity: test identities never meet a real client, and on
+// Windows, where pipe names are shared by every account, another account's home gives another.
+QString channelId()
+{
+    const QString identity = QDir::homePath() + u'\n' + QCoreApplication::organizationName() +
+                             u'\n' + QCoreApplication::applicationName();
+    return QString::fromLatin1(
+        QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256).toHex().left(20));
+}
+
+int printAnswer(const InstanceChannel::Answer &answer)
+{
+    if (!answer.text.isEmpty()) {
+        std::fprintf(answer.code == ClientCommands::exitDone ? stdout : stderr, "%s\n",
+                     qPrintable(answer.text));
+    }
+    return answer.code;
+}
+
+// With no client running, "--connect" and "--disconnect" start one in the tray and hand it the
+// command once it serves the channel.
+int startHiddenClientFor(const QString &channel, const QStringList &arguments)
+{
+    if (!QProcess::startDetached(QCoreApplication::applicationFilePath(), {u"--hidden"_s})) {
+        std::fprintf(stderr, "Solvik VPN could not be started.\n");
+        return ClientCommands::exitFailed;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (!waited.hasExpired(hiddenStartMilliseconds)) {
+        if (const auto answer =
+                InstanceChannel::send(channel, arguments, commandAnswerMilliseconds)) {
+            return printAnswer(*answer);
+        }
+        QThread::msleep(100);
+    }
+    std::fprintf(stderr, "Solvik VPN started but did not answer.\n");
+    return ClientCommands::exitFailed;
+}
+
+// "--status" with no client running: the tunnel's own state, as the client would find it.
+int printStandaloneStatus()
+{
+    WindowsVless adapter;
+    const ClientCommands::Answer answer = ClientCommands::standaloneStatus(adapter);
+    return printAnswer({answer.code, answer.line});
+}
+
+// A later start's command line, for the running client.
+void obey(const QStringList &arguments, MainWindow &window, ClientCommands &commands,
+          const InstanceChannel::Reply &reply)
+{
+    const StartupOptions options = StartupOptions::parse(QStringList{QString()} + arguments);
+    const ClientCommands::Reply answer = [reply](int code, const QString &line) {
+        reply({code, line});
+    };
+    if (!options.error.isEmpty()) {
+        reply({ClientCommands::exitBadInput, options.error});
+        return;
+    }
+    switch (options.command) {
+    case ClientCommand::None:
+        if (!options.hidden) {
+            window.tray().showWindow();
+        }
+        reply({ClientCommands::exitDone, QString()});
+        return;
+    case ClientCommand::Connect:
+        commands.connectTo(options.connectTarget, answer);
+        return;
+    case ClientCommand::Disconnect:
+        commands.disconnect(answer);
+        return;
+    case ClientCommand::Status:
+        commands.status(answer);
+        return;
+    case ClientCommand::Help:
+        reply({ClientCommands::exitDone, StartupOptions::helpText()});
+        return;
+    }
 }
 
 } // namespace
@@ -46,6 +144,42 @@ int clientstartup::run(QApplication &application)
     identity::apply(RunKind::Normal);
 
     const StartupOptions options = StartupOptions::parse(QCoreApplication::arguments());
+    if (options.command != ClientCommand::None || !options.error.isEmpty()) {
+        platform::attachParentConsole();
+    }
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(options.error));
+        return ClientCommands::exitBadInput;
+    }
+    if (options.command == ClientCommand::Help) {
+        std::printf("%s", qPrintable(StartupOptions::helpText()));
+        return ClientCommands::exitDone;
+    }
+    std::unique_ptr<InstanceChannel> channel;
+    if (options.usesInstance()) {
+        channel = std::make_unique<InstanceChannel>(channelId());
+        const QStringList forwarded = QCoreApplication::arguments().mid(1);
+        const int timeout = options.command == ClientCommand::None ? showAnswerMilliseconds
+                                                                   : commandAnswerMilliseconds;
+        if (const auto answer = InstanceChannel::send(channel->name(), forwarded, timeout)) {
+            return printAnswer(*answer);
+        }
+        switch (options.command) {
+        case ClientCommand::Status:
+            return printStandaloneStatus();
+        case ClientCommand::Connect:
+        case ClientCommand::Disconnect:
+            return startHiddenClientFor(channel->name(), forwarded);
+        case ClientCommand::None:
+        case ClientCommand::Help:
+            break;
+        }
+        if (!channel->claim()) {
+            // Another start won the race meanwhile: it shows the window.
+            const auto answer = InstanceChannel::send(channel->name(), forwarded, timeout);
+            return answer ? printAnswer(*answer) : ClientCommands::exitFailed;
+        }
+    }
     QString captureDirectory;
     if (options.websiteCapture()) {
         // Refused before anything is written, the test store's reset included.
@@ -83,6 +217,14 @@ int clientstartup::run(QApplication &application)
     }
     if (!options.startsHidden(QSystemTrayIcon::isSystemTrayAvailable())) {
         window.show();
+    }
+    ClientCommands commands(window.services(), *window.connectionPage());
+    if (channel) {
+        QObject::connect(channel.get(), &InstanceChannel::received, &window,
+                         [&window, &commands](const QStringList &arguments,
+                                              const InstanceChannel::Reply &reply) {
+                             obey(arguments, window, commands, reply);
+                         });
     }
 
     bool captureSaved = true;

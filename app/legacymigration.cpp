@@ -1,7 +1,7 @@
 #include "app/legacymigration.h"
 
-#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
+#include "settings/settingskeys.h"
 
 #include <QDir>
 #include <QFile>

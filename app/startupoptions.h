@@ -5,6 +5,16 @@
 #include <QString>
 #include <QStringList>
 
+// What a start asks of the account's one client.
+enum class ClientCommand
+{
+    None,       // show the window (or, with "--hidden", only the tray icon)
+    Connect,    // "--connect [SERVER_ID | COUNTRY_CODE]"
+    Disconnect, // "--disconnect"
+    Status,     // "--status"
+    Help,       // "--help": the switches, printed without starting a window
+};
+
 // The client's command line. All matches are case-sensitive.
 struct StartupOptions
 {
@@ -17,6 +27,11 @@ struct StartupOptions
     bool previewGuidedTour = false;
     // "--hidden": started at sign-in, the window waits in the tray.
     bool hidden = false;
+    ClientCommand command = ClientCommand::None;
+    // The server id or two-letter country code after "--connect"; empty for the usual choice.
+    QString connectTarget;
+    // One line saying what is wrong with the command line; empty when nothing is.
+    QString error;
 
     // `arguments` is the full argument vector; its first entry, the program path, is not an option.
     static StartupOptions parse(const QStringList &arguments);
@@ -33,4 +48,9 @@ struct StartupOptions
     // A normal run started with "--hidden" shows only its tray icon; without a tray nothing
     // could bring the window back, so it shows.
     bool startsHidden(bool trayAvailable) const;
+    // Smoke, preview and capture runs neither serve nor look for the account's one client.
+    bool usesInstance() const { return !smokeTest; }
+
+    // Every switch the program takes, one per line with what it does.
+    static QString helpText();
 };

@@ -68,6 +68,11 @@ bool writeProtected(const QString &name, const QByteArray &bytes)
     return validName(name) && write(pathOf(name), bytes, "SolvikVPN", false, {});
 }
 
+bool protectedExists(const QString &name)
+{
+    return validName(name) && QFileInfo::exists(pathOf(name));
+}
+
 bool removeProtected(const QString &name)
 {
     if (!validName(name))

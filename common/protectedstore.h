@@ -12,6 +12,8 @@ QString dataDirectory();
 
 QByteArray readProtected(const QString &name);
 bool writeProtected(const QString &name, const QByteArray &bytes);
+// Whether the file `name` exists; its contents are not read.
+bool protectedExists(const QString &name);
 // True when the file did not exist or was deleted.
 bool removeProtected(const QString &name);
 

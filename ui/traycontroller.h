@@ -73,6 +73,8 @@ public:
     static QIcon connectedIcon(const QIcon &icon, const ThemePalette &palette);
     // The window's close: hides, warns, asks, or lets it close, and accepts or ignores `event`.
     void handleClose(QCloseEvent *event);
+    // Shows, restores and raises the window.
+    void showWindow();
 
 signals:
     // For the window's message area.
@@ -85,7 +87,6 @@ signals:
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);
     void showMenu();
-    void showWindow();
     void controllerChanged();
     void updateIcon();
     // Sets the tool tip to the plain `text` as the desktop will show it.
