@@ -1,7 +1,7 @@
 #include "app/applicationidentity.h"
 #include "app/clientstartup.h"
-#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
+#include "settings/settingskeys.h"
 #include "support/testhome.h"
 #include "ui/mainwindow.h"
 

@@ -1,6 +1,6 @@
 #include "app/legacymigration.h"
-#include "settings/settingskeys.h"
 #include "common/protectedstore.h"
+#include "settings/settingskeys.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -20,6 +20,8 @@ private slots:
     void captureDirectory();
     void identity_data();
     void identity();
+    void commands_data();
+    void commands();
 };
 
 void TestStartupOptions::parse_data()
@@ -164,6 +166,57 @@ void TestStartupOptions::identity()
     QTEST(QCoreApplication::organizationName(), "organisation");
     QTEST(QCoreApplication::applicationName(), "application");
     QCOMPARE(QCoreApplication::applicationVersion(), u"0.8.0"_s);
+}
+
+void TestStartupOptions::commands_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("error");
+
+    const QString program = u"solvikvpn"_s;
+    const QString none;
+    const auto connect = int(ClientCommand::Connect);
+    QTest::newRow("plain start") << QStringList{program} << int(ClientCommand::None) << none
+                                 << none;
+    QTest::newRow("connect by the usual rules")
+        << QStringList{program, u"--connect"_s} << connect << none << none;
+    QTest::newRow("connect to a country, hidden")
+        << QStringList{program, u"--connect"_s, u"de"_s, u"--hidden"_s} << connect << u"de"_s
+        << none;
+    QTest::newRow("a switch after --connect is not its target")
+        << QStringList{program, u"--connect"_s, u"--hidden"_s} << connect << none << none;
+    QTest::newRow("status") << QStringList{program, u"--status"_s} << int(ClientCommand::Status)
+                            << none << none;
+    QTest::newRow("help") << QStringList{program, u"--help"_s} << int(ClientCommand::Help) << none
+                          << none;
+    QTest::newRow("every preview switch is known")
+        << QStringList{program, u"--smoke-test"_s, u"--preview-tour-step=3"_s,
+                       u"--preview-navigation"_s}
+        << int(ClientCommand::None) << none << none;
+    QTest::newRow("unknown switch")
+        << QStringList{program, u"--conect"_s} << int(ClientCommand::None) << none
+        << u"Unknown option \"--conect\". Run \"solvikvpn --help\" for the options."_s;
+    QTest::newRow("a bare word is no option")
+        << QStringList{program, u"DE"_s} << int(ClientCommand::None) << none
+        << u"Unknown option \"DE\". Run \"solvikvpn --help\" for the options."_s;
+    QTest::newRow("a target with markup")
+        << QStringList{program, u"--connect"_s, u"<b>x</b>"_s} << connect << u"<b>x</b>"_s
+        << u"\"<b>x</b>\" is not a server id or a country code."_s;
+    QTest::newRow("two commands")
+        << QStringList{program, u"--status"_s, u"--disconnect"_s} << int(ClientCommand::Disconnect)
+        << none << u"Give one command at a time; \"--disconnect\" is one too many."_s;
+}
+
+void TestStartupOptions::commands()
+{
+    QFETCH(QStringList, arguments);
+    const StartupOptions options = StartupOptions::parse(arguments);
+    QTEST(int(options.command), "command");
+    QTEST(options.connectTarget, "target");
+    QTEST(options.error, "error");
+    QVERIFY(StartupOptions::helpText().contains(u"--preview-tour-step=N"_s));
 }
 
 QTEST_GUILESS_MAIN(TestStartupOptions)
