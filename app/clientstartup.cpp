@@ -16,8 +16,6 @@
 #include "vpn/windowsvless.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QMessageBox>
@@ -50,16 +48,6 @@ void seedWebsiteShotSettings(const QString &shot)
                                                            : settings::darkTheme);
     settings::setAccent(settings::defaultAccent);
     settings::setGuidedTourSeen(true);
-}
-
-// The account's channel for this identity: test identities never meet a real client, and on
-// Windows, where pipe names are shared by every account, another account's home gives another.
-QString channelId()
-{
-    const QString identity = QDir::homePath() + u'\n' + QCoreApplication::organizationName() +
-                             u'\n' + QCoreApplication::applicationName();
-    return QString::fromLatin1(
-        QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256).toHex().left(20));
 }
 
 int printAnswer(const InstanceChannel::Answer &answer)
@@ -157,7 +145,7 @@ int clientstartup::run(QApplication &application)
     }
     std::unique_ptr<InstanceChannel> channel;
     if (options.usesInstance()) {
-        channel = std::make_unique<InstanceChannel>(channelId());
+        channel = std::make_unique<InstanceChannel>(InstanceChannel::accountChannelId());
         const QStringList forwarded = QCoreApplication::arguments().mid(1);
         const int timeout = options.command == ClientCommand::None ? showAnswerMilliseconds
                                                                    : commandAnswerMilliseconds;

@@ -2,6 +2,9 @@
 
 #include "platform/localchannel.h"
 
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,6 +59,14 @@ InstanceChannel::InstanceChannel(const QString &id, QObject *parent)
     : QObject(parent)
     , m_name(QString::fromStdString(platform::userChannelName(id.toStdString())))
 {}
+
+QString InstanceChannel::accountChannelId()
+{
+    const QString identity = QDir::homePath() + u'\n' + QCoreApplication::organizationName() +
+                             u'\n' + QCoreApplication::applicationName();
+    return QString::fromLatin1(
+        QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256).toHex().left(20));
+}
 
 bool InstanceChannel::claim()
 {

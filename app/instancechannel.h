@@ -30,9 +30,13 @@ public:
     };
     using Reply = std::function<void(const Answer &answer)>;
 
-    // `id` names the channel within the account (letters, digits and '-'): the client's
-    // identity, so test runs never meet a real client.
+    // `id` names the channel within the account (letters, digits and '-').
     explicit InstanceChannel(const QString &id, QObject *parent = nullptr);
+
+    // The id of the client's channel: one per account and application identity, so test
+    // identities never meet a real client, and on Windows, where pipe names are shared by every
+    // account, another account's home gives another.
+    static QString accountChannelId();
 
     // The name the channel listens on; empty when the account has no private place for it.
     QString name() const { return m_name; }

@@ -1,0 +1,191 @@
+#include "app/applicationidentity.h"
+#include "app/instancechannel.h"
+#include "settings/settingskeys.h"
+#include "support/testhome.h"
+
+#include "tunnelfixture.h"
+#include "vpntestbed.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr int commandTimeoutMs = 60000;
+
+// A network of this process's own with only loopback up: the client programs it starts reach
+// the development backend and nothing outside.
+bool enterPrivateNetwork()
+{
+    if (unshare(CLONE_NEWNET) != 0) {
+        return false;
+    }
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const bool up = control >= 0 && ioctl(control, SIOCGIFFLAGS, &request) == 0 &&
+                    (request.ifr_flags = short(request.ifr_flags | IFF_UP),
+                     ioctl(control, SIOCSIFFLAGS, &request) == 0);
+    ::close(control);
+    return up;
+}
+
+struct Outcome
+{
+    int code = -1;
+    QString output; // standard output, then standard error
+    qint64 milliseconds = 0;
+};
+
+} // namespace
+
+// The client program's command line end to end: real client processes, the tunnel program with
+// the engine stub under a private POSIX service manager, and the development backend in this
+// process, all in a network namespace of the test's own.
+class TestCommandLineEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void commandsReachTheOneClient();
+
+private:
+    Outcome run(const QStringList &arguments);
+    // The client processes running from the installation.
+    QList<pid_t> clients() const;
+
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<TunnelFixture> m_fixture;
+    std::unique_ptr<VpnTestBed> m_bed;
+    QString m_client;
+};
+
+void TestCommandLineEndToEnd::initTestCase()
+{
+    if (geteuid() != 0 || !enterPrivateNetwork()) {
+        QSKIP("needs root for a network namespace of its own");
+    }
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->isValid());
+    // The client's own identity and folders, so it finds the session and settings made here.
+    QStandardPaths::setTestModeEnabled(false);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       qEnvironmentVariable("XDG_CONFIG_HOME"));
+    identity::apply(RunKind::Normal);
+    m_fixture = std::make_unique<TunnelFixture>();
+    QVERIFY(m_fixture->isValid());
+    m_client = m_fixture->applicationDirectory() + u"/solvikvpn"_s;
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + u"/solvikvpn"_s, m_client));
+    m_bed = std::make_unique<VpnTestBed>();
+    QVERIFY(m_bed->signIn());
+    settings::setApiUrl(m_bed->apiUrl());
+    settings::setProduction(false);
+    qputenv(TunnelFixture::serviceRootVariable, QFile::encodeName(m_fixture->serviceRoot()));
+    qputenv(TunnelFixture::checkUrlsVariable, (m_bed->apiUrl() + u"/generate_204"_s).toUtf8());
+    qputenv("SOLVIKVPN_ELEVATION", "direct");
+    qputenv("SOLVIKVPN_STUB_NO_TUN", "1");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QString runtime = m_home->path() + u"/runtime"_s;
+    QVERIFY(QDir().mkpath(runtime) &&
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+}
+
+void TestCommandLineEndToEnd::cleanupTestCase()
+{
+    for (const pid_t pid : clients()) {
+        ::kill(pid, SIGKILL);
+    }
+    if (m_fixture) {
+        m_fixture->runProgram({u"--cleanup-all"_s}, m_fixture->environment());
+    }
+}
+
+Outcome TestCommandLineEndToEnd::run(const QStringList &arguments)
+{
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(m_client, arguments);
+    // The backend answers from this thread's event loop.
+    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; },
+                         commandTimeoutMs)) {
+        process.kill();
+    }
+    const qint64 took = timer.elapsed();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
+                .trimmed(),
+            took};
+}
+
+QList<pid_t> TestCommandLineEndToEnd::clients() const
+{
+    QList<pid_t> pids;
+    const QStringList entries = QDir(u"/proc"_s).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (number && QFile::symLinkTarget(u"/proc/%1/exe"_s.arg(pid)) == m_client) {
+            pids << pid;
+        }
+    }
+    return pids;
+}
+
+void TestCommandLineEndToEnd::commandsReachTheOneClient()
+{
+    const QString connectedLine = u"Connected to Germany \u00b7 Frankfurt since "_s;
+    Outcome outcome = run({u"--status"_s});
+    QCOMPARE(outcome.code, 3);
+    QCOMPARE(outcome.output, u"Not connected"_s);
+
+    // No client runs: one starts in the tray and connects.
+    outcome = run({u"--connect"_s, u"DE"_s});
+    QVERIFY2(outcome.code == 0 && outcome.output.startsWith(connectedLine),
+             qPrintable(outcome.output));
+    QCOMPARE(clients().size(), 1);
+    outcome = run({u"--status"_s});
+    QCOMPARE(outcome.code, 0);
+    QVERIFY2(outcome.output.startsWith(connectedLine), qPrintable(outcome.output));
+
+    // A second start shows the running client's window and ends.
+    outcome = run({});
+    QCOMPARE(outcome.code, 0);
+    QVERIFY2(outcome.milliseconds < 1000, qPrintable(QString::number(outcome.milliseconds)));
+    QCOMPARE(clients().size(), 1);
+
+    outcome = run({u"--connect"_s, u"XX"_s});
+    QCOMPARE(outcome.code, 2);
+    QCOMPARE(outcome.output, u"No server or country \"XX\" in the server list."_s);
+    outcome = run({u"--frobnicate"_s});
+    QCOMPARE(outcome.code, 2);
+
+    outcome = run({u"--disconnect"_s});
+    QCOMPARE(outcome.code, 0);
+    QCOMPARE(outcome.output, u"Not connected"_s);
+    outcome = run({u"--status"_s});
+    QCOMPARE(outcome.code, 3);
+    QCOMPARE(clients().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestCommandLineEndToEnd)
+#include "tst_commandlineendtoend.moc"
