@@ -6,6 +6,7 @@
 #include "app/legacymigration.h"
 #include "app/startupoptions.h"
 #include "platform/console.h"
+#include "platform/testswitch.h"
 #include "settings/settingskeys.h"
 #include "ui/clientcommands.h"
 #include "ui/mainwindow.h"
@@ -197,9 +198,12 @@ int clientstartup::run(QApplication &application)
         });
     }
 
-    // Smoke, preview and capture runs reach nothing outside: no lookups, no measurements.
-    MainWindow window(nullptr, options.smokeTest ? ClientServices::Lookups::Disabled
-                                                 : ClientServices::Lookups::Enabled);
+    // Smoke, preview and capture runs reach nothing outside: no lookups, no measurements. Tests
+    // of normal runs ask for the same.
+    const bool lookups =
+        !options.smokeTest && !platform::testSwitch(platform::TestSwitch::NoLookups);
+    MainWindow window(nullptr, lookups ? ClientServices::Lookups::Enabled
+                                       : ClientServices::Lookups::Disabled);
     if (options.smokeTest) {
         window.settingsPage()->setSystemChangesAllowed(false);
     }

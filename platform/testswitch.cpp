@@ -57,6 +57,9 @@ std::optional<std::string> testSwitch(TestSwitch which)
     case TestSwitch::TrustFolders:
         name = "SOLVIKVPN_TRUST_FOLDERS";
         break;
+    case TestSwitch::NoLookups:
+        name = "SOLVIKVPN_NO_LOOKUPS";
+        break;
     }
     if (!name)
         return std::nullopt;

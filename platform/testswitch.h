@@ -5,8 +5,9 @@
 #include <string_view>
 
 // Environment variables through which tests reach into the programs: the POSIX service manager's
-// state directory, the client's elevator, the health check's pages and, for Wine, which keeps no
-// access lists, trust in the folders the tunnel program judges. They exist only in builds
+// state directory, the client's elevator, the health check's pages, for Wine, which keeps no
+// access lists, trust in the folders the tunnel program judges, and a normal client run that
+// looks nothing up on the internet. They exist only in builds
 // configured with SOLVIKVPN_TEST_SWITCHES, never in a release or anything shipped: there the
 // variable names are not even in the binaries, and every switch reads as unset.
 namespace platform {
@@ -16,7 +17,8 @@ enum class TestSwitch
     ServiceRoot,           // SOLVIKVPN_SERVICE_ROOT
     Elevation,             // SOLVIKVPN_ELEVATION
     ConnectivityCheckUrls, // SOLVIKVPN_CONNECTIVITY_CHECK_URLS
-    TrustFolders           // SOLVIKVPN_TRUST_FOLDERS
+    TrustFolders,          // SOLVIKVPN_TRUST_FOLDERS
+    NoLookups              // SOLVIKVPN_NO_LOOKUPS
 };
 
 // The switch's value; nothing when it is unset, empty or not built in. On Windows a switch the
