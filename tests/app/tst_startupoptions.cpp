@@ -187,10 +187,6 @@ void TestStartupOptions::commands_data()
         << none;
     QTest::newRow("a switch after --connect is not its target")
         << QStringList{program, u"--connect"_s, u"--hidden"_s} << connect << none << none;
-    QTest::newRow("status") << QStringList{program, u"--status"_s} << int(ClientCommand::Status)
-                            << none << none;
-    QTest::newRow("help") << QStringList{program, u"--help"_s} << int(ClientCommand::Help) << none
-                          << none;
     QTest::newRow("every preview switch is known")
         << QStringList{program, u"--smoke-test"_s, u"--preview-tour-step=3"_s,
                        u"--preview-navigation"_s}
@@ -198,9 +194,6 @@ void TestStartupOptions::commands_data()
     QTest::newRow("unknown switch")
         << QStringList{program, u"--conect"_s} << int(ClientCommand::None) << none
         << u"Unknown option \"--conect\". Run \"solvikvpn --help\" for the options."_s;
-    QTest::newRow("a bare word is no option")
-        << QStringList{program, u"DE"_s} << int(ClientCommand::None) << none
-        << u"Unknown option \"DE\". Run \"solvikvpn --help\" for the options."_s;
     QTest::newRow("a target with markup")
         << QStringList{program, u"--connect"_s, u"<b>x</b>"_s} << connect << u"<b>x</b>"_s
         << u"\"<b>x</b>\" is not a server id or a country code."_s;
