@@ -57,6 +57,15 @@ bool isValidCredentialRecord(const QJsonObject &record)
            deviceToken.match(record.value(deviceTokenKey).toString()).hasMatch();
 }
 
+QString devicePlatform()
+{
+    const QString kernel = QSysInfo::kernelType();
+    if (kernel == QStringLiteral("winnt")) {
+        return QStringLiteral("windows");
+    }
+    return kernel == QStringLiteral("darwin") ? QStringLiteral("macos") : kernel;
+}
+
 QString deviceName(const QString &hostName)
 {
     constexpr int maximumLength = 80;
@@ -76,7 +85,7 @@ QJsonObject deviceObject(const QJsonObject &record, const QString &hostName,
         {installationIdKey, record.value(installationIdKey).toString()},
         {deviceTokenKey, record.value(deviceTokenKey).toString()},
         {QStringLiteral("name"), deviceName(hostName)},
-        {QStringLiteral("platform"), QStringLiteral("windows")},
+        {QStringLiteral("platform"), devicePlatform()},
         {QStringLiteral("kind"), QStringLiteral("computer")},
     };
     if (!appVersion.isEmpty())

@@ -14,6 +14,10 @@ inline constexpr int deviceLockWaitMs = 5000;
 // register silently as a second device. `lockWaitMs` is shortened only by tests.
 QJsonObject deviceInfo(QString *error = nullptr, int lockWaitMs = deviceLockWaitMs);
 
+// The system this client runs on, as the account's device list names it: "windows", "macos",
+// "linux", or another system's kernel name.
+QString devicePlatform();
+
 // The device's display name: the host name trimmed and cut to at most 80 characters without
 // splitting a character, "Windows PC" when blank.
 QString deviceName(const QString &hostName);

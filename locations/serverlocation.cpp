@@ -1,5 +1,7 @@
 #include "locations/serverlocation.h"
 
+#include <algorithm>
+
 #include "api/replyrules.h"
 
 #include <QHash>
@@ -168,6 +170,17 @@ QString hostOfEndpoint(const QString &endpoint)
         }
     }
     return text;
+}
+
+bool matchesSearch(const api::ServerRecord &record, const QString &query)
+{
+    const ServerLocation location = serverLocation(record);
+    const QString texts[] = {location.country,      location.countryCode,
+                             location.city,         record.name,
+                             serverAddress(record), hostOfEndpoint(record.endpoint)};
+    return std::any_of(std::begin(texts), std::end(texts), [&query](const QString &text) {
+        return text.contains(query, Qt::CaseInsensitive);
+    });
 }
 
 QString serverAddress(const api::ServerRecord &record)

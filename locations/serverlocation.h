@@ -32,6 +32,10 @@ ServerLocation serverLocation(const api::ServerRecord &record);
 // host of its endpoint.
 QString serverAddress(const api::ServerRecord &record);
 
+// Whether the search text `query` (trimmed; empty matches all) is found, in any letter case, in
+// the server's country, city, name or address: users type whichever they know.
+bool matchesSearch(const api::ServerRecord &record, const QString &query);
+
 // The host part of an endpoint ("[2001:db8::5]:443" gives "2001:db8::5", "udp://h:51820" "h");
 // the text itself when it carries no port.
 QString hostOfEndpoint(const QString &endpoint);

@@ -45,7 +45,7 @@ QString connectButtonText(const CardState &state, const QString &selectedServerI
 
 bool connectButtonEnabled(const CardState &state)
 {
-    return state.authenticated && !state.connecting && !state.busy;
+    return state.authenticated && !state.connecting && !state.busy && !state.disconnecting;
 }
 
 ConnectAction connectAction(const CardState &state, const QString &selectedServerId)

@@ -20,7 +20,8 @@ struct CardState
 
 // "Disconnecting…", "Connecting…", "Switch server", "Disconnect" or "Connect".
 QString connectButtonText(const CardState &state, const QString &selectedServerId);
-// Enabled while signed in and no connect or stop is under way.
+// Enabled while signed in and no connect or stop is under way: a click on "Disconnecting…" would
+// send a second stop.
 bool connectButtonEnabled(const CardState &state);
 
 enum class ConnectAction

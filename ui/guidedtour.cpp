@@ -37,7 +37,7 @@ constexpr TourStep steps[] = {
     {WindowView::Account, WindowView::Landmark::SubscriptionCard, u"Subscription details",
      u"Your plan status, time remaining, and expiry date are grouped in this card."},
     {WindowView::Account, WindowView::Landmark::SettingsTab, u"App settings",
-     u"Open Settings from the gear icon to change appearance and connection preferences."},
+     u"Open Settings with this button to change appearance and connection preferences."},
     {WindowView::Settings, WindowView::Landmark::ThemeChooser, u"Make it yours",
      u"Choose dark or light mode and set an accent color. Closing the window keeps Solvik VPN in "
      u"the system tray."},

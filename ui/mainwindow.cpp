@@ -199,6 +199,7 @@ void MainWindow::connectServices()
     VpnController &controller = m_services->controller();
     connect(&controller, &VpnController::changed, this, &MainWindow::controllerChanged);
     connect(m_connectionPage, &ConnectionPage::errorRaised, this, &MainWindow::showError);
+    connect(m_connectionPage, &ConnectionPage::errorWithdrawn, this, &MainWindow::withdrawError);
     connect(&controller, &VpnController::error, this, &MainWindow::showError);
     connect(&controller, &VpnController::startFailed, this, &MainWindow::showError);
     connect(&controller, &VpnController::serverChangeRequired, &controller,

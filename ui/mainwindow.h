@@ -63,6 +63,8 @@ public:
     void syncNavigation(Page page);
     // Puts `text` in the message label of the page on top.
     void showError(const QString &text);
+    // Clears the message `text` wherever it is still shown.
+    void withdrawError(const QString &text);
     void clearMessages();
     // Signs out at the backend, then locally; refused while a tunnel is up or changing.
     void logout();
@@ -86,6 +88,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Each page's message label.
+    QList<QLabel *> messageLabels() const;
     void buildRail();
     void connectServices();
     void openPage(Page page);

@@ -34,10 +34,24 @@ void MainWindow::showError(const QString &text)
     setMessage(label, text);
 }
 
+void MainWindow::withdrawError(const QString &text)
+{
+    for (QLabel *label : messageLabels()) {
+        if (label->text() == text) {
+            setMessage(label, QString());
+        }
+    }
+}
+
+QList<QLabel *> MainWindow::messageLabels() const
+{
+    return {m_signInPage->messageLabel(), m_connectionPage->messageLabel(),
+            m_accountPage->messageLabel(), m_settingsPage->messageLabel()};
+}
+
 void MainWindow::clearMessages()
 {
-    for (QLabel *label : {m_signInPage->messageLabel(), m_connectionPage->messageLabel(),
-                          m_accountPage->messageLabel(), m_settingsPage->messageLabel()}) {
+    for (QLabel *label : messageLabels()) {
         setMessage(label, QString());
     }
 }

@@ -40,6 +40,8 @@ void TestConnectionRules::connectButton_data()
     CardState stopping = running;
     stopping.busy = true;
     stopping.disconnecting = true;
+    CardState disconnecting = running;
+    disconnecting.disconnecting = true;
     CardState signedOut = idle;
     signedOut.authenticated = false;
 
@@ -59,6 +61,9 @@ void TestConnectionRules::connectButton_data()
         << running << u"B"_s << u"Switch server"_s << true << ConnectAction::Connect;
     QTest::newRow("disconnecting wins")
         << stopping << u"B"_s << u"Disconnecting\u2026"_s << false << ConnectAction::Connect;
+    QTest::newRow("disconnecting before the adapter is busy")
+        << disconnecting << QString() << u"Disconnecting\u2026"_s << false
+        << ConnectAction::Disconnect;
     QTest::newRow("signed out") << signedOut << QString() << u"Connect"_s << false
                                 << ConnectAction::QuickConnect;
 }

@@ -34,6 +34,8 @@ WindowFixture::~WindowFixture() = default;
 bool WindowFixture::signIn()
 {
     SignInPage *page = window->signInPage();
+    page->emailEdit()->clear();
+    page->passwordEdit()->clear();
     QTest::keyClicks(page->emailEdit(), backend.options().demoEmail);
     QTest::keyClicks(page->passwordEdit(), backend.options().demoPassword);
     QTest::keyClick(page->passwordEdit(), Qt::Key_Return);

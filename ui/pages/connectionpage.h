@@ -80,6 +80,8 @@ public:
 signals:
     // For the message label of the page on top.
     void errorRaised(const QString &text);
+    // The message `text` raised earlier no longer holds.
+    void errorWithdrawn(const QString &text);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -103,6 +105,8 @@ private:
     void placeConnectedTime();
 
     ClientServices &m_services;
+    // The failed catalogue load's message, withdrawn once a load succeeds.
+    QString m_catalogueError;
     QString m_selectedServerId;
     QString m_accessTier;
     // Servers located since the map and the tree last showed the catalogue.

@@ -5,6 +5,7 @@
 #include "locations/quickconnect.h"
 #include "locations/servercatalogue.h"
 #include "locations/serverlocation.h"
+#include "settings/settingskeys.h"
 #include "ui/clientservices.h"
 #include "ui/widgetfactory.h"
 #include "ui/widgets/refreshbutton.h"
@@ -56,6 +57,10 @@ void ConnectionPage::clearLocations()
     m_refreshButton->setSpinning(false);
     m_worldMap->setServers({});
     m_tree->clear();
+    // The next account starts from its own choice, not this one's.
+    selectServer(QString());
+    settings::removeLastServerId();
+    m_catalogueError.clear();
     m_locationCount->setText(u"0"_s);
 }
 
@@ -63,12 +68,16 @@ void ConnectionPage::catalogueFailed(int status, bool cancelled)
 {
     m_refreshButton->setSpinning(false);
     m_locationCount->setText(u"Error"_s);
-    emit errorRaised(api::failureMessage(status, cancelled));
+    m_catalogueError = api::failureMessage(status, cancelled);
+    emit errorRaised(m_catalogueError);
 }
 
 void ConnectionPage::catalogueLoaded()
 {
     m_refreshButton->setSpinning(false);
+    if (!m_catalogueError.isEmpty()) {
+        emit errorWithdrawn(std::exchange(m_catalogueError, QString()));
+    }
     ServerCatalogue &catalogue = m_services.catalogue();
     VpnController &controller = m_services.controller();
     m_worldMap->setServers(catalogue.servers());
@@ -190,7 +199,10 @@ void ConnectionPage::filterLocations()
         bool anyShown = false;
         for (int child = 0; child < group->childCount(); ++child) {
             QTreeWidgetItem *row = group->child(child);
-            const bool shown = countryMatch || row->text(0).contains(query, Qt::CaseInsensitive);
+            const api::ServerRecord *record =
+                m_services.catalogue().record(row->data(0, ServerTree::ServerIdRole).toString());
+            const bool shown = countryMatch || row->text(0).contains(query, Qt::CaseInsensitive) ||
+                               (record && matchesSearch(*record, query));
             row->setHidden(!shown);
             anyShown = anyShown || shown;
         }
