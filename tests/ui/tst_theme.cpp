@@ -19,6 +19,8 @@ private slots:
     void styleSheets_data();
     void styleSheets();
     void everyTokenIsResolved();
+    void contrast_data();
+    void contrast();
     void iconsFollowTheTheme_data();
     void iconsFollowTheTheme();
     void iconsAreTintedAndCached();
@@ -39,7 +41,8 @@ void TestTheme::styleSheets_data()
     QTest::newRow("dark, default accent")
         << false << u"#87d6c2"_s
         << QStringList{u"QMainWindow, QWidget#shell, QDialog { background: #12191f; }"_s,
-                       u"QFrame#navIndicator { background: #273b3c;"_s,
+                       u"QFrame#navIndicator { background: #87d6c2;"_s,
+                       u"QLabel#logo { background: #273b3c;"_s,
                        u"QPushButton#primary { background: #87d6c2;"_s,
                        u"image: url(:/icons/dropdown-arrow.svg)"_s, u"color: #ff8989"_s}
         << QStringList{u"dropdown-arrow-light"_s, u"#2c403c"_s, u"#f4f6f7"_s};
@@ -51,11 +54,11 @@ void TestTheme::styleSheets_data()
     QTest::newRow("light, blue")
         << true << u"#7aaeff"_s
         << QStringList{u"QMainWindow, QWidget#shell, QDialog { background: #f4f6f7; }"_s,
-                       u"QFrame#navIndicator { background: #e1ebf8;"_s,
+                       u"QFrame#navIndicator { background: #577cb5;"_s,
                        u"image: url(:/icons/dropdown-arrow-light.svg)"_s,
                        u"QWidget { font-size: 14px; color: #263239; }"_s,
                        u"QPushButton#primary { background: #7aaeff;"_s,
-                       u"color: #ff8989"_s,
+                       u"color: #b42318"_s,
                        u"QToolTip { color: #e6e9f4; background: #25304a;"_s}
         << QStringList{u"#12191f"_s, u"#202b32"_s, u"url(:/icons/dropdown-arrow.svg)"_s};
     QTest::newRow("light, default accent")
@@ -89,6 +92,105 @@ void TestTheme::everyTokenIsResolved()
             stylesheet::themed(stylesheet::tokenTemplate(), ThemePalette(light, Qt::red));
         QVERIFY2(!text.contains(u'@'), qPrintable(text.mid(text.indexOf(u'@'), 20)));
     }
+}
+
+void TestTheme::contrast_data()
+{
+    using Token = QColor (*)(const ThemePalette &);
+    QTest::addColumn<bool>("light");
+    QTest::addColumn<QString>("accent");
+    QTest::addColumn<Token>("foreground");
+    QTest::addColumn<Token>("background");
+    QTest::addColumn<double>("minimum");
+
+    // What each colour is drawn on: 4.5 : 1 for text, 3 : 1 for large text and for marks.
+    struct Pair
+    {
+        const char *name;
+        Token foreground;
+        Token background;
+        double minimum;
+    };
+    const Pair pairs[] = {
+        {"text on background", [](const ThemePalette &p) { return p.text; },
+         [](const ThemePalette &p) { return p.background; }, 4.5},
+        {"text on card", [](const ThemePalette &p) { return p.text; },
+         [](const ThemePalette &p) { return p.card; }, 4.5},
+        {"heading on background", [](const ThemePalette &p) { return p.heading; },
+         [](const ThemePalette &p) { return p.background; }, 4.5},
+        {"field text on field", [](const ThemePalette &p) { return p.fieldText; },
+         [](const ThemePalette &p) { return p.fieldFocus; }, 4.5},
+        {"button text on button", [](const ThemePalette &p) { return p.buttonText; },
+         [](const ThemePalette &p) { return p.buttonHover; }, 4.5},
+        {"secondary text on a row", [](const ThemePalette &p) { return p.secondaryText; },
+         [](const ThemePalette &p) { return p.rows.card; }, 4.5},
+        {"muted text on background", [](const ThemePalette &p) { return p.mutedText; },
+         [](const ThemePalette &p) { return p.background; }, 4.5},
+        {"muted text on sidebar", [](const ThemePalette &p) { return p.mutedText; },
+         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
+        {"micro text on card", [](const ThemePalette &p) { return p.microText; },
+         [](const ThemePalette &p) { return p.card; }, 4.5},
+        {"micro text on sidebar", [](const ThemePalette &p) { return p.microText; },
+         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
+        {"error on background", [](const ThemePalette &p) { return p.danger; },
+         [](const ThemePalette &p) { return p.background; }, 4.5},
+        {"error on card", [](const ThemePalette &p) { return p.danger; },
+         [](const ThemePalette &p) { return p.card; }, 4.5},
+        {"inactive plan on sidebar", [](const ThemePalette &p) { return p.planInactive; },
+         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
+        {"plan pill on sidebar", [](const ThemePalette &p) { return p.strong; },
+         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
+        {"accent text on card", [](const ThemePalette &p) { return p.accentText; },
+         [](const ThemePalette &p) { return p.card; }, 4.5},
+        {"text on an accent button", [](const ThemePalette &p) { return p.onAccent; },
+         [](const ThemePalette &p) { return p.accent; }, 4.5},
+        {"tour button text", [](const ThemePalette &p) { return p.onAccentIcon; },
+         [](const ThemePalette &p) { return p.accent; }, 4.5},
+        {"tool tip", [](const ThemePalette &p) { return p.toolTipText; },
+         [](const ThemePalette &p) { return p.toolTip; }, 4.5},
+        {"row count", [](const ThemePalette &p) { return p.rows.count; },
+         [](const ThemePalette &p) { return p.rows.card; }, 4.5},
+        {"row latency", [](const ThemePalette &p) { return p.rows.latency; },
+         [](const ThemePalette &p) { return p.rows.card; }, 4.5},
+        {"chart title", [](const ThemePalette &p) { return p.chart.title; },
+         [](const ThemePalette &p) { return p.chart.panel; }, 4.5},
+        {"chart period", [](const ThemePalette &p) { return p.chart.muted; },
+         [](const ThemePalette &p) { return p.chart.panel; }, 4.5},
+        {"map label", [](const ThemePalette &p) { return p.map.labelText; },
+         [](const ThemePalette &p) { return p.map.label; }, 4.5},
+        {"time left (27 px)", [](const ThemePalette &p) { return p.figureText; },
+         [](const ThemePalette &p) { return p.card; }, 3.0},
+        {"rail indicator", [](const ThemePalette &p) { return p.navIndicator; },
+         [](const ThemePalette &p) { return p.rail; }, 3.0},
+        {"open page's icon", [](const ThemePalette &p) { return p.navIconActive; },
+         [](const ThemePalette &p) { return p.navIndicator; }, 3.0},
+        {"other pages' icons", [](const ThemePalette &p) { return p.mutedIcon; },
+         [](const ThemePalette &p) { return p.rail; }, 3.0},
+    };
+    for (const bool light : {false, true}) {
+        for (const auto &[accentName, accent] : ThemePalette::accentChoices()) {
+            for (const Pair &pair : pairs) {
+                QTest::addRow("%s, %s, %s", light ? "light" : "dark", qPrintable(accentName),
+                              pair.name)
+                    << light << accent << pair.foreground << pair.background << pair.minimum;
+            }
+        }
+    }
+}
+
+void TestTheme::contrast()
+{
+    using Token = QColor (*)(const ThemePalette &);
+    QFETCH(bool, light);
+    QFETCH(QString, accent);
+    QFETCH(Token, foreground);
+    QFETCH(Token, background);
+    QFETCH(double, minimum);
+    const ThemePalette palette(light, QColor(accent));
+    const double ratio = ThemePalette::contrastRatio(foreground(palette), background(palette));
+    qInfo("%s on %s: %.2f : 1", qPrintable(foreground(palette).name()),
+          qPrintable(background(palette).name()), ratio);
+    QVERIFY2(ratio >= minimum, qPrintable(QString::number(ratio, 'f', 2)));
 }
 
 void TestTheme::iconsFollowTheTheme_data()

@@ -21,6 +21,7 @@ QString tokenValue(QStringView name, const ThemePalette &palette)
         {u"accentHover", palette.accentHover},
         {u"strong", palette.strong},
         {u"mix", palette.mix},
+        {u"navIndicator", palette.navIndicator},
         {u"onAccent", palette.onAccent},
         {u"background", palette.background},
         {u"rail", palette.rail},
@@ -65,7 +66,7 @@ QString tokenTemplate()
 QWidget { font-size: 14px; color: @text; }
 QMainWindow, QWidget#shell, QDialog { background: @background; }
 QFrame#rail { background: @rail; border: 0; }
-QFrame#navIndicator { background: @mix; border: 0; border-radius: 12px; }
+QFrame#navIndicator { background: @navIndicator; border: 0; border-radius: 12px; }
 QWidget#sidebar { background: @sidebar; border: 0; }
 QLabel#logo { background: @mix; border-radius: 14px; }
 QLabel#brand { font-size: 16px; font-weight: 700; letter-spacing: 2px; color: @brandText; }

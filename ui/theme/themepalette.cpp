@@ -2,6 +2,9 @@
 
 #include "settings/settingskeys.h"
 
+#include <algorithm>
+#include <cmath>
+
 using namespace Qt::Literals::StringLiterals;
 
 ThemePalette ThemePalette::fromSettings()
@@ -16,6 +19,29 @@ QList<std::pair<QString, QString>> ThemePalette::accentChoices()
             {u"Violet"_s, u"#b49aff"_s},
             {u"Rose"_s, u"#ff91ad"_s},
             {u"Orange"_s, u"#ffb36b"_s}};
+}
+
+double ThemePalette::contrastRatio(const QColor &first, const QColor &second)
+{
+    const auto luminance = [](const QColor &colour) {
+        const auto channel = [](double value) {
+            return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+               0.0722 * channel(colour.blueF());
+    };
+    const double a = luminance(first);
+    const double b = luminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor ThemePalette::darkenedFor(const QColor &colour, const QColor &against, double ratio)
+{
+    QColor result = colour;
+    while (contrastRatio(result, against) < ratio && result.value() > 0) {
+        result = result.darker(105);
+    }
+    return result;
 }
 
 ThemePalette::ThemePalette()
@@ -48,6 +74,13 @@ ThemePalette::ThemePalette(bool isLight, const QColor &accentColour)
     button = pick(0x27323a, 0xe6ebed);
     buttonHover = pick(0x334149, 0xdce3e5);
     buttonDisabled = pick(0x2c3448, 0xe2e7e9);
+    // Accent text on the light theme is darkened until it reads on its darkest background, the
+    // fields; text on an accent fill until it reads on the accent.
+    accentHover = accent.lighter(112);
+    strong = isLight ? darkenedFor(accent.darker(145), field, 4.5) : accent.lighter(125);
+    accentText = isLight ? strong : accent;
+    onAccent = darkenedFor(accent.darker(240), accent, 4.5);
+    onAccentIcon = darkenedFor(accent.darker(isLight ? 240 : 300), accent, 4.5);
     scrollHandle = pick(0x414a64, 0xc3cdd0);
     popup = pick(0x252f37, 0xffffff);
     toolTip = pick(0x25304a, 0x25304a);
@@ -61,14 +94,17 @@ ThemePalette::ThemePalette(bool isLight, const QColor &accentColour)
     buttonText = pick(0xd4ddec, 0x263239);
     buttonDisabledText = pick(0x69758e, 0x849196);
     secondaryText = pick(0xc5ced3, 0x35434a);
-    mutedText = pick(0xa2b0b4, 0x65747a);
-    microText = pick(0x91a2a6, 0x65747a);
+    mutedText = pick(0xa2b0b4, 0x56646a);
+    microText = pick(0x91a2a6, 0x56646a);
     toolTipText = pick(0xe6e9f4, 0xe6e9f4);
-    danger = pick(0xff8989, 0xff8989);
-    planInactive = pick(0x8791a3, 0x65747a);
+    danger = pick(0xff8989, 0xb42318);
+    planInactive = pick(0x8f99ab, 0x56646a);
 
-    mutedIcon = pick(0x9aacae, 0x65747a);
-    navIconActive = mutedIcon.lighter(135);
+    mutedIcon = pick(0x9aacae, 0x56646a);
+    // The accent itself on the dark rail; on the light one darkened until it stands out, with
+    // a white icon.
+    navIndicator = isLight ? darkenedFor(accent, rail, 3.5) : accent;
+    navIconActive = isLight ? QColor(Qt::white) : onAccentIcon;
     switchTrack = pick(0x3a4851, 0xd3dbde);
     tourDim = pickAlpha(0x9b000000, 0x9b000000);
     badgeRing = pick(0x12191f, 0x12191f);
@@ -88,12 +124,12 @@ ThemePalette::ThemePalette(bool isLight, const QColor &accentColour)
            .button = mapButton,
            .buttonText = pick(0xd8e2e3, 0x34434a)};
     rows = {.card = field,
-            .globe = pick(0x9daab4, 0x65747a),
+            .globe = pick(0x9daab4, 0x56646a),
             .idleDot = pick(0x829699, 0x7f8c91),
             .connectedDot = pick(0x39c985, 0x39c985),
             .text = secondaryText,
-            .count = pick(0x91a3a7, 0x748187),
-            .latency = pick(0xa4b2ba, 0x65747a)};
+            .count = pick(0x91a3a7, 0x56646a),
+            .latency = pick(0xa4b2ba, 0x56646a)};
     chart = {.panel = card,
              .title = secondaryText,
              .muted = mutedText,

@@ -15,6 +15,10 @@ struct ThemePalette
     static ThemePalette fromSettings();
     // The accents the settings offer: (display name, stored value).
     static QList<std::pair<QString, QString>> accentChoices();
+    // The contrast ratio of two opaque colours by their relative luminance, from 1 to 21.
+    static double contrastRatio(const QColor &first, const QColor &second);
+    // `colour`, darkened step by step until it reaches `ratio` against `against` (or black).
+    static QColor darkenedFor(const QColor &colour, const QColor &against, double ratio);
     // The dark theme with the default accent: the look before any setting is read.
     ThemePalette();
     ThemePalette(bool light, const QColor &accent);
@@ -62,11 +66,12 @@ struct ThemePalette
     QColor danger;
     QColor planInactive;
 
-    QColor mutedIcon; // icons and link buttons
-    QColor navIconActive;
-    QColor switchTrack; // a switch that is off
-    QColor tourDim;     // over everything but the guided tour's cut-out
-    QColor badgeRing;   // around the tray icon's connected badge, on any taskbar
+    QColor mutedIcon;     // icons and link buttons
+    QColor navIndicator;  // the open page's pill on the rail, 3 : 1 against the rail
+    QColor navIconActive; // the open page's icon, on its pill
+    QColor switchTrack;   // a switch that is off
+    QColor tourDim;       // over everything but the guided tour's cut-out
+    QColor badgeRing;     // around the tray icon's connected badge, on any taskbar
 
     struct Map
     {
