@@ -4,6 +4,7 @@
 #include "ui/pages/accountpage.h"
 #include "ui/pages/connectionpage.h"
 #include "ui/pages/signinpage.h"
+#include "ui/theme/themepalette.h"
 #include "ui/widgets/navbutton.h"
 #include "windowfixture.h"
 
@@ -146,7 +147,7 @@ void TestAccountPage::planCards_data()
 
     // The development backend's paid plan ends 30 days less 7 hours after the account was made.
     QTest::newRow("paid") << u"paid"_s << u"● Plan active"_s << u"color:#87d6c2"_s
-                          << u"color:"_s + QColor(u"#87d6c2"_s).darker(145).name()
+                          << u"color:"_s + ThemePalette(true, QColor(u"#87d6c2"_s)).strong.name()
                           << u"29d 17h left"_s << uR"(^Until \d\d\.\d\d\.\d{4} \d\d:\d\d$)"_s
                           << u"29d 17h left"_s
                           << QStringList{u"Current plan"_s, u"3 months of Premium"_s,

@@ -1,5 +1,6 @@
 #include "ui/accountrules.h"
 #include "ui/productlinks.h"
+#include "ui/theme/themepalette.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -118,9 +119,9 @@ void TestAccountRules::pillStyles_data()
     const QColor accent(u"#87d6c2"_s);
     QTest::newRow("active, dark") << PillTone::Active << false << u"color:#87d6c2"_s;
     QTest::newRow("active, light: the accent darkened")
-        << PillTone::Active << true << u"color:"_s + accent.darker(145).name();
-    QTest::newRow("inactive, dark") << PillTone::Inactive << false << u"color:#8791a3"_s;
-    QTest::newRow("inactive, light") << PillTone::Inactive << true << u"color:#65747a"_s;
+        << PillTone::Active << true << u"color:"_s + ThemePalette(true, accent).strong.name();
+    QTest::newRow("inactive, dark") << PillTone::Inactive << false << u"color:#8f99ab"_s;
+    QTest::newRow("inactive, light") << PillTone::Inactive << true << u"color:#56646a"_s;
     QTest::newRow("plain keeps the stylesheet's colour") << PillTone::Plain << true << QString();
 }
 

@@ -219,7 +219,7 @@ void TestServerTree::paintedRows_data()
         << false << 0 << QString() << false << dot << QColor(0x829699);
     QTest::newRow("no such flag") << false << group << u"zz"_s << false << globe
                                   << QColor(0x9daab4);
-    QTest::newRow("no code") << true << group << QString() << false << globe << QColor(0x65747a);
+    QTest::newRow("no code") << true << group << QString() << false << globe << QColor(0x56646a);
     QTest::newRow("flag, code in capitals")
         << false << group << u"DE"_s << false << flag << QColor(Qt::red);
 }

@@ -233,7 +233,7 @@ void TestSettingsPage::switchColours()
         // On: the knob at the right on the accent.
         const auto [onTrack, onKnob] = sides(page.notificationsSwitch());
         QVERIFY(pixelcheck::near(onTrack, palette.accent, 6));
-        QVERIFY(pixelcheck::near(onKnob, palette.accent.darker(240), 6));
+        QVERIFY(pixelcheck::near(onKnob, palette.onAccent, 6));
         // The page's own choosers recolour its switches.
         page.themeChooser()->setCurrentIndex(page.themeChooser()->findData(u"light"_s));
         page.accentChooser()->setCurrentIndex(page.accentChooser()->findData(u"#ff91ad"_s));

@@ -44,7 +44,8 @@ void TestTheme::styleSheets_data()
                        u"QFrame#navIndicator { background: #87d6c2;"_s,
                        u"QLabel#logo { background: #273b3c;"_s,
                        u"QPushButton#primary { background: #87d6c2;"_s,
-                       u"image: url(:/icons/dropdown-arrow.svg)"_s, u"color: #ff8989"_s}
+                       u"image: url(:/icons/dropdown-arrow.svg)"_s,
+                       u"color: #ff8989"_s}
         << QStringList{u"dropdown-arrow-light"_s, u"#2c403c"_s, u"#f4f6f7"_s};
     QTest::newRow("dark, rose") << false << u"#ff91ad"_s
                                 << QStringList{u"QPushButton#primary { background: #ff91ad;"_s,

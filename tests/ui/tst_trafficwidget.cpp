@@ -1,5 +1,6 @@
 #include "support/pixelcheck.h"
 #include "ui/ratetext.h"
+#include "ui/theme/themepalette.h"
 #include "ui/widgets/trafficwidget.h"
 
 #include <QTest>
@@ -292,8 +293,8 @@ void TestTrafficWidget::previewPixels_data()
 
     const QColor coral(0xf0, 0x8a, 0x5d);
     QTest::newRow("dark") << false << mint << darkPanel << mint << QColor(0xb5, 0xc5, 0xec);
-    QTest::newRow("light") << true << coral << QColor(Qt::white) << coral.darker(145)
-                           << QColor(0x53, 0x6e, 0xa7);
+    QTest::newRow("light") << true << coral << QColor(Qt::white)
+                           << ThemePalette(true, coral).accentText << QColor(0x53, 0x6e, 0xa7);
 }
 
 void TestTrafficWidget::previewPixels()

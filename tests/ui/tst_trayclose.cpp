@@ -382,8 +382,8 @@ void TestTrayClose::toolkitMenuCommands()
     QSignalSpy connects(&tray(), &TrayController::connectRequested);
 
     const QStringList lines = chooseFromMenu(choice);
-    QCOMPARE(lines, QStringList({u"Open Solvik VPN"_s, u"Quick guide"_s, u"Connect"_s, u"-"_s,
-                                 u"Quit"_s}));
+    QCOMPARE(lines, QStringList(
+                        {u"Open Solvik VPN"_s, u"Quick guide"_s, u"Connect"_s, u"-"_s, u"Quit"_s}));
     QCOMPARE(connects.size(), choice == u"Connect"_s ? 1 : 0);
     QCOMPARE(window()->isVisible(), shows);
     QCOMPARE(guide.size(), guides);
