@@ -486,6 +486,13 @@ void TestWorldMap::paintsMarkers()
     QFETCH(QColor, buttonText);
     const QColor accent(QRgb(0x7aaeff));
     m_map->setAppearance(light, accent);
+    // A second server in the same city, listed later, never covers the chosen one.
+    QList<api::ServerRecord> servers = records();
+    api::ServerRecord twin = *std::find_if(
+        servers.cbegin(), servers.cend(), [](const auto &record) { return record.id == u"nyc"_s; });
+    twin.id = u"nyc-2"_s;
+    servers.append(twin);
+    m_map->setServers(servers);
     m_map->setOwnLocation(chicago);
     m_map->setSelectedServer(u"nyc"_s);
     finishFlight();
@@ -516,9 +523,9 @@ void TestWorldMap::paintsArcWhileConnecting()
 {
     m_map->setSelectedServer(u"lax"_s);
     finishFlight();
-    // Without a "You" marker the arc starts left of the middle and bows upwards; the curve's
-    // middle lies halfway from the chord's middle to the control point.
-    const QPointF start(0.23 * mapSize.width(), 0.48 * mapSize.height());
+    // The arc runs from "You" and bows upwards; the curve's middle lies halfway from the chord's
+    // middle to the control point.
+    const QPointF start = m_map->view().project(chicago.longitude, chicago.latitude);
     const QPointF end = dotAt(*m_map, u"lax"_s);
     const QPointF span = end - start;
     const double length = std::hypot(span.x(), span.y());
@@ -526,11 +533,15 @@ void TestWorldMap::paintsArcWhileConnecting()
     if (normal.y() > 0) {
         normal = -normal;
     }
-    const QPointF middle = (start + end) / 2 + normal * std::min(0.22 * length, 80.0) / 2;
+    const QPoint middle =
+        ((start + end) / 2 + normal * std::min(0.22 * length, 80.0) / 2).toPoint();
 
-    const QColor idle = m_map->grab().toImage().pixelColor(middle.toPoint());
+    const QColor idle = m_map->grab().toImage().pixelColor(middle);
     m_map->setConnectionState(true, false, QString());
-    const QColor busy = m_map->grab().toImage().pixelColor(middle.toPoint());
+    // While the user's own place is unknown no arc is drawn.
+    QCOMPARE(m_map->grab().toImage().pixelColor(middle), idle);
+    m_map->setOwnLocation(chicago);
+    const QColor busy = m_map->grab().toImage().pixelColor(middle);
     const QColor accent(QRgb(0x87d6c2));
     const auto distance = [](const QColor &a, const QColor &b) {
         return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +

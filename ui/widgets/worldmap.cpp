@@ -329,10 +329,11 @@ void WorldMap::paintEvent(QPaintEvent *)
     const QPointF highlightedAt = highlighted ? m_view.project(highlighted->location.longitude,
                                                                highlighted->location.latitude)
                                               : QPointF();
-    if (highlighted && (m_busy || m_connected)) {
+    // The arc runs from the user's own place; while that is unknown there is none.
+    if (highlighted && (m_busy || m_connected) && m_hasOwnLocation) {
         paintArc(painter, highlightedAt, elapsed);
     }
-    paintDots(painter, highlighted, elapsed);
+    paintDots(painter, highlighted, highlightedAt, elapsed);
     if (m_hasOwnLocation) {
         paintOwnLocation(painter, elapsed);
     }
@@ -460,8 +461,7 @@ void WorldMap::updateFrameTimer()
 
 void WorldMap::paintArc(QPainter &painter, const QPointF &end, double elapsed) const
 {
-    const QPointF start = m_hasOwnLocation ? m_view.project(m_own.longitude, m_own.latitude)
-                                           : QPointF(0.23 * width(), 0.48 * height());
+    const QPointF start = m_view.project(m_own.longitude, m_own.latitude);
     const QPointF span = end - start;
     const double length = std::hypot(span.x(), span.y());
     QPointF normal = length > 1 ? QPointF(-span.y() / length, span.x() / length) : QPointF(0, -1);
@@ -492,7 +492,8 @@ void WorldMap::paintArc(QPainter &painter, const QPointF &end, double elapsed) c
     painter.drawPolyline(stretch);
 }
 
-void WorldMap::paintDots(QPainter &painter, const Marker *highlighted, double elapsed) const
+void WorldMap::paintDots(QPainter &painter, const Marker *highlighted, const QPointF &at,
+                         double elapsed) const
 {
     const ThemePalette::Map &colours = m_palette.map;
     const QColor &accent = m_palette.accent;
@@ -501,19 +502,18 @@ void WorldMap::paintDots(QPainter &painter, const Marker *highlighted, double el
         return QPen(colour, 1.8, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
     };
     for (const Marker &marker : m_markers) {
-        if (!marker.location.hasCoordinates) {
+        if (!marker.location.hasCoordinates || &marker == highlighted) {
             continue;
         }
-        const QPointF at = m_view.project(marker.location.longitude, marker.location.latitude);
-        if (!inside.contains(at)) {
-            continue;
-        }
-        if (&marker != highlighted) {
+        const QPointF dot = m_view.project(marker.location.longitude, marker.location.latitude);
+        if (inside.contains(dot)) {
             painter.setPen(dotPen(colours.dotOutline));
             painter.setBrush(colours.dot);
-            painter.drawEllipse(at, 4, 4);
-            continue;
+            painter.drawEllipse(dot, 4, 4);
         }
+    }
+    // Last, so other servers of the same city never cover the chosen or connected one.
+    if (highlighted && inside.contains(at)) {
         const double pulse = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * elapsed / 2600);
         const double ring = 11 + 9 * pulse;
         painter.setPen(QPen(withAlpha(accent, int(std::lround(65 + 25 * pulse))), 1.3));

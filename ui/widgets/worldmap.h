@@ -87,7 +87,9 @@ private:
     // Fill, glow, land and top fade for the current view and theme, into m_background.
     void paintBackground();
     void paintArc(QPainter &painter, const QPointF &end, double elapsed) const;
-    void paintDots(QPainter &painter, const Marker *highlighted, double elapsed) const;
+    // Every server's dot, then the highlighted one's at `at` on top.
+    void paintDots(QPainter &painter, const Marker *highlighted, const QPointF &at,
+                   double elapsed) const;
     void paintOwnLocation(QPainter &painter, double elapsed) const;
     void paintZoomButtons(QPainter &painter) const;
 
