@@ -54,7 +54,9 @@ void MainWindow::showPage(Page page)
         m_stack->setCurrentIndex(page);
         return;
     }
-    const QPixmap before = m_stack->grab();
+    // Taken from the window, so what shows through a page without a background of its own (the
+    // window's) is in the picture as it was on screen.
+    const QPixmap before = grab(QRect(m_stack->mapTo(this, QPoint(0, 0)), m_stack->size()));
     m_stack->setCurrentIndex(page);
     auto *overlay = new QLabel(m_stack);
     overlay->setScaledContents(true);

@@ -236,11 +236,19 @@ void TestMainWindow::quickPageSwitchesLeaveOneOverlay()
         }
         return count;
     };
-    QTRY_COMPARE(overlays(), 0);
-    m_window->showPage(MainWindow::Settings);
     m_window->showPage(MainWindow::Account);
+    QTRY_COMPARE(overlays(), 0);
+    QWidget *stack = m_window->pages();
+    const QImage shown = m_window->grab(QRect(stack->mapTo(m_window, QPoint(0, 0)), stack->size()))
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    m_window->showPage(MainWindow::Settings);
+    // The fading picture is the page exactly as it was on screen, with no veil of its own.
+    const QList<QLabel *> labels = stack->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(labels.constLast()->pixmap().toImage().convertToFormat(QImage::Format_RGB32), shown);
+    m_window->showPage(MainWindow::Connection);
     QCOMPARE(overlays(), 1);
-    QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::Account));
+    QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::Connection));
     QTRY_COMPARE_WITH_TIMEOUT(overlays(), 0, 2000);
 }
 
