@@ -293,6 +293,13 @@ void ConnectUnderWineTest::killedEngineHeals()
     QCOMPARE(controller->connectedSince(), startedAt);
     QCOMPARE(m_bed->backend.requestCount(checkRoute), checksBefore + 1);
     QCOMPARE(serviceState(controller->managedTunnel()), ServiceState::Running);
+
+    // The service wrote its files in the folder it now trusts; the stop takes them away.
+    const QString tunnel = controller->managedTunnel();
+    controller->disconnectVpn();
+    QVERIFY(
+        QTest::qWaitFor([&controller] { return !controller->disconnecting(); }, tunnelTimeoutMs));
+    QVERIFY(!QFile::exists(tunnelcontract::tunnelErrorPath(tunnel)));
 }
 
 QTEST_GUILESS_MAIN(ConnectUnderWineTest)
