@@ -43,6 +43,12 @@ QString connectButtonText(const CardState &state, const QString &selectedServerI
     return state.running ? u"Disconnect"_s : u"Connect"_s;
 }
 
+bool separateDisconnectShown(const CardState &state, const QString &selectedServerId)
+{
+    return needsSwitch(state, selectedServerId) && !state.disconnecting && !state.connecting &&
+           !state.busy;
+}
+
 bool connectButtonEnabled(const CardState &state)
 {
     return state.authenticated && !state.connecting && !state.busy && !state.disconnecting;

@@ -24,6 +24,10 @@ QString connectButtonText(const CardState &state, const QString &selectedServerI
 // send a second stop.
 bool connectButtonEnabled(const CardState &state);
 
+// Whether a Disconnect button stands beside the main one: while the main one offers a switch to
+// another location, the way to stop must stay in reach.
+bool separateDisconnectShown(const CardState &state, const QString &selectedServerId);
+
 enum class ConnectAction
 {
     Disconnect,   // connected, and nothing else is selected

@@ -213,6 +213,15 @@ void TestConnectionPage::connectSwitchAndDisconnect()
                              10000);
     QTRY_COMPARE(button->text(), u"Disconnect"_s);
 
+    // Offered a switch, the user can still just stop.
+    page()->selectServer(first);
+    QVERIFY(page()->disconnectButton()->isVisible());
+    QTest::mouseClick(page()->disconnectButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!controller().running() && !controller().busy(), 10000);
+    QVERIFY(!page()->disconnectButton()->isVisible());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(controller().running(), 10000);
+
     // Nothing selected while connected: the button disconnects.
     page()->selectServer(QString());
     QCOMPARE(page()->locationTitle()->text(), u"Quick connect"_s);

@@ -78,6 +78,8 @@ void TestConnectionRules::connectButton()
 
     QCOMPARE(connectionrules::connectButtonText(state, selected), text);
     QCOMPARE(connectionrules::connectButtonEnabled(state), enabled);
+    // A separate Disconnect stands beside exactly the offer to switch.
+    QCOMPARE(connectionrules::separateDisconnectShown(state, selected), text == u"Switch server"_s);
     QCOMPARE(connectionrules::connectAction(state, selected), action);
 }
 

@@ -228,6 +228,11 @@ ContentCard *ConnectionPage::makeCard()
     m_locationTitle = addLabel(u"Quick connect"_s, titles, u"section"_s);
     m_locationSubtitle = addLabel(u"Automatic server selection"_s, titles, u"muted"_s);
     row->addLayout(titles, 1);
+    m_disconnectButton = addButton(
+        u"Disconnect"_s, row, this, [this] { m_services.controller().disconnectVpn(); },
+        u"secondary"_s);
+    m_disconnectButton->setFixedHeight(44);
+    m_disconnectButton->hide();
     m_connectButton = addButton(
         u"Connect"_s, row, this, [this] { connectClicked(); }, u"primary"_s);
     setIcon(m_connectButton, u"power"_s, 18);
@@ -347,6 +352,8 @@ void ConnectionPage::updateConnectionUi()
     updateConnectedTime();
     m_connectButton->setEnabled(connectionrules::connectButtonEnabled(state));
     m_connectButton->setText(connectionrules::connectButtonText(state, m_selectedServerId));
+    m_disconnectButton->setVisible(
+        connectionrules::separateDisconnectShown(state, m_selectedServerId));
     m_tree->setConnectedServer(state.running && !state.disconnecting ? state.currentServerId
                                                                      : QString());
     m_worldMap->setConnectionState((state.connecting || state.busy) && !state.disconnecting,

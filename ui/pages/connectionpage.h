@@ -40,6 +40,8 @@ public:
     QLineEdit *searchField() const { return m_serverSearch; }
     QPushButton *connectButton() const { return m_connectButton; }
     QPushButton *quickConnectButton() const { return m_quickConnect; }
+    // Beside the main button while that one offers a switch.
+    QPushButton *disconnectButton() const { return m_disconnectButton; }
     RefreshButton *refreshButton() const { return m_refreshButton; }
     ServerTree *tree() const { return m_tree; }
     WorldMap *worldMap() const { return m_worldMap; }
@@ -118,6 +120,7 @@ private:
     QWidget *m_sidebar = nullptr;
     QLabel *m_locationCount = nullptr;
     QPushButton *m_quickConnect = nullptr;
+    QPushButton *m_disconnectButton = nullptr;
     QLineEdit *m_serverSearch = nullptr;
     RefreshButton *m_refreshButton = nullptr;
     ServerTree *m_tree = nullptr;
