@@ -129,7 +129,7 @@ void MainWindow::logout()
     }
     const VpnController &controller = m_services->controller();
     if (controller.connecting() || controller.busy() || controller.running()) {
-        showError(QStringLiteral("Disconnect the VPN first."));
+        m_accountPage->refuseSignOut(QStringLiteral("Disconnect the VPN first."));
         return;
     }
     m_loggingOut = true;

@@ -4,6 +4,7 @@
 #include "support/testhome.h"
 #include "ui/clientservices.h"
 #include "ui/mainwindow.h"
+#include "ui/pages/accountpage.h"
 #include "ui/pages/settingspage.h"
 #include "ui/pages/signinpage.h"
 #include "ui/widgets/appearancecombo.h"
@@ -210,6 +211,10 @@ void TestMainWindow::signOutOutcomes()
     if (logoutStatus != 0) {
         m_backend->setFault(u"POST /auth/logout"_s, DevBackendFault::withStatus(logoutStatus));
     }
+    m_window->showPage(MainWindow::Account);
+    QPushButton *signOut = button(m_window->accountPage(), u"Sign out"_s);
+    QTRY_VERIFY(signOut->isVisible());
+    const QPoint signOutAt = signOut->mapTo(m_window, QPoint(0, 0));
     m_window->logout();
     if (signedOut) {
         QTRY_COMPARE_WITH_TIMEOUT(m_window->pages()->currentIndex(), int(MainWindow::SignIn),
@@ -218,9 +223,15 @@ void TestMainWindow::signOutOutcomes()
         QVERIFY(m_window->signInPage()->emailEdit()->isEnabled());
         QVERIFY(!m_window->navigationIndicator()->isVisible());
     } else {
-        QCOMPARE(m_window->pages()->currentIndex(), int(MainWindow::Connection));
         QVERIFY(m_window->services().session().authenticated());
         QCOMPARE(m_backend->requestCount(u"POST /auth/logout"_s), 0);
+        // Said beside the button, which stays under the pointer, until the tunnel is down.
+        QLabel *message = m_window->accountPage()->footerMessage();
+        QTRY_VERIFY(message->isVisible());
+        QCOMPARE(message->text(), u"Disconnect the VPN first."_s);
+        QCOMPARE(signOut->mapTo(m_window, QPoint(0, 0)), signOutAt);
+        controller.disconnectVpn();
+        QTRY_VERIFY_WITH_TIMEOUT(message->isHidden(), 10000);
     }
 }
 

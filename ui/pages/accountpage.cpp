@@ -11,6 +11,7 @@
 #include "ui/theme/icontint.h"
 #include "ui/theme/themepalette.h"
 #include "ui/widgetfactory.h"
+#include "vpn/vpncontroller.h"
 
 #include <QDateTime>
 #include <QFrame>
@@ -84,6 +85,17 @@ AccountPage::AccountPage(ClientServices &services, QWidget *parent)
         renderPlanCard();
         refreshSubscription();
     });
+    const VpnController &controller = m_services.controller();
+    connect(&controller, &VpnController::changed, this, [this, &controller] {
+        if (!controller.running() && !controller.connecting() && !controller.busy()) {
+            setMessage(m_footerMessage, QString());
+        }
+    });
+}
+
+void AccountPage::refuseSignOut(const QString &text)
+{
+    setMessage(m_footerMessage, text);
 }
 
 QWidget *AccountPage::makeAccountPanel()
@@ -202,6 +214,9 @@ QFrame *AccountPage::makeFooter()
     layout->setSpacing(8);
     addLabel(u"Account actions"_s, layout, u"muted"_s)->setWordWrap(false);
     layout->addStretch();
+    m_footerMessage = addLabel(QString(), layout, u"error"_s);
+    m_footerMessage->setWordWrap(false);
+    m_footerMessage->hide();
     addLink(
         u"Refresh plan"_s, layout, this, [this] { refreshSubscription(); }, u"refresh-cw"_s);
     addLink(

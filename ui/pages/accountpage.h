@@ -41,6 +41,10 @@ public:
 
     // The page's message label.
     QLabel *messageLabel() const { return m_message; }
+    // Why "Sign out" did nothing, beside it in the footer so the button never moves; it goes
+    // once no tunnel runs or is being started.
+    void refuseSignOut(const QString &text);
+    QLabel *footerMessage() const { return m_footerMessage; }
     QLabel *emailLabel() const { return m_email; }
     QFrame *subscriptionCard() const { return m_subscriptionCard; }
     QLabel *planPill() const { return m_planPill; }
@@ -131,6 +135,7 @@ private:
     QLabel *m_planDetail = nullptr;
     std::array<OfferCard, 3> m_offers;
     QLabel *m_message = nullptr;
+    QLabel *m_footerMessage = nullptr;
     QLabel *m_devicesTitle = nullptr;
     QFrame *m_devicesCard = nullptr;
     QVBoxLayout *m_deviceRows = nullptr;
