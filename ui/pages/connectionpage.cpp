@@ -17,6 +17,7 @@
 #include "ui/widgets/worldmap.h"
 #include "vpn/connectionstate.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QEvent>
 #include <QFrame>
@@ -40,9 +41,9 @@ constexpr int connectButtonWidth = 164;
 constexpr int connectedTimeGap = 3;
 
 // Tinted for the stored theme now, and again by the window whenever the theme changes.
-void setIcon(QWidget *widget, const QString &name, int size)
+void setIcon(QObject *target, const QString &name, int size)
 {
-    icontint::setIcon(widget, name, size, ThemePalette::fromSettings());
+    icontint::setIcon(target, name, size, ThemePalette::fromSettings());
 }
 
 } // namespace
@@ -116,6 +117,10 @@ QWidget *ConnectionPage::makeSidebar()
     m_serverSearch->setPlaceholderText(u"Search locations"_s);
     m_serverSearch->setAccessibleName(u"Search locations"_s);
     m_serverSearch->setClearButtonEnabled(true);
+    // The toolkit's grey disc, drawn in the window's own icon style instead.
+    if (auto *clear = m_serverSearch->findChild<QAction *>(u"_q_qlineeditclearaction"_s)) {
+        setIcon(clear, u"x"_s, 16);
+    }
     m_serverSearch->setTextMargins(0, 0, 0, 0);
     m_serverSearch->setFixedHeight(42);
     search->addWidget(m_serverSearch, 1);
