@@ -27,7 +27,7 @@ using widgetfactory::setMessage;
 namespace {
 
 constexpr int eyeIconSize = 20;
-constexpr int passwordEyeInset = 8;
+constexpr int authFormWidth = 288;
 
 QLineEdit *addSecretField(const QString &placeholder, QLayout *layout)
 {
@@ -57,7 +57,8 @@ SignInPage::SignInPage(ClientServices &services, QWidget *parent)
 QWidget *SignInPage::makeForm()
 {
     m_authForm = new QWidget;
-    m_authForm->setMaximumWidth(360);
+    // Wide enough that no sentence of the form leaves a word on a line of its own.
+    m_authForm->setFixedWidth(authFormWidth);
     auto *form = new QVBoxLayout(m_authForm);
     form->setContentsMargins(0, 0, 0, 0);
     form->setSpacing(16);
@@ -97,10 +98,8 @@ QWidget *SignInPage::makeForm()
     icontint::setIcon(m_passwordEye, u"eye"_s, eyeIconSize, ThemePalette::fromSettings());
     m_passwordEye->setText(u"Show password"_s);
     m_passwordEye->setToolTip(u"Show password"_s);
+    // The field keeps its typed text clear of the eye by itself.
     m_passwordEdit->addAction(m_passwordEye, QLineEdit::TrailingPosition);
-    // The eye sits inside the field: the typed text keeps clear of it.
-    m_passwordEdit->setTextMargins(
-        0, 0, passwordEyeInset + m_passwordEye->icon().actualSize(QSize(18, 18)).width(), 0);
     connect(m_passwordEye, &QAction::toggled, this, &SignInPage::showPassword);
     m_authStatus = addLabel(QString(), form, u"error"_s);
     m_authStatus->hide();
