@@ -188,7 +188,6 @@ void PreviewRun::showSampleLatencies()
     for (int index = 0; index < servers.size(); ++index) {
         const QString &id = servers.at(index).id;
         services.catalogue().setResolvedAddress(id, u"203.0.113.%1"_s.arg(10 + index));
-        services.latencyProbe().setLatency(id, 24 + 7 * index);
     }
     // Rows name servers by their resolved addresses.
     m_window.connectionPage()->rebuildLocations();

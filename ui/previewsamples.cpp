@@ -55,9 +55,10 @@ PreviewAccount PreviewAccount::smoke(const QDateTime &now)
     account.email = u"alex@example.com"_s;
     account.userId = u"preview-user"_s;
     account.deviceId = u"preview-desktop"_s;
-    // Every server listens on the same reserved example host.
+    // Every server has a host of its own under the reserved example domain, so two servers of
+    // one city can be told apart.
     const auto sample = [](const QString &id, const QString &name) {
-        return server(id, name, u"vpn.example.net:51820"_s);
+        return server(id, name, id.mid(8) + u".vpn.example.net:51820"_s);
     };
     account.servers = {sample(u"preview-nl"_s, u"Netherlands \u00b7 Amsterdam #1"_s),
                        sample(u"preview-nl2"_s, u"Netherlands \u00b7 Amsterdam #2"_s),
@@ -97,7 +98,6 @@ PreviewAccount PreviewAccount::website(const QDateTime &now)
     account.offers = sampleOffers();
     account.devices = {
         device(u"site-desktop"_s, u"Desktop"_s, u"windows"_s, now.addSecs(-120), true),
-        device(u"site-laptop"_s, u"Laptop"_s, u"windows"_s, now.addDays(-1), false),
         device(u"site-phone"_s, u"iPhone"_s, u"ios"_s, now.addDays(-3), false)};
     account.selectedServerId = u"site-de"_s;
     return account;

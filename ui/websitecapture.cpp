@@ -19,8 +19,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Room around a detail, so its rounded corners and shadow are not cut.
-constexpr int detailMargin = 12;
 const QString lightSuffix = u"-light"_s;
 
 QString baseShot(const QString &shot)
@@ -123,13 +121,13 @@ bool WebsiteCapture::save(QWidget *region, const QString &name)
         for (QWidget *ancestor = region->parentWidget(); ancestor != nullptr;
              ancestor = ancestor->parentWidget()) {
             if (auto *scrollArea = qobject_cast<QScrollArea *>(ancestor)) {
-                scrollArea->ensureWidgetVisible(region, 0, detailMargin);
+                scrollArea->ensureWidgetVisible(region, 0, 0);
                 break;
             }
         }
-        area = QRect(region->mapTo(&window, QPoint(0, 0)), region->size())
-                   .adjusted(-detailMargin, -detailMargin, detailMargin, detailMargin)
-                   .intersected(window.rect());
+        // Exactly the widget: nothing of its neighbours (the rail, the map) at the edges.
+        area =
+            QRect(region->mapTo(&window, QPoint(0, 0)), region->size()).intersected(window.rect());
     }
     return savePicture(window.grab(area), m_directory + name);
 }
