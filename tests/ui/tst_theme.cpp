@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <functional>
+#include <tuple>
+
 using namespace Qt::Literals::StringLiterals;
 
 class TestTheme : public QObject
@@ -95,85 +98,60 @@ void TestTheme::everyTokenIsResolved()
     }
 }
 
+using Token = std::function<QColor(const ThemePalette &)>;
+
+namespace {
+
+Token token(QColor ThemePalette::*member)
+{
+    return [member](const ThemePalette &palette) { return palette.*member; };
+}
+
+} // namespace
+
 void TestTheme::contrast_data()
 {
-    using Token = QColor (*)(const ThemePalette &);
     QTest::addColumn<bool>("light");
     QTest::addColumn<QString>("accent");
     QTest::addColumn<Token>("foreground");
     QTest::addColumn<Token>("background");
     QTest::addColumn<double>("minimum");
 
+    using P = ThemePalette;
     // What each colour is drawn on: 4.5 : 1 for text, 3 : 1 for large text and for marks.
-    struct Pair
-    {
-        const char *name;
-        Token foreground;
-        Token background;
-        double minimum;
-    };
-    const Pair pairs[] = {
-        {"text on background", [](const ThemePalette &p) { return p.text; },
-         [](const ThemePalette &p) { return p.background; }, 4.5},
-        {"text on card", [](const ThemePalette &p) { return p.text; },
-         [](const ThemePalette &p) { return p.card; }, 4.5},
-        {"heading on background", [](const ThemePalette &p) { return p.heading; },
-         [](const ThemePalette &p) { return p.background; }, 4.5},
-        {"field text on field", [](const ThemePalette &p) { return p.fieldText; },
-         [](const ThemePalette &p) { return p.fieldFocus; }, 4.5},
-        {"button text on button", [](const ThemePalette &p) { return p.buttonText; },
-         [](const ThemePalette &p) { return p.buttonHover; }, 4.5},
-        {"secondary text on a row", [](const ThemePalette &p) { return p.secondaryText; },
-         [](const ThemePalette &p) { return p.rows.card; }, 4.5},
-        {"muted text on background", [](const ThemePalette &p) { return p.mutedText; },
-         [](const ThemePalette &p) { return p.background; }, 4.5},
-        {"muted text on sidebar", [](const ThemePalette &p) { return p.mutedText; },
-         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
-        {"micro text on card", [](const ThemePalette &p) { return p.microText; },
-         [](const ThemePalette &p) { return p.card; }, 4.5},
-        {"micro text on sidebar", [](const ThemePalette &p) { return p.microText; },
-         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
-        {"error on background", [](const ThemePalette &p) { return p.danger; },
-         [](const ThemePalette &p) { return p.background; }, 4.5},
-        {"error on card", [](const ThemePalette &p) { return p.danger; },
-         [](const ThemePalette &p) { return p.card; }, 4.5},
-        {"inactive plan on sidebar", [](const ThemePalette &p) { return p.planInactive; },
-         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
-        {"plan pill on sidebar", [](const ThemePalette &p) { return p.strong; },
-         [](const ThemePalette &p) { return p.sidebar; }, 4.5},
-        {"accent text on card", [](const ThemePalette &p) { return p.accentText; },
-         [](const ThemePalette &p) { return p.card; }, 4.5},
-        {"text on an accent button", [](const ThemePalette &p) { return p.onAccent; },
-         [](const ThemePalette &p) { return p.accent; }, 4.5},
-        {"tour button text", [](const ThemePalette &p) { return p.onAccentIcon; },
-         [](const ThemePalette &p) { return p.accent; }, 4.5},
-        {"tool tip", [](const ThemePalette &p) { return p.toolTipText; },
-         [](const ThemePalette &p) { return p.toolTip; }, 4.5},
-        {"row count", [](const ThemePalette &p) { return p.rows.count; },
-         [](const ThemePalette &p) { return p.rows.card; }, 4.5},
-        {"row latency", [](const ThemePalette &p) { return p.rows.latency; },
-         [](const ThemePalette &p) { return p.rows.card; }, 4.5},
-        {"chart title", [](const ThemePalette &p) { return p.chart.title; },
-         [](const ThemePalette &p) { return p.chart.panel; }, 4.5},
-        {"chart period", [](const ThemePalette &p) { return p.chart.muted; },
-         [](const ThemePalette &p) { return p.chart.panel; }, 4.5},
-        {"map label", [](const ThemePalette &p) { return p.map.labelText; },
-         [](const ThemePalette &p) { return p.map.label; }, 4.5},
-        {"time left (27 px)", [](const ThemePalette &p) { return p.figureText; },
-         [](const ThemePalette &p) { return p.card; }, 3.0},
-        {"rail indicator", [](const ThemePalette &p) { return p.navIndicator; },
-         [](const ThemePalette &p) { return p.rail; }, 3.0},
-        {"open page's icon", [](const ThemePalette &p) { return p.navIconActive; },
-         [](const ThemePalette &p) { return p.navIndicator; }, 3.0},
-        {"other pages' icons", [](const ThemePalette &p) { return p.mutedIcon; },
-         [](const ThemePalette &p) { return p.rail; }, 3.0},
+    const std::tuple<const char *, Token, Token, double> pairs[] = {
+        {"text on background", token(&P::text), token(&P::background), 4.5},
+        {"text on card", token(&P::text), token(&P::card), 4.5},
+        {"heading on background", token(&P::heading), token(&P::background), 4.5},
+        {"field text", token(&P::fieldText), token(&P::fieldFocus), 4.5},
+        {"button text", token(&P::buttonText), token(&P::buttonHover), 4.5},
+        {"muted text on background", token(&P::mutedText), token(&P::background), 4.5},
+        {"muted text on sidebar", token(&P::mutedText), token(&P::sidebar), 4.5},
+        {"micro text on card", token(&P::microText), token(&P::card), 4.5},
+        {"micro text on sidebar", token(&P::microText), token(&P::sidebar), 4.5},
+        {"error on background", token(&P::danger), token(&P::background), 4.5},
+        {"error on card", token(&P::danger), token(&P::card), 4.5},
+        {"inactive plan", token(&P::planInactive), token(&P::sidebar), 4.5},
+        {"plan pill", token(&P::strong), token(&P::sidebar), 4.5},
+        {"accent text on card", token(&P::accentText), token(&P::card), 4.5},
+        {"accent button text", token(&P::onAccent), token(&P::accent), 4.5},
+        {"tour button text", token(&P::onAccentIcon), token(&P::accent), 4.5},
+        {"tool tip", token(&P::toolTipText), token(&P::toolTip), 4.5},
+        {"time left (27 px)", token(&P::figureText), token(&P::card), 3.0},
+        {"rail indicator", token(&P::navIndicator), token(&P::rail), 3.0},
+        {"open page's icon", token(&P::navIconActive), token(&P::navIndicator), 3.0},
+        {"other pages' icons", token(&P::mutedIcon), token(&P::rail), 3.0},
+        {"row text", [](const P &p) { return p.rows.text; }, token(&P::field), 4.5},
+        {"row count", [](const P &p) { return p.rows.count; }, token(&P::field), 4.5},
+        {"row latency", [](const P &p) { return p.rows.latency; }, token(&P::field), 4.5},
+        {"chart period", [](const P &p) { return p.chart.muted; }, token(&P::card), 4.5},
+        {"map label", [](const P &p) { return p.map.labelText; }, token(&P::card), 4.5},
     };
     for (const bool light : {false, true}) {
         for (const auto &[accentName, accent] : ThemePalette::accentChoices()) {
-            for (const Pair &pair : pairs) {
-                QTest::addRow("%s, %s, %s", light ? "light" : "dark", qPrintable(accentName),
-                              pair.name)
-                    << light << accent << pair.foreground << pair.background << pair.minimum;
+            for (const auto &[name, foreground, background, minimum] : pairs) {
+                QTest::addRow("%s, %s, %s", light ? "light" : "dark", qPrintable(accentName), name)
+                    << light << accent << foreground << background << minimum;
             }
         }
     }
@@ -181,7 +159,6 @@ void TestTheme::contrast_data()
 
 void TestTheme::contrast()
 {
-    using Token = QColor (*)(const ThemePalette &);
     QFETCH(bool, light);
     QFETCH(QString, accent);
     QFETCH(Token, foreground);
