@@ -125,14 +125,14 @@ void obey(const QStringList &arguments, MainWindow &window, ClientCommands &comm
 
 } // namespace
 
-int clientstartup::run(QApplication &application)
+int clientstartup::run(QApplication &application, const QStringList &arguments)
 {
     applicationfont::install();
     // Numbers and dates format the same on every machine.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     identity::apply(RunKind::Normal);
 
-    const StartupOptions options = StartupOptions::parse(QCoreApplication::arguments());
+    const StartupOptions options = StartupOptions::parse(arguments);
     if (options.command != ClientCommand::None || !options.error.isEmpty()) {
         platform::attachParentConsole();
     }
@@ -147,7 +147,7 @@ int clientstartup::run(QApplication &application)
     std::unique_ptr<InstanceChannel> channel;
     if (options.usesInstance()) {
         channel = std::make_unique<InstanceChannel>(InstanceChannel::accountChannelId());
-        const QStringList forwarded = QCoreApplication::arguments().mid(1);
+        const QStringList forwarded = arguments.mid(1);
         const int timeout = options.command == ClientCommand::None ? showAnswerMilliseconds
                                                                    : commandAnswerMilliseconds;
         if (const auto answer = InstanceChannel::send(channel->name(), forwarded, timeout)) {
@@ -238,7 +238,7 @@ int clientstartup::run(QApplication &application)
                 return 1;
             }
         } else if (options.previewMode()) {
-            preview = std::make_unique<PreviewRun>(window, QCoreApplication::arguments(),
+            preview = std::make_unique<PreviewRun>(window, arguments,
                                                    QCoreApplication::applicationDirPath());
             preview->start();
         }

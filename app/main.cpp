@@ -5,5 +5,5 @@
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    return clientstartup::run(application);
+    return clientstartup::run(application, QCoreApplication::arguments());
 }

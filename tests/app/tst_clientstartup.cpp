@@ -82,7 +82,7 @@ void TestClientStartup::normalRunMigratesThenShowsTheWindow()
         QCoreApplication::quit();
     });
 
-    QCOMPARE(clientstartup::run(*qApp), 0);
+    QCOMPARE(clientstartup::run(*qApp, {u"solvikvpn"_s}), 0);
 
     QCOMPARE(title, u"Solvik VPN"_s);
     QCOMPARE(size, QSize(1180, 780));
@@ -133,7 +133,7 @@ void TestClientStartup::migrationLockStopsStartUpBeforeTheWindow()
 
     QElapsedTimer elapsed;
     elapsed.start();
-    const int exitCode = clientstartup::run(*qApp);
+    const int exitCode = clientstartup::run(*qApp, {u"solvikvpn"_s});
     const qint64 waited = elapsed.elapsed();
     watcher.stop();
 
