@@ -21,6 +21,14 @@ namespace {
 // A client that serves the channel answers a knock at once.
 constexpr int knockTimeoutMs = 500;
 
+// Whether a client serves `name` and takes a connection.
+bool answers(const QString &name)
+{
+    QLocalSocket knock;
+    knock.connectToServer(name);
+    return knock.waitForConnected(knockTimeoutMs);
+}
+
 // One line of compact JSON, or nothing when `bytes` is not exactly that object.
 std::optional<QJsonObject> messageObject(const QByteArray &bytes)
 {
@@ -70,19 +78,18 @@ QString InstanceChannel::accountChannelId()
 
 bool InstanceChannel::claim()
 {
-    if (m_name.isEmpty()) {
-        return false;
-    }
-    QLocalSocket knock;
-    knock.connectToServer(m_name);
-    if (knock.waitForConnected(knockTimeoutMs)) {
+    if (m_name.isEmpty() || answers(m_name)) {
         return false;
     }
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     m_server->setMaxPendingConnections(8);
     if (!m_server->listen(m_name)) {
-        // Nobody answered: what is left there belongs to a client that ended without closing it.
+        // Another start may have won the race since the knock; if still nobody answers, what is
+        // left there belongs to a client that ended without closing it.
+        if (answers(m_name)) {
+            return false;
+        }
         QLocalServer::removeServer(m_name);
         if (!m_server->listen(m_name)) {
             return false;
