@@ -3,6 +3,7 @@
 #include "api/session.h"
 #include "locations/latencyprobe.h"
 #include "locations/servercatalogue.h"
+#include "locations/serverlocation.h"
 #include "settings/settingskeys.h"
 #include "ui/clientservices.h"
 #include "ui/pages/connectionpage.h"
@@ -10,7 +11,6 @@
 #include "vpn/tunneladapter.h"
 #include "vpn/vpncontroller.h"
 
-#include <QElapsedTimer>
 #include <QLocale>
 #include <QTimer>
 
@@ -20,18 +20,18 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr int readyPollMs = 100;
-
 const QString signedOutLine = u"Not signed in. Open Solvik VPN and sign in first."_s;
 
+// Where the tree and the map place the server, so the line names what the window shows.
 QString locationOf(const ServerCatalogue &catalogue, const QString &id)
 {
     const api::ServerRecord *record = catalogue.record(id);
-    if (!record || record->country.isEmpty()) {
+    const ServerLocation location = record ? serverLocation(*record) : ServerLocation();
+    if (!location.known) {
         return {};
     }
-    return record->city.isEmpty() ? record->country
-                                  : record->country + u" \u00b7 "_s + record->city;
+    return location.city.isEmpty() ? location.country
+                                   : location.country + u" \u00b7 "_s + location.city;
 }
 
 } // namespace
@@ -51,7 +51,8 @@ QString ClientCommands::serverFor(const QString &target, const ServerCatalogue &
     QString best;
     int bestLatency = 0;
     for (const api::ServerRecord &server : catalogue.servers()) {
-        if (!server.usable || server.countryCode.compare(target, Qt::CaseInsensitive) != 0) {
+        if (!server.usable ||
+            serverLocation(server).countryCode.compare(target, Qt::CaseInsensitive) != 0) {
             continue;
         }
         const int latency = latencies.latency(server.id);
@@ -117,31 +118,36 @@ ClientCommands::Answer ClientCommands::standaloneStatus(TunnelAdapter &adapter)
 
 void ClientCommands::whenReady(const Reply &reply, const std::function<void()> &action)
 {
-    const auto ready = [this] {
-        const ServerCatalogue &catalogue = m_services.catalogue();
-        return m_services.session().authenticated() && !catalogue.isLoading() &&
-               !catalogue.servers().isEmpty();
+    Session &session = m_services.session();
+    ServerCatalogue &catalogue = m_services.catalogue();
+    const auto ready = [&session, &catalogue] {
+        return session.authenticated() && !catalogue.isLoading() && !catalogue.servers().isEmpty();
     };
     if (ready()) {
         action();
         return;
     }
-    // Right after a start the session is still being restored and the list loaded.
-    auto *poll = new QTimer(this);
-    QElapsedTimer waited;
-    waited.start();
-    connect(poll, &QTimer::timeout, this, [this, poll, waited, ready, reply, action] {
-        if (ready()) {
-            poll->deleteLater();
+    // Right after a start the session is still being restored and the list loaded: the step
+    // runs when they are, or answers for them at the time-out. Going, the waiter takes its
+    // connections and the time-out with it.
+    auto *waiter = new QObject(this);
+    auto done = std::make_shared<bool>(false);
+    const auto check = [waiter, done, ready, action] {
+        if (!*done && ready()) {
+            *done = true;
+            waiter->deleteLater();
             action();
-        } else if (waited.hasExpired(m_timings.readyMs)) {
-            poll->deleteLater();
-            const bool signedIn = m_services.session().authenticated();
-            reply(signedIn ? exitFailed : exitSignedOut,
-                  signedIn ? u"The server list could not be loaded."_s : signedOutLine);
         }
+    };
+    connect(&session, &Session::changed, waiter, check);
+    connect(&catalogue, &ServerCatalogue::loaded, waiter, check);
+    QTimer::singleShot(m_timings.readyMs, waiter, [waiter, done, &session, reply] {
+        *done = true;
+        waiter->deleteLater();
+        const bool signedIn = session.authenticated();
+        reply(signedIn ? exitFailed : exitSignedOut,
+              signedIn ? u"The server list could not be loaded."_s : signedOutLine);
     });
-    poll->start(readyPollMs);
 }
 
 void ClientCommands::awaitTunnel(const Reply &reply, const std::function<bool()> &done)
