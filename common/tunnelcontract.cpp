@@ -99,15 +99,35 @@ QString tunnelStatusPath(const QString &tunnelName)
     return serviceFilePath(tunnelName, u".status.dpapi"_s);
 }
 
-QString reconnectArguments(bool reconnect)
+QStringList optionSwitches(const TunnelOptions &options)
 {
-    return reconnect ? QString() : u' ' + QLatin1String(noReconnectSwitch);
+    QStringList switches;
+    if (!options.reconnect) {
+        switches.append(QLatin1String(noReconnectSwitch));
+    }
+    if (options.block) {
+        switches.append(QLatin1String(blockSwitch));
+        if (options.allowLocalNetwork) {
+            switches.append(QLatin1String(allowLocalNetworkSwitch));
+        }
+    }
+    return switches;
 }
 
-QString installArguments(const QString &tunnelName, const QString &profilePath, bool reconnect)
+QString optionArguments(const TunnelOptions &options)
+{
+    QString arguments;
+    for (const QString &option : optionSwitches(options)) {
+        arguments += u' ' + option;
+    }
+    return arguments;
+}
+
+QString installArguments(const QString &tunnelName, const QString &profilePath,
+                         const TunnelOptions &options)
 {
     return u"--install "_s + tunnelName + u" \""_s + QDir::toNativeSeparators(profilePath) + u'"' +
-           reconnectArguments(reconnect);
+           optionArguments(options);
 }
 
 QString stopArguments(const QString &tunnelName)

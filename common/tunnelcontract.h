@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -41,17 +42,34 @@ QString tunnelErrorPath(const QString &tunnelName);
 // tunnel error file and written the same way.
 QString tunnelStatusPath(const QString &tunnelName);
 
-// The switch after the profile path of "--install" and "--service" that keeps the service from
-// starting an engine again that ended by itself: the service then ends with it.
-inline constexpr char noReconnectSwitch[] = "--no-reconnect";
-// What follows the profile path on the command lines of "--install" and "--service": nothing,
-// or a space and noReconnectSwitch when `reconnect` is off.
-QString reconnectArguments(bool reconnect);
+// How the service keeps a tunnel: whether it starts an engine again that ended by itself, and
+// whether it blocks traffic outside the tunnel while the tunnel is meant to be up, with or
+// without the local network.
+struct TunnelOptions
+{
+    bool reconnect = true;
+    bool block = false;
+    bool allowLocalNetwork = false; // only with `block`
 
-// "--install <name> "<native profile path>"", followed by " --no-reconnect" when `reconnect` is
-// off: the quotes keep a path with spaces one argument.
+    bool operator==(const TunnelOptions &) const = default;
+};
+
+// The switches after the profile path of "--install" and "--service", in this order, each at
+// most once: the service then ends with an engine that ended by itself; it blocks traffic
+// outside the tunnel; the block lets the local network through (after blockSwitch only).
+inline constexpr char noReconnectSwitch[] = "--no-reconnect";
+inline constexpr char blockSwitch[] = "--block";
+inline constexpr char allowLocalNetworkSwitch[] = "--allow-lan";
+// The switches `options` asks for, in their order.
+QStringList optionSwitches(const TunnelOptions &options);
+// What follows the profile path on the command lines of "--install" and "--service": a space
+// before each of optionSwitches, or nothing.
+QString optionArguments(const TunnelOptions &options);
+
+// "--install <name> "<native profile path>"" and the option switches: the quotes keep a path
+// with spaces one argument.
 QString installArguments(const QString &tunnelName, const QString &profilePath,
-                         bool reconnect = true);
+                         const TunnelOptions &options = {});
 // "--stop <name>".
 QString stopArguments(const QString &tunnelName);
 
@@ -80,6 +98,9 @@ inline constexpr int serviceTimeout = platform::winerror::serviceRequestTimeout;
 inline constexpr int serviceStoppedWhileStarting = platform::winerror::serviceNotActive;
 // The service ran but the end-to-end health check failed; the service was removed again.
 inline constexpr int healthCheckFailed = platform::winerror::connectionAborted;
+// The service could not put up the block that keeps traffic inside the tunnel, so it did not
+// start the engine: it never connects unprotected.
+inline constexpr int firewallFailed = platform::winerror::serviceDependencyFailed;
 } // namespace exitcode
 
 // The service accepts only unprivileged loopback ports for the probe proxy.

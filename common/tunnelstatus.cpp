@@ -10,10 +10,11 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const std::array<std::pair<TunnelStatus::State, QString>, 3> stateNames{{
+const std::array<std::pair<TunnelStatus::State, QString>, 4> stateNames{{
     {TunnelStatus::State::Running, u"running"_s},
     {TunnelStatus::State::Reconnecting, u"reconnecting"_s},
     {TunnelStatus::State::GaveUp, u"gave-up"_s},
+    {TunnelStatus::State::Blocked, u"blocked"_s},
 }};
 
 QString plainText(QString text)

@@ -15,7 +15,8 @@ struct TunnelStatus
     {
         Running,      // the engine runs and its proxy answered
         Reconnecting, // the engine ended or stopped answering; attempt `attempt` is under way
-        GaveUp        // the attempts ran out; the service stops with the last engine output
+        GaveUp,       // the attempts ran out; the service stops with the last engine output
+        Blocked // the engine is gone for good and the service left its block up: nothing passes
     };
 
     State state = State::Running;

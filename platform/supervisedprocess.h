@@ -46,6 +46,11 @@ public:
     std::uint32_t start(const std::string &program, const std::vector<std::string> &arguments,
                         const std::string &workingDirectory);
 
+    // Before start(): the process's traffic passes the firewall block. POSIX: it joins the
+    // block's control group before it runs, and start() fails with the error if it cannot.
+    // Windows: nothing to do here, the block names the program's path.
+    void exemptFromFirewall();
+
     // Writes every byte to the child's standard input; false when not all were written.
     bool writeInput(const void *data, std::size_t size);
     // Closes standard input so that the child sees the end of its input.

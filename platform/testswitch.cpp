@@ -60,6 +60,9 @@ std::optional<std::string> testSwitch(TestSwitch which)
     case TestSwitch::NoLookups:
         name = "SOLVIKVPN_NO_LOOKUPS";
         break;
+    case TestSwitch::RecordFirewall:
+        name = "SOLVIKVPN_RECORD_FIREWALL";
+        break;
     }
     if (!name)
         return std::nullopt;

@@ -6,8 +6,8 @@
 
 // Environment variables through which tests reach into the programs: the POSIX service manager's
 // state directory, the client's elevator, the health check's pages, for Wine, which keeps no
-// access lists, trust in the folders the tunnel program judges, and a normal client run that
-// looks nothing up on the internet. They exist only in builds
+// access lists, trust in the folders the tunnel program judges, a normal client run that looks
+// nothing up on the internet, and a firewall that only records what it was asked to do. They exist only in builds
 // configured with SOLVIKVPN_TEST_SWITCHES, never in a release or anything shipped: there the
 // variable names are not even in the binaries, and every switch reads as unset.
 namespace platform {
@@ -18,7 +18,8 @@ enum class TestSwitch
     Elevation,             // SOLVIKVPN_ELEVATION
     ConnectivityCheckUrls, // SOLVIKVPN_CONNECTIVITY_CHECK_URLS
     TrustFolders,          // SOLVIKVPN_TRUST_FOLDERS
-    NoLookups              // SOLVIKVPN_NO_LOOKUPS
+    NoLookups,             // SOLVIKVPN_NO_LOOKUPS
+    RecordFirewall         // SOLVIKVPN_RECORD_FIREWALL: a file that stands for the firewall
 };
 
 // The switch's value; nothing when it is unset, empty or not built in. On Windows a switch the

@@ -27,6 +27,7 @@ inline constexpr std::uint32_t serviceCannotAcceptControl =
 inline constexpr std::uint32_t serviceNotActive = 1062; // ERROR_SERVICE_NOT_ACTIVE
 inline constexpr std::uint32_t failedServiceControllerConnect = 1063; // ..._CONTROLLER_CONNECT
 inline constexpr std::uint32_t processAborted = 1067;                 // ERROR_PROCESS_ABORTED
+inline constexpr std::uint32_t serviceDependencyFailed = 1068; // ERROR_SERVICE_DEPENDENCY_FAIL
 inline constexpr std::uint32_t serviceMarkedForDelete = 1072;    // ERROR_SERVICE_MARKED_FOR_DELETE
 inline constexpr std::uint32_t serviceExists = 1073;             // ERROR_SERVICE_EXISTS
 inline constexpr std::uint32_t duplicateServiceName = 1078;      // ERROR_DUPLICATE_SERVICE_NAME

@@ -209,6 +209,26 @@ void setReconnectAutomatically(bool reconnect)
     write(keys::reconnectAutomatically, reconnect);
 }
 
+bool blockIfVpnDrops()
+{
+    return QSettings().value(keys::blockIfVpnDrops, true).toBool();
+}
+
+void setBlockIfVpnDrops(bool block)
+{
+    write(keys::blockIfVpnDrops, block);
+}
+
+bool allowLocalNetwork()
+{
+    return flag(keys::allowLocalNetwork);
+}
+
+void setAllowLocalNetwork(bool allow)
+{
+    write(keys::allowLocalNetwork, allow);
+}
+
 bool startAtLogin()
 {
     return flag(keys::startAtLogin);

@@ -27,6 +27,8 @@ inline constexpr QLatin1StringView connectionStartedAt{"connectionStartedAt"};
 inline constexpr QLatin1StringView showNotifications{"showNotifications"};
 inline constexpr QLatin1StringView connectOnStart{"connectOnStart"};
 inline constexpr QLatin1StringView reconnectAutomatically{"reconnectAutomatically"};
+inline constexpr QLatin1StringView blockIfVpnDrops{"blockIfVpnDrops"};
+inline constexpr QLatin1StringView allowLocalNetwork{"allowLocalNetwork"};
 inline constexpr QLatin1StringView startAtLogin{"startAtLogin"};
 inline constexpr QLatin1StringView lastServerId{"lastServerId"};
 } // namespace keys
@@ -96,6 +98,13 @@ void setConnectOnStart(bool connect);
 // tunnel is installed.
 bool reconnectAutomatically();
 void setReconnectAutomatically(bool reconnect);
+// The tunnel's service blocks traffic outside the tunnel while it is meant to be up; true when
+// absent. Read when a tunnel is installed, as is the next one.
+bool blockIfVpnDrops();
+void setBlockIfVpnDrops(bool block);
+// That block lets the local network through (never its name servers); false when absent.
+bool allowLocalNetwork();
+void setAllowLocalNetwork(bool allow);
 // Mirrors the system's start-at-sign-in registration, which is the truth; false when absent.
 bool startAtLogin();
 void setStartAtLogin(bool start);

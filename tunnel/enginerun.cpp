@@ -65,8 +65,11 @@ EngineRun::~EngineRun()
 }
 
 std::uint32_t EngineRun::start(const QString &applicationDirectory,
-                               const tunnelcontract::TunnelProfileFile &profile)
+                               const tunnelcontract::TunnelProfileFile &profile, bool exempt)
 {
+    if (exempt) {
+        m_process.exemptFromFirewall();
+    }
     QByteArray configuration =
         buildEngineConfiguration(profile.profile, profile.proxyPort,
                                  QLatin1String(engineProbeProxyUser), profile.proxyPassword);

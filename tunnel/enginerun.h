@@ -26,8 +26,9 @@ public:
 
     // Starts the engine of `applicationDirectory` and feeds it the configuration built from
     // `profile`; 0, or the error number of starting it. The configuration is wiped either way.
+    // With `exempt` its traffic passes the firewall block.
     std::uint32_t start(const QString &applicationDirectory,
-                        const tunnelcontract::TunnelProfileFile &profile);
+                        const tunnelcontract::TunnelProfileFile &profile, bool exempt);
     // Waits for the probe port; false when the configuration could not be written, the engine
     // ended, `stop` was set or the attempts ran out.
     bool waitUntilReady(quint16 port, const platform::Event &stop);

@@ -10,6 +10,7 @@
 #include "platform/winerror.h"
 #include "tunnel/enginerun.h"
 #include "tunnel/healthcheck.h"
+#include "tunnel/tunnelfirewall.h"
 #include "tunnel/tunnelprofilefile.h"
 
 #include <QDateTime>
@@ -66,19 +67,21 @@ bool passesHealthCheck(const tunnelcontract::TunnelProfileFile &profile,
 } // namespace
 
 EngineSupervisor::EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
-                                   const QString &profilePath, bool reconnect,
+                                   const QString &profilePath,
+                                   const tunnelcontract::TunnelOptions &options,
                                    StatusReporter reporter)
-    : EngineSupervisor(applicationDirectory, tunnelName, profilePath, reconnect,
-                       std::move(reporter), Timings())
+    : EngineSupervisor(applicationDirectory, tunnelName, profilePath, options, std::move(reporter),
+                       Timings())
 {}
 
 EngineSupervisor::EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
-                                   const QString &profilePath, bool reconnect,
+                                   const QString &profilePath,
+                                   const tunnelcontract::TunnelOptions &options,
                                    StatusReporter reporter, Timings timings)
     : m_applicationDirectory(applicationDirectory)
     , m_tunnelName(tunnelName)
     , m_profilePath(profilePath)
-    , m_reconnect(reconnect)
+    , m_options(options)
     , m_report(std::move(reporter))
     , m_timings(timings)
 {}
@@ -108,25 +111,51 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     // the checks on its one open handle ran only now.
     const auto wipe =
         qScopeGuard([&profile] { tunnelcontract::wipeTunnelProfileFile(*profile.content); });
+    if (m_options.block) {
+        m_firewall = tunnelfirewall::open();
+        if (m_firewall->apply(tunnelfirewall::rules(m_applicationDirectory,
+                                                    m_options.allowLocalNetwork)) != 0) {
+            m_firewall.reset();
+            return tunnelcontract::exitcode::firewallFailed;
+        }
+    }
+    // Whatever way the run ends, a block that is not to stay comes down after the engine.
+    bool keepBlock = false;
+    const auto liftBlock = qScopeGuard([this, &keepBlock] {
+        if (m_firewall && !keepBlock) {
+            m_firewall->remove();
+        }
+        m_firewall.reset();
+    });
     auto engine = std::make_unique<EngineRun>(m_timings);
-    if (const std::uint32_t error = engine->start(m_applicationDirectory, *profile.content);
+    if (const std::uint32_t error =
+            engine->start(m_applicationDirectory, *profile.content, m_options.block);
         error != 0) {
         return error;
     }
     bool ran = false;
+    bool lost = false;
     if (engine->waitUntilReady(profile.content->proxyPort, stop)) {
+        renewBlock();
         m_report(ServiceState::Running, 0);
         ran = true;
-        if (m_reconnect) {
-            superviseRestarts(engine, profile, stop);
+        if (m_options.reconnect) {
+            lost = !superviseRestarts(engine, profile, stop);
         } else {
-            engine->process().wait(-1, &stop);
+            lost = engine->process().wait(-1, &stop) != platform::SupervisedProcess::WaitResult::EventSet;
         }
     }
 
     m_report(ServiceState::StopPending, 0);
     engine->stop();
-    if (m_reconnect && stop.isSet()) {
+    keepBlock = lost && m_firewall;
+    if (keepBlock && !m_options.reconnect) {
+        TunnelStatus status;
+        status.state = TunnelStatus::State::Blocked;
+        status.lastError = exitReason(*engine);
+        writeServiceFile(tunnelcontract::tunnelStatusPath(m_tunnelName), m_tunnelName,
+                         status.serialize(), profile.ownerAccount);
+    } else if (!keepBlock && m_options.reconnect && stop.isSet()) {
         // Not through QFile: the toolkit's per-thread state must not be left on the service
         // manager's thread (see passesHealthCheck).
         std::error_code ignored;
@@ -144,7 +173,7 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     return ran ? 0 : winerror::serviceNotActive;
 }
 
-void EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
+bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
                                          const TunnelProfileRead &profile,
                                          const platform::Event &stop)
 {
@@ -165,7 +194,7 @@ void EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
     for (;;) {
         QString lastError = watchEngine(*engine, port, stop);
         if (lastError.isEmpty()) {
-            return;
+            return true;
         }
         // Stopped at once, so a silent engine frees its port and nothing half-working runs.
         engine->stop();
@@ -176,20 +205,22 @@ void EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
             status.lastError = lastError;
             if (!delay) {
                 // The last engine's output stays for the tunnel error file.
-                status.state = TunnelStatus::State::GaveUp;
+                status.state =
+                    m_firewall ? TunnelStatus::State::Blocked : TunnelStatus::State::GaveUp;
                 writeStatus(status);
-                return;
+                return false;
             }
             status.state = TunnelStatus::State::Reconnecting;
             status.nextAttemptAt = QDateTime::currentDateTimeUtc().addMSecs(delay->count());
             writeStatus(status);
             // On the stop event, so a stop ends the wait at once and starts no engine.
             if (stop.wait(int(delay->count()))) {
-                return;
+                return true;
             }
             engine->output().wipe();
             engine = std::make_unique<EngineRun>(m_timings);
-            if (const std::uint32_t error = engine->start(m_applicationDirectory, *profile.content);
+            if (const std::uint32_t error =
+                    engine->start(m_applicationDirectory, *profile.content, m_options.block);
                 error != 0) {
                 lastError = u"The VPN engine could not be started (error %1)."_s.arg(error);
                 continue;
@@ -197,9 +228,10 @@ void EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
             const bool ready = engine->waitUntilReady(port, stop);
             const bool passed = ready && !stop.isSet() && passesHealthCheck(*profile.content, stop);
             if (stop.isSet()) {
-                return;
+                return true;
             }
             if (passed) {
+                renewBlock();
                 policy.healthy();
                 writeStatus(TunnelStatus());
                 break;
@@ -212,6 +244,13 @@ void EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
             }
             engine->stop();
         }
+    }
+}
+
+void EngineSupervisor::renewBlock()
+{
+    if (m_firewall) {
+        m_firewall->apply(tunnelfirewall::rules(m_applicationDirectory, m_options.allowLocalNetwork));
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "common/tunnelcontract.h"
 #include "platform/event.h"
+#include "platform/firewall.h"
 #include "platform/servicecontrol.h"
 #include "tunnel/restartpolicy.h"
 
@@ -24,6 +26,11 @@ struct TunnelProfileRead;
 // configuration, after the RestartPolicy's delay, and proven through its proxy; the tunnel
 // status file tells the window meanwhile. Once the policy gives up, the run ends as it does
 // without reconnecting when the engine ends.
+//
+// With blocking on, the firewall block goes up before the engine starts and stays through every
+// restart. A stop lifts it once the engine has ended, as does an engine that never came up; an
+// engine lost for good leaves it up (the status file says Blocked), and so does a crash of this
+// process: the next install replaces it, and the helper's stop or clean-up lifts it.
 class EngineSupervisor
 {
 public:
@@ -51,14 +58,16 @@ public:
         std::function<void(platform::ServiceState state, std::uint32_t exitCode)>;
 
     EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
-                     const QString &profilePath, bool reconnect, StatusReporter reporter);
+                     const QString &profilePath, const tunnelcontract::TunnelOptions &options,
+                     StatusReporter reporter);
     EngineSupervisor(const QString &applicationDirectory, const QString &tunnelName,
-                     const QString &profilePath, bool reconnect, StatusReporter reporter,
-                     Timings timings);
+                     const QString &profilePath, const tunnelcontract::TunnelOptions &options,
+                     StatusReporter reporter, Timings timings);
 
     // Runs from START_PENDING to STOPPED; `stop` ends the run early. Returns the exit code
     // reported with STOPPED: 0 once the engine had come up, 13 for an unusable profile file,
-    // 1062 when the engine never came up, else the error number of starting the engine.
+    // 1062 when the engine never came up, 1068 when the block could not be put up, else the error
+    // number of starting the engine.
     // Must run on one thread from start to end (the engine's parent-death link is per thread).
     std::uint32_t run(const platform::Event &stop);
 
@@ -71,8 +80,12 @@ private:
     std::uint32_t superviseEngine(const platform::Event &stop);
     // From the first RUNNING on: starts the engine again whenever it is lost, until a stop
     // (the engine then still runs) or the policy gives up (the last engine has ended).
-    void superviseRestarts(std::unique_ptr<EngineRun> &engine, const TunnelProfileRead &profile,
+    // Returns whether the run ends on a stop (false: the engine is lost for good).
+    bool superviseRestarts(std::unique_ptr<EngineRun> &engine, const TunnelProfileRead &profile,
                            const platform::Event &stop);
+    // Puts the block up again, now with the tunnel adapter the engine made; a failure leaves the
+    // earlier block standing, which holds the adapter's traffic back too.
+    void renewBlock();
     // Waits while the engine runs and passes the checks asked for; the reason it was lost, or
     // nothing once `stop` is set.
     QString watchEngine(EngineRun &engine, quint16 port, const platform::Event &stop);
@@ -80,7 +93,8 @@ private:
     QString m_applicationDirectory;
     QString m_tunnelName;
     QString m_profilePath;
-    bool m_reconnect;
+    tunnelcontract::TunnelOptions m_options;
+    std::unique_ptr<platform::Firewall> m_firewall; // while the block is up
     StatusReporter m_report;
     Timings m_timings;
     std::atomic<bool> m_checkWanted{false};

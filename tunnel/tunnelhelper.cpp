@@ -7,6 +7,7 @@
 #include "platform/testswitch.h"
 #include "platform/winerror.h"
 #include "tunnel/healthcheck.h"
+#include "tunnel/tunnelfirewall.h"
 #include "tunnel/tunnelprofilefile.h"
 
 #include <QDir>
@@ -157,15 +158,21 @@ std::uint32_t cleanupServices(CleanupScope scope)
             result = error;
         }
     }
+    if (scope == CleanupScope::All) {
+        if (const std::uint32_t error = tunnelfirewall::lift(); error != 0) {
+            result = error;
+        }
+    }
     return result;
 }
 
 QString serviceCommandLine(const QString &serviceProgramPath, const QString &tunnelName,
-                           const QString &profilePath, bool reconnect)
+                           const QString &profilePath,
+                           const tunnelcontract::TunnelOptions &options)
 {
     return u"\"%1\" --service %2 \"%3\""_s.arg(QDir::toNativeSeparators(serviceProgramPath),
                                                tunnelName, QDir::toNativeSeparators(profilePath)) +
-           tunnelcontract::reconnectArguments(reconnect);
+           tunnelcontract::optionArguments(options);
 }
 
 bool isInstalledSafely(const QString &serviceProgramPath)
@@ -186,7 +193,12 @@ bool isInstalledSafely(const QString &serviceProgramPath)
 
 std::uint32_t stopTunnel(const QString &tunnelName)
 {
-    const std::uint32_t result = stopTunnelService(tunnelcontract::serviceName(tunnelName), true);
+    std::uint32_t result = stopTunnelService(tunnelcontract::serviceName(tunnelName), true);
+    // Only once the service is gone: lifted earlier, a service still running would have let
+    // traffic out while its engine was down.
+    if (result == 0) {
+        result = tunnelfirewall::lift();
+    }
     // Only in a folder that nobody else can change (or, in tests under Wine, one trusted as
     // such); the client cannot remove it there itself.
     if (result == 0 &&
@@ -198,7 +210,8 @@ std::uint32_t stopTunnel(const QString &tunnelName)
 }
 
 std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePath,
-                            const QString &serviceProgramPath, bool reconnect)
+                            const QString &serviceProgramPath,
+                            const tunnelcontract::TunnelOptions &options)
 {
     TunnelProfileRead profile = readTunnelProfileFile(tunnelName, profilePath);
     // The profile is read here once; the health check uses what this read found.
@@ -228,7 +241,7 @@ std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePat
     const QString serviceName = tunnelcontract::serviceName(tunnelName);
     const platform::ServiceDefinition definition{
         serviceName.toStdString(), tunnelcontract::serviceDisplayName(tunnelName).toStdString(),
-        serviceCommandLine(serviceProgramPath, tunnelName, profilePath, reconnect).toStdString(),
+        serviceCommandLine(serviceProgramPath, tunnelName, profilePath, options).toStdString(),
         platform::ServiceStartType::Demand};
     if (const std::uint32_t error = stopTunnelService(serviceName, true); error != 0) {
         return error;
@@ -252,8 +265,10 @@ std::uint32_t installTunnel(const QString &tunnelName, const QString &profilePat
         result = tunnelcontract::exitcode::healthCheckFailed;
     }
     if (result != 0) {
-        // A failed install leaves no service behind; the service's error file stays.
+        // A failed install leaves no service behind, nor a block that a service which died while
+        // starting left up; the service's error file stays.
         stopTunnelService(serviceName, true);
+        tunnelfirewall::lift();
     }
     return result;
 }

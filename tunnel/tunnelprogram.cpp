@@ -34,7 +34,7 @@ std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &prog
     switch (command->mode) {
     case TunnelMode::Install:
         result = tunnelhelper::installTunnel(command->tunnelName, command->profilePath, programPath,
-                                             command->reconnect);
+                                             command->options);
         break;
     case TunnelMode::Stop:
         result = tunnelhelper::stopTunnel(command->tunnelName);
@@ -42,7 +42,7 @@ std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &prog
     case TunnelMode::Service:
         result = tunnelservice::runServiceMode(command->tunnelName, command->profilePath,
                                                QFileInfo(programPath).absolutePath(),
-                                               command->reconnect);
+                                               command->options);
         break;
     case TunnelMode::CleanupAll:
         result = tunnelhelper::cleanupServices(tunnelhelper::CleanupScope::All);

@@ -80,14 +80,15 @@ void runTunnelService(const QString &serviceName, StatusRecord &record, platform
 } // namespace
 
 std::uint32_t runServiceMode(const QString &tunnelName, const QString &profilePath,
-                             const QString &applicationDirectory, bool reconnect)
+                             const QString &applicationDirectory,
+                             const tunnelcontract::TunnelOptions &options)
 {
     // All three outlive the dispatcher, so a control that arrives while the service thread ends
     // still finds them.
     StatusRecord record;
     platform::Event stopEvent;
     EngineSupervisor supervisor(
-        applicationDirectory, tunnelName, profilePath, reconnect,
+        applicationDirectory, tunnelName, profilePath, options,
         [&record](ServiceState state, std::uint32_t exitCode) { record.report(state, exitCode); });
     const QString serviceName = tunnelcontract::serviceName(tunnelName);
     return platform::runServiceDispatcher(

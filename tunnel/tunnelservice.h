@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/tunnelcontract.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -8,11 +10,12 @@
 namespace tunnelservice {
 
 // Connects to the service manager as "SolvikVPN$" + tunnel name and runs the tunnel in the
-// service thread until it stops, starting a lost engine again when `reconnect` is on; a resume or
+// service thread until it stops, as `options` ask (EngineSupervisor); a resume or
 // network change control asks the running tunnel for a check. Returns 0 once the service has run
 // and stopped, else the error of connecting to the manager (1063 when started from a command
 // prompt).
 std::uint32_t runServiceMode(const QString &tunnelName, const QString &profilePath,
-                             const QString &applicationDirectory, bool reconnect);
+                             const QString &applicationDirectory,
+                             const tunnelcontract::TunnelOptions &options);
 
 } // namespace tunnelservice

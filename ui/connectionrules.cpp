@@ -40,13 +40,16 @@ QString connectButtonText(const CardState &state, const QString &selectedServerI
     if (needsSwitch(state, selectedServerId)) {
         return u"Switch server"_s;
     }
-    return state.running ? u"Disconnect"_s : u"Connect"_s;
+    if (state.running) {
+        return u"Disconnect"_s;
+    }
+    return state.blocked ? u"Reconnect"_s : u"Connect"_s;
 }
 
 bool separateDisconnectShown(const CardState &state, const QString &selectedServerId)
 {
-    return needsSwitch(state, selectedServerId) && !state.disconnecting && !state.connecting &&
-           !state.busy;
+    return (needsSwitch(state, selectedServerId) || state.blocked) && !state.disconnecting &&
+           !state.connecting && !state.busy;
 }
 
 bool connectButtonEnabled(const CardState &state)
@@ -60,6 +63,10 @@ ConnectAction connectAction(const CardState &state, const QString &selectedServe
         state.running && (selectedServerId.isEmpty() || selectedServerId == state.currentServerId);
     if (same) {
         return ConnectAction::Disconnect;
+    }
+    // A reconnect goes back to the server that dropped.
+    if (state.blocked && selectedServerId.isEmpty()) {
+        return ConnectAction::Connect;
     }
     return selectedServerId.isEmpty() ? ConnectAction::QuickConnect : ConnectAction::Connect;
 }

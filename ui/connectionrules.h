@@ -16,16 +16,17 @@ struct CardState
     bool running = false;
     bool disconnecting = false;
     QString currentServerId;
+    bool blocked = false; // the tunnel dropped and traffic is held back
 };
 
-// "Disconnecting…", "Connecting…", "Switch server", "Disconnect" or "Connect".
+// "Disconnecting…", "Connecting…", "Switch server", "Disconnect", "Reconnect" or "Connect".
 QString connectButtonText(const CardState &state, const QString &selectedServerId);
 // Enabled while signed in and no connect or stop is under way: a click on "Disconnecting…" would
 // send a second stop.
 bool connectButtonEnabled(const CardState &state);
 
 // Whether a Disconnect button stands beside the main one: while the main one offers a switch to
-// another location, the way to stop must stay in reach.
+// another location or a reconnect after a block, the way to stop must stay in reach.
 bool separateDisconnectShown(const CardState &state, const QString &selectedServerId);
 
 enum class ConnectAction

@@ -128,7 +128,8 @@ void MainWindow::logout()
         return;
     }
     const VpnController &controller = m_services->controller();
-    if (controller.connecting() || controller.busy() || controller.running()) {
+    if (controller.connecting() || controller.busy() || controller.running() ||
+        controller.blocked()) {
         m_accountPage->refuseSignOut(QStringLiteral("Disconnect the VPN first."));
         return;
     }

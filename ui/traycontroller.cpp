@@ -96,14 +96,23 @@ void TrayController::setSignedIn(bool signedIn)
 std::vector<platform::TrayMenuEntry> TrayController::menuEntries() const
 {
     const bool connected = m_controller.running() && !m_controller.disconnecting();
+    const bool blocked = m_controller.blocked();
     platform::TrayMenuEntry connection{connected ? Disconnect : Connect,
-                                       connected ? "Disconnect" : "Connect"};
+                                       connected ? "Disconnect"
+                                       : blocked ? "Reconnect"
+                                                 : "Connect"};
     connection.enabled = m_signedIn && !busy();
-    return {{OpenWindow, "Open Solvik VPN"},
-            {QuickGuide, "Quick guide"},
-            connection,
-            platform::TrayMenuEntry::separator(),
-            {Quit, "Quit"}};
+    std::vector<platform::TrayMenuEntry> entries{
+        {OpenWindow, "Open Solvik VPN"}, {QuickGuide, "Quick guide"}, connection};
+    // Held back after a drop: both ways out of the block are at hand.
+    if (blocked) {
+        platform::TrayMenuEntry disconnect{Disconnect, "Disconnect"};
+        disconnect.enabled = connection.enabled;
+        entries.push_back(disconnect);
+    }
+    entries.push_back(platform::TrayMenuEntry::separator());
+    entries.push_back({Quit, "Quit"});
+    return entries;
 }
 
 QIcon TrayController::connectedIcon(const QIcon &icon, const ThemePalette &palette)
@@ -264,7 +273,7 @@ void TrayController::updateIcon()
         shown.phase = Phase::Disconnecting;
     } else if (m_controller.connecting() || (m_controller.busy() && !m_controller.running())) {
         shown.phase = Phase::Connecting;
-    } else if (shown.phase != Phase::Reconnecting) {
+    } else if (shown.phase != Phase::Reconnecting && shown.phase != Phase::Blocked) {
         shown.phase = connected ? Phase::Connected : Phase::NotConnected;
     }
     setToolTip(u"Solvik VPN \u00b7 "_s + (shown.phase == Phase::Connected

@@ -16,9 +16,10 @@ QString ConnectionState::statusText() const
         return u"Connected \u00b7 VLESS + REALITY"_s;
     case Phase::Disconnecting:
         return u"Disconnecting\u2026"_s;
-    case Phase::NotConnected:
-    // Nothing reports a block yet; no tunnel carries traffic in it.
     case Phase::Blocked:
+        return u"Blocked: the VPN dropped. Internet access is held until you reconnect or "
+               u"disconnect."_s;
+    case Phase::NotConnected:
         break;
     }
     return u"Not connected"_s;

@@ -5,8 +5,8 @@
 #include <QString>
 
 // The connection as the window shows it. The tunnel adapter reports Unknown, NotConnected,
-// Connected or Reconnecting; the controller adds the phases of its own operations, the server and
-// the start. Nothing produces Blocked yet.
+// Connected, Reconnecting or Blocked; the controller adds the phases of its own operations, the
+// server and the start.
 struct ConnectionState
 {
     Q_GADGET

@@ -123,6 +123,7 @@ void VpnController::connectVpn(const QString &serverId)
     }
     if (running())
         return;
+    // A reconnect after a block replaces it: the new service puts its own up first.
     m_targetServerId = serverId;
     m_state.phase = Phase::Connecting;
     emit changed();
@@ -293,7 +294,10 @@ void VpnController::onAdapterStateChanged(const ConnectionState &report)
     emit changed();
     if (startFailure)
         emit startFailed(QStringLiteral("The VPN service did not start. Try connecting again."));
-    else if (unexpectedStop) {
+    else if (unexpectedStop && report.phase == Phase::Blocked) {
+        // The status line says it; the tray tells a hidden window.
+        emit stoppedUnexpectedly(report.statusText());
+    } else if (unexpectedStop) {
         const QString message = QStringLiteral(
             "The VPN tunnel stopped unexpectedly. Reconnect or choose another server.");
         emit error(message);

@@ -63,6 +63,8 @@ public:
     bool starting() const { return m_starting; }
     bool switchAfterStop() const { return m_switchAfterStop; }
     bool disconnecting() const { return m_state.phase == ConnectionState::Phase::Disconnecting; }
+    // The tunnel dropped for good and its service holds traffic back until a reconnect or a stop.
+    bool blocked() const { return m_state.phase == ConnectionState::Phase::Blocked; }
     bool accountApplied() const { return m_accountApplied; }
 
     // Tests shorten the poll and replace the machine's host name.

@@ -49,20 +49,35 @@ ConnectionState::Phase servicePhase(const QString &tunnelName)
     return running ? ConnectionState::Phase::Connected : ConnectionState::Phase::NotConnected;
 }
 
-// A running service's own word on its tunnel: Reconnecting with the attempt while it brings the
-// engine back, else Connected. The record is untrusted: anything unreadable, too large or
-// malformed counts as no record. A stopped service needs no record: one that gave up reads as
-// NotConnected, which the controller takes for a stop nobody asked for.
-ConnectionState runningState(const QString &tunnelName)
+// The service's own word on its tunnel. The record is untrusted: anything unreadable, too large
+// or malformed counts as no record.
+std::optional<TunnelStatus> recordedStatus(const QString &tunnelName)
 {
     QByteArray bytes =
         protectedstore::readProtectedFile(tunnelcontract::tunnelStatusPath(tunnelName));
     const std::optional<TunnelStatus> status = TunnelStatus::parse(bytes);
     secretwipe::wipe(bytes);
-    ConnectionState state{ConnectionState::Phase::Connected};
-    if (status && status->state == TunnelStatus::State::Reconnecting) {
+    return status;
+}
+
+// Reconnecting with the attempt while the service brings the engine back, else Connected for a
+// running service. A stopped one that left its block up reads as Blocked; one that gave up
+// without a block as NotConnected, which the controller takes for a stop nobody asked for.
+ConnectionState tunnelState(const QString &tunnelName)
+{
+    const ConnectionState::Phase phase = servicePhase(tunnelName);
+    if (phase == ConnectionState::Phase::Unknown) {
+        return ConnectionState{phase};
+    }
+    const std::optional<TunnelStatus> status = recordedStatus(tunnelName);
+    ConnectionState state{phase};
+    if (phase == ConnectionState::Phase::Connected && status &&
+        status->state == TunnelStatus::State::Reconnecting) {
         state.phase = ConnectionState::Phase::Reconnecting;
         state.attempt = status->attempt;
+    } else if (phase == ConnectionState::Phase::NotConnected && status &&
+               status->state == TunnelStatus::State::Blocked) {
+        state.phase = ConnectionState::Phase::Blocked;
     }
     return state;
 }
@@ -158,9 +173,7 @@ void WindowsVless::refresh(const QString &tunnelName)
     if (m_busy || !tunnelcontract::isValidTunnelName(tunnelName)) {
         return;
     }
-    const ConnectionState::Phase phase = servicePhase(tunnelName);
-    emit stateChanged(phase == ConnectionState::Phase::Connected ? runningState(tunnelName)
-                                                                 : ConnectionState{phase});
+    emit stateChanged(tunnelState(tunnelName));
 }
 
 QString WindowsVless::applicationDirectory() const
@@ -258,8 +271,10 @@ void WindowsVless::runHelper(HelperCommand command)
     m_command = command;
     const QString arguments =
         command == HelperCommand::Install
-            ? tunnelcontract::installArguments(m_tunnelName, profilePath(),
-                                               settings::reconnectAutomatically())
+            ? tunnelcontract::installArguments(
+                  m_tunnelName, profilePath(),
+                  {settings::reconnectAutomatically(), settings::blockIfVpnDrops(),
+                   settings::blockIfVpnDrops() && settings::allowLocalNetwork()})
             : tunnelcontract::stopArguments(m_tunnelName);
     const QString helper =
         QDir::toNativeSeparators(tunnelcontract::helperPath(applicationDirectory()));

@@ -1,6 +1,7 @@
 #include "platform/supervisedprocess.h"
 
 #include "platform/posix/childexec.h"
+#include "platform/posix/enginegroup.h"
 #include "platform/posix/fileio.h"
 #include "platform/posix/posixerror.h"
 #include "platform/winerror.h"
@@ -20,10 +21,13 @@ namespace platform {
 namespace {
 
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void execChild(pid_t parent, int input, int output, int errorPipe,
+[[noreturn]] void execChild(pid_t parent, int input, int output, int errorPipe, int group,
                             const char *directory, char *const argv[])
 {
     ::setpgid(0, 0);
+    // Joined before the program runs, so not one of its packets goes out unexempted.
+    if (group >= 0 && ::write(group, "0", 1) != 1)
+        childexec::reportFailure(errorPipe);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent)
         ::_exit(127); // the supervisor died before the parent-death signal was armed
@@ -49,6 +53,7 @@ struct SupervisedProcess::Impl
     posix::UniqueFd input;
     posix::UniqueFd output;
     posix::Pipe wake; // readable once cancelOutput() was called
+    bool exempt = false;
 
     bool reap(bool block)
     {
@@ -95,12 +100,17 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv = childexec::argumentVector(words);
     const char *directory = workingDirectory.empty() ? nullptr : workingDirectory.c_str();
+    posix::UniqueFd group(d->exempt ? enginegroup::openMembership() : -1);
+    if (d->exempt) {
+        if (!group.valid())
+            return windowsErrorFromErrno(errno);
+    }
 
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0)
-        execChild(parent, input.read.get(), output.write.get(), errorPipe.write.get(), directory,
-                  argv.data());
+        execChild(parent, input.read.get(), output.write.get(), errorPipe.write.get(), group.get(),
+                  directory, argv.data());
     const int forkErrno = errno;
     // The child's ends belong to the child now.
     input.read.close();
@@ -123,6 +133,11 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
     d->output = std::move(output.read);
     d->wake = std::move(wake);
     return winerror::success;
+}
+
+void SupervisedProcess::exemptFromFirewall()
+{
+    d->exempt = true;
 }
 
 bool SupervisedProcess::writeInput(const void *data, std::size_t size)

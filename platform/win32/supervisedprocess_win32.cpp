@@ -133,6 +133,8 @@ std::uint32_t SupervisedProcess::start(const std::string &program,
     return winerror::success;
 }
 
+void SupervisedProcess::exemptFromFirewall() {}
+
 bool SupervisedProcess::writeInput(const void *data, std::size_t size)
 {
     if (!d->input.valid())

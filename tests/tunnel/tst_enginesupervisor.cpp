@@ -79,7 +79,7 @@ Outcome runSupervisor(const TunnelFixture &fixture, EngineSupervisor::Timings ti
     platform::Event stop;
     EngineSupervisor supervisor(
         fixture.applicationDirectory(), tunnelName,
-        profilePath.isEmpty() ? fixture.profilePath() : profilePath, true,
+        profilePath.isEmpty() ? fixture.profilePath() : profilePath, {},
         [&](ServiceState state, std::uint32_t exitCode) {
             outcome.states.append(state);
             if (state == ServiceState::Running) {
@@ -293,7 +293,7 @@ void TestEngineSupervisor::stopBeforePortEndsWait()
     EngineSupervisor::Timings timings = fastTimings();
     timings.probeAttempts = 1000; // far longer than the test waits
     EngineSupervisor supervisor(
-        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(), true,
+        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(), {},
         [&](ServiceState state, std::uint32_t) { states.append(state); }, timings);
     std::thread stopper([&stop] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
@@ -434,7 +434,7 @@ void TestEngineSupervisor::lostEngine()
     std::atomic<bool> ended = false;
     platform::Event stop;
     EngineSupervisor supervisor(
-        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(), true,
+        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(), {},
         [&](ServiceState state, std::uint32_t) {
             outcome.states.append(state);
             running = running || state == ServiceState::Running;

@@ -37,6 +37,8 @@ private slots:
     void cleanupTargets_data();
     void cleanupTargets();
     void serviceCommandLineQuotesPaths();
+    void optionSwitches_data();
+    void optionSwitches();
 
 private:
     // One installation for the whole suite: every case here ends before touching it.
@@ -197,12 +199,59 @@ void TestTunnelCommandLine::cleanupTargets()
     QCOMPARE(tunnelhelper::isCleanupTarget(service, tunnelhelper::CleanupScope::All), all);
 }
 
+void TestTunnelCommandLine::optionSwitches_data()
+{
+    QTest::addColumn<QStringList>("switches");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("reconnect");
+    QTest::addColumn<bool>("block");
+    QTest::addColumn<bool>("allowLocalNetwork");
+
+    const QString noReconnect = u"--no-reconnect"_s;
+    const QString block = u"--block"_s;
+    const QString lan = u"--allow-lan"_s;
+    QTest::newRow("none") << QStringList{} << true << true << false << false;
+    QTest::newRow("no reconnect") << QStringList{noReconnect} << true << false << false << false;
+    QTest::newRow("block") << QStringList{block} << true << true << true << false;
+    QTest::newRow("all") << QStringList{noReconnect, block, lan} << true << false << true << true;
+    QTest::newRow("out of order") << QStringList{block, noReconnect} << false << false << false
+                                  << false;
+    QTest::newRow("twice") << QStringList{block, block} << false << false << false << false;
+    QTest::newRow("local network without block")
+        << QStringList{lan} << false << false << false << false;
+    QTest::newRow("upper case") << QStringList{u"--BLOCK"_s} << false << false << false << false;
+}
+
+// Both modes, and the line the client and the helper write reads back as the same options.
+void TestTunnelCommandLine::optionSwitches()
+{
+    QFETCH(QStringList, switches);
+    QFETCH(bool, accepted);
+    for (const QString &mode : {u"--install"_s, u"--service"_s}) {
+        const std::optional<TunnelCommand> command =
+            parseTunnelCommandLine(QStringList{mode, name, path} + switches);
+        QCOMPARE(bool(command), accepted);
+        if (!command) {
+            continue;
+        }
+        QFETCH(bool, reconnect);
+        QFETCH(bool, block);
+        QFETCH(bool, allowLocalNetwork);
+        const tunnelcontract::TunnelOptions expected{reconnect, block, allowLocalNetwork};
+        QCOMPARE(command->options, expected);
+        QCOMPARE(QProcess::splitCommand(tunnelhelper::serviceCommandLine(
+                                            u"/opt/t"_s, name, path, command->options))
+                     .mid(4),
+                 switches);
+    }
+}
+
 void TestTunnelCommandLine::serviceCommandLineQuotesPaths()
 {
     // Written with forward slashes; the command line carries the platform's native form, so
     // compare against what QDir would produce rather than a fixed separator.
     const QString line = tunnelhelper::serviceCommandLine(
-        u"/opt/Solvik VPN/solvikvpn-tunnel"_s, name, u"/home/ann lee/data/x.vless.dpapi"_s, true);
+        u"/opt/Solvik VPN/solvikvpn-tunnel"_s, name, u"/home/ann lee/data/x.vless.dpapi"_s, {});
     const QStringList parts = QProcess::splitCommand(line);
     QCOMPARE(parts.size(), 4);
     QCOMPARE(QDir::fromNativeSeparators(parts.at(0)), u"/opt/Solvik VPN/solvikvpn-tunnel"_s);

@@ -44,6 +44,9 @@ void TestConnectionRules::connectButton_data()
     disconnecting.disconnecting = true;
     CardState signedOut = idle;
     signedOut.authenticated = false;
+    CardState blocked = idle;
+    blocked.blocked = true;
+    blocked.currentServerId = u"A"_s;
 
     QTest::newRow("idle, automatic")
         << idle << QString() << u"Connect"_s << true << ConnectAction::QuickConnect;
@@ -66,6 +69,10 @@ void TestConnectionRules::connectButton_data()
         << ConnectAction::Disconnect;
     QTest::newRow("signed out") << signedOut << QString() << u"Connect"_s << false
                                 << ConnectAction::QuickConnect;
+    QTest::newRow("blocked, nothing chosen")
+        << blocked << QString() << u"Reconnect"_s << true << ConnectAction::Connect;
+    QTest::newRow("blocked, another chosen")
+        << blocked << u"B"_s << u"Reconnect"_s << true << ConnectAction::Connect;
 }
 
 void TestConnectionRules::connectButton()
@@ -78,8 +85,9 @@ void TestConnectionRules::connectButton()
 
     QCOMPARE(connectionrules::connectButtonText(state, selected), text);
     QCOMPARE(connectionrules::connectButtonEnabled(state), enabled);
-    // A separate Disconnect stands beside exactly the offer to switch.
-    QCOMPARE(connectionrules::separateDisconnectShown(state, selected), text == u"Switch server"_s);
+    // A separate Disconnect stands beside exactly the offers to switch and to reconnect.
+    QCOMPARE(connectionrules::separateDisconnectShown(state, selected),
+             text == u"Switch server"_s || text == u"Reconnect"_s);
     QCOMPARE(connectionrules::connectAction(state, selected), action);
 }
 

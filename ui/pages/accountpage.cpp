@@ -527,7 +527,7 @@ void AccountPage::removalFinished(const QString &id, const ApiResult &result)
     // The backend has ended this device's session and revoked its VPN access. Stopping a tunnel
     // that does not run would only raise an elevation prompt for nothing.
     VpnController &controller = m_services.controller();
-    if (controller.running()) {
+    if (controller.running() || controller.blocked()) {
         controller.disconnectVpn();
     }
     session.clear();

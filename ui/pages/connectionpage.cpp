@@ -283,7 +283,8 @@ connectionrules::CardState ConnectionPage::cardState() const
             controller.busy(),
             controller.running(),
             controller.disconnecting(),
-            controller.currentServerId()};
+            controller.currentServerId(),
+            controller.blocked()};
 }
 
 void ConnectionPage::selectServer(const QString &id)

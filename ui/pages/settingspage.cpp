@@ -139,6 +139,11 @@ void SettingsPage::buildConnectionCard()
         addSwitchRow(u"Connect when Solvik VPN starts"_s, settings::connectOnStart(), cardLayout);
     m_reconnect =
         addSwitchRow(u"Reconnect automatically"_s, settings::reconnectAutomatically(), cardLayout);
+    m_blockIfDropped = addSwitchRow(u"Block internet if the VPN drops"_s,
+                                    settings::blockIfVpnDrops(), cardLayout);
+    m_allowLocalNetwork = addSwitchRow(u"Allow local network access while blocked"_s,
+                                       settings::allowLocalNetwork(), cardLayout);
+    m_allowLocalNetwork->setEnabled(m_blockIfDropped->isChecked());
     m_startAtLogin = addSwitchRow(u"Start Solvik VPN when I sign in"_s, false, cardLayout);
     m_notifications =
         addSwitchRow(u"Show notifications"_s, settings::showNotifications(), cardLayout);
@@ -146,6 +151,11 @@ void SettingsPage::buildConnectionCard()
     // Connected after the stored values are shown, so building the page stores nothing.
     connect(m_connectOnStart, &QAbstractButton::toggled, this, &settings::setConnectOnStart);
     connect(m_reconnect, &QAbstractButton::toggled, this, &settings::setReconnectAutomatically);
+    connect(m_blockIfDropped, &QAbstractButton::toggled, this, [this](bool block) {
+        settings::setBlockIfVpnDrops(block);
+        m_allowLocalNetwork->setEnabled(block);
+    });
+    connect(m_allowLocalNetwork, &QAbstractButton::toggled, this, &settings::setAllowLocalNetwork);
     connect(m_notifications, &QAbstractButton::toggled, this, &settings::setShowNotifications);
     // Only the user's clicks change the registration; showing it sets the switch, too.
     connect(m_startAtLogin, &QAbstractButton::clicked, this, &SettingsPage::changeStartAtLogin);
@@ -205,7 +215,8 @@ bool SettingsPage::eventFilter(QObject *watched, QEvent *event)
 void SettingsPage::recolourSwitches()
 {
     const ThemePalette palette = ThemePalette::fromSettings();
-    for (ToggleSwitch *toggle : {m_connectOnStart, m_reconnect, m_startAtLogin, m_notifications}) {
+    for (ToggleSwitch *toggle : {m_connectOnStart, m_reconnect, m_blockIfDropped,
+                                 m_allowLocalNetwork, m_startAtLogin, m_notifications}) {
         toggle->setAppearance(palette.light, palette.accent);
     }
 }

@@ -67,6 +67,8 @@ private:
     QFrame *m_appearanceCard = nullptr;
     QFrame *m_connectionCard = nullptr;
     ToggleSwitch *m_connectOnStart = nullptr;
+    ToggleSwitch *m_blockIfDropped = nullptr;
+    ToggleSwitch *m_allowLocalNetwork = nullptr;
     ToggleSwitch *m_reconnect = nullptr;
     ToggleSwitch *m_startAtLogin = nullptr;
     ToggleSwitch *m_notifications = nullptr;
