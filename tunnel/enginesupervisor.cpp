@@ -113,8 +113,8 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
         qScopeGuard([&profile] { tunnelcontract::wipeTunnelProfileFile(*profile.content); });
     if (m_options.block) {
         m_firewall = tunnelfirewall::open();
-        if (m_firewall->apply(tunnelfirewall::rules(m_applicationDirectory,
-                                                    m_options.allowLocalNetwork)) != 0) {
+        if (m_firewall->apply(
+                tunnelfirewall::rules(m_applicationDirectory, m_options.allowLocalNetwork)) != 0) {
             m_firewall.reset();
             return tunnelcontract::exitcode::firewallFailed;
         }
@@ -142,7 +142,8 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
         if (m_options.reconnect) {
             lost = !superviseRestarts(engine, profile, stop);
         } else {
-            lost = engine->process().wait(-1, &stop) != platform::SupervisedProcess::WaitResult::EventSet;
+            lost = engine->process().wait(-1, &stop) !=
+                   platform::SupervisedProcess::WaitResult::EventSet;
         }
     }
 
@@ -250,7 +251,8 @@ bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
 void EngineSupervisor::renewBlock()
 {
     if (m_firewall) {
-        m_firewall->apply(tunnelfirewall::rules(m_applicationDirectory, m_options.allowLocalNetwork));
+        m_firewall->apply(
+            tunnelfirewall::rules(m_applicationDirectory, m_options.allowLocalNetwork));
     }
 }
 

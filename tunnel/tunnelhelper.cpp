@@ -167,8 +167,7 @@ std::uint32_t cleanupServices(CleanupScope scope)
 }
 
 QString serviceCommandLine(const QString &serviceProgramPath, const QString &tunnelName,
-                           const QString &profilePath,
-                           const tunnelcontract::TunnelOptions &options)
+                           const QString &profilePath, const tunnelcontract::TunnelOptions &options)
 {
     return u"\"%1\" --service %2 \"%3\""_s.arg(QDir::toNativeSeparators(serviceProgramPath),
                                                tunnelName, QDir::toNativeSeparators(profilePath)) +

@@ -40,9 +40,9 @@ std::uint32_t runTunnelProgram(const QStringList &arguments, const QString &prog
         result = tunnelhelper::stopTunnel(command->tunnelName);
         break;
     case TunnelMode::Service:
-        result = tunnelservice::runServiceMode(command->tunnelName, command->profilePath,
-                                               QFileInfo(programPath).absolutePath(),
-                                               command->options);
+        result =
+            tunnelservice::runServiceMode(command->tunnelName, command->profilePath,
+                                          QFileInfo(programPath).absolutePath(), command->options);
         break;
     case TunnelMode::CleanupAll:
         result = tunnelhelper::cleanupServices(tunnelhelper::CleanupScope::All);

@@ -97,10 +97,9 @@ std::vector<platform::TrayMenuEntry> TrayController::menuEntries() const
 {
     const bool connected = m_controller.running() && !m_controller.disconnecting();
     const bool blocked = m_controller.blocked();
-    platform::TrayMenuEntry connection{connected ? Disconnect : Connect,
-                                       connected ? "Disconnect"
-                                       : blocked ? "Reconnect"
-                                                 : "Connect"};
+    platform::TrayMenuEntry connection{connected ? Disconnect : Connect, connected ? "Disconnect"
+                                                                         : blocked ? "Reconnect"
+                                                                                   : "Connect"};
     connection.enabled = m_signedIn && !busy();
     std::vector<platform::TrayMenuEntry> entries{
         {OpenWindow, "Open Solvik VPN"}, {QuickGuide, "Quick guide"}, connection};

@@ -324,6 +324,12 @@ QString WindowsVless::helperFailureMessage(std::uint32_t exitCode, bool install)
         return u"Solvik VPN must be installed in a folder that only administrators can change, "
                u"such as Program Files."_s;
     }
+    if (install && exitCode == std::uint32_t(tunnelcontract::exitcode::firewallFailed)) {
+        return u"The VPN was not connected: Solvik VPN could not block internet traffic outside "
+               u"the VPN on this computer. To connect without that protection, turn off "
+               u"\u201cBlock "
+               u"internet if the VPN drops\u201d in Settings."_s;
+    }
     QString message;
     if (install) {
         QByteArray report =

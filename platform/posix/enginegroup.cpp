@@ -51,7 +51,9 @@ std::optional<std::string> prepare()
     const std::optional<std::string> directory = groupDirectory();
     if (!directory || (::mkdir(directory->c_str(), 0755) != 0 && errno != EEXIST))
         return std::nullopt;
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::lstat(directory->c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         return std::nullopt;
     const std::size_t rootLength = sizeof cgroupRoot;
@@ -60,7 +62,7 @@ std::optional<std::string> prepare()
 
 int openMembership()
 {
-    const std::optional<std::string> directory = groupDirectory();
+    const std::optional<std::string> directory = prepare() ? groupDirectory() : std::nullopt;
     if (!directory) {
         errno = ENOENT;
         return -1;

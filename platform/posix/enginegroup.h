@@ -13,8 +13,8 @@ namespace platform::enginegroup {
 // unified hierarchy is not mounted there or cannot be written.
 std::optional<std::string> prepare();
 
-// Its membership file opened for writing, close-on-exec: a process that writes "0" to it joins
-// the group. -1 with errno set on failure.
+// Its membership file, the group created when missing, opened for writing, close-on-exec: a process
+// that writes "0" to it joins the group. -1 with errno set on failure.
 int openMembership();
 
 } // namespace platform::enginegroup

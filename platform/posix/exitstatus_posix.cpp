@@ -13,7 +13,7 @@ namespace {
 // the reserved range that starts there, in this order. Anything else arrives as `unknownStatus`.
 constexpr int firstCarried = 200;
 constexpr int unknownStatus = 255;
-constexpr std::array<std::uint32_t, 13> carried = {
+constexpr std::array<std::uint32_t, 14> carried = {
     winerror::serviceRequestTimeout,
     winerror::serviceNoThread,
     winerror::serviceAlreadyRunning,
@@ -27,6 +27,7 @@ constexpr std::array<std::uint32_t, 13> carried = {
     winerror::cancelled,
     winerror::connectionAborted,
     winerror::duplicateServiceName,
+    winerror::serviceDependencyFailed,
 };
 static_assert(firstCarried + carried.size() < unknownStatus);
 

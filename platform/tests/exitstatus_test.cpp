@@ -28,6 +28,7 @@ TEST_CASE("every number the programs report survives the trip through an exit st
         winerror::serviceMarkedForDelete,
         winerror::serviceExists,
         winerror::duplicateServiceName,
+        winerror::serviceDependencyFailed,
         winerror::cancelled,
         winerror::connectionAborted,
     };

@@ -405,24 +405,30 @@ void TestEngineSupervisor::lostEngine_data()
 {
     QTest::addColumn<int>("firstDelayMs");
     QTest::addColumn<bool>("silentPage"); // the restarted engine's check never gets an answer
+    QTest::addColumn<bool>("block");      // the recording firewall stands for the block
 
-    QTest::newRow("an engine that keeps failing gives up") << 10 << false;
-    QTest::newRow("a stop during the wait starts no engine") << 60000 << false;
-    QTest::newRow("a stop during the check ends it at once") << 10 << true;
+    QTest::newRow("an engine that keeps failing gives up") << 10 << false << false;
+    QTest::newRow("a stop during the wait starts no engine") << 60000 << false << false;
+    QTest::newRow("a stop during the check ends it at once") << 10 << true << false;
+    QTest::newRow("giving up holds the block") << 10 << false << true;
+    QTest::newRow("a stop during the wait lifts the block") << 60000 << false << true;
 }
 
 void TestEngineSupervisor::lostEngine()
 {
     QFETCH(int, firstDelayMs);
     QFETCH(bool, silentPage);
+    QFETCH(bool, block);
 
     TunnelFixture fixture;
     QVERIFY(fixture.isValid() && fixture.writeProfile(TunnelFixture::freePort()));
     const QString runLog = fixture.applicationDirectory() + u"/runs.log"_s;
+    const QString firewallLog = fixture.applicationDirectory() + u"/firewall.log"_s;
     QTcpServer page;
     QVERIFY(page.listen(QHostAddress::LocalHost));
     const StubEnvironment environment(
         {u"SOLVIKVPN_STUB_NO_TUN=1"_s, u"SOLVIKVPN_STUB_RUN_LOG="_s + runLog,
+         u"SOLVIKVPN_RECORD_FIREWALL="_s + firewallLog,
          silentPage ? u"SOLVIKVPN_STUB_GOOD_RUNS=2"_s : u"SOLVIKVPN_STUB_GOOD_RUNS=1"_s,
          QLatin1String(TunnelFixture::checkUrlsVariable) + u"=http://127.0.0.1:"_s +
              QString::number(page.serverPort()) + u"/generate_204"_s});
@@ -434,7 +440,8 @@ void TestEngineSupervisor::lostEngine()
     std::atomic<bool> ended = false;
     platform::Event stop;
     EngineSupervisor supervisor(
-        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(), {},
+        fixture.applicationDirectory(), TunnelFixture::tunnelName, fixture.profilePath(),
+        {true, block, false},
         [&](ServiceState state, std::uint32_t) {
             outcome.states.append(state);
             running = running || state == ServiceState::Running;
@@ -455,8 +462,9 @@ void TestEngineSupervisor::lostEngine()
     const bool giveUp = firstDelayMs < 1000 && !silentPage;
     if (giveUp) {
         QTRY_VERIFY_WITH_TIMEOUT(ended, 10000);
-        const TunnelStatus gaveUp{TunnelStatus::State::GaveUp, 6, QDateTime(),
-                                  u"The VPN engine stopped (exit code 1)."_s};
+        const TunnelStatus gaveUp{block ? TunnelStatus::State::Blocked
+                                        : TunnelStatus::State::GaveUp,
+                                  6, QDateTime(), u"The VPN engine stopped (exit code 1)."_s};
         QVERIFY(TunnelFixture::statusRecord() == gaveUp);
         QByteArray error = fixture.readErrorFile();
         QVERIFY2(error.contains("good runs are used up"), error.constData());
@@ -477,6 +485,18 @@ void TestEngineSupervisor::lostEngine()
     for (const QString &run : runs) {
         QVERIFY(::kill(run.mid(4).toInt(), 0) != 0);
     }
+    // Whatever step a crash came after, the last transaction it leaves is a block: every one is,
+    // up to the stop's lift; the block up before the engine is renewed, never lifted, once the
+    // adapter exists.
+    QFile recorded(firewallLog);
+    QStringList history;
+    if (recorded.open(QIODevice::ReadOnly)) {
+        history = QString::fromUtf8(recorded.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    const bool lifted = block && !giveUp;
+    QCOMPARE(history.filter(u"apply "_s).size(), history.size() - (lifted ? 1 : 0));
+    QCOMPARE(history.size() >= 2, block);
+    QCOMPARE(!history.isEmpty() && history.last() == u"remove"_s, lifted);
 }
 
 QTEST_GUILESS_MAIN(TestEngineSupervisor)

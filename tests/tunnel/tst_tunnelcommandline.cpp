@@ -239,8 +239,8 @@ void TestTunnelCommandLine::optionSwitches()
         QFETCH(bool, allowLocalNetwork);
         const tunnelcontract::TunnelOptions expected{reconnect, block, allowLocalNetwork};
         QCOMPARE(command->options, expected);
-        QCOMPARE(QProcess::splitCommand(tunnelhelper::serviceCommandLine(
-                                            u"/opt/t"_s, name, path, command->options))
+        QCOMPARE(QProcess::splitCommand(
+                     tunnelhelper::serviceCommandLine(u"/opt/t"_s, name, path, command->options))
                      .mid(4),
                  switches);
     }

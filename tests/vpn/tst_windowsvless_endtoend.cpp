@@ -1,5 +1,6 @@
 #include "common/protectedstore.h"
 #include "common/tunnelcontract.h"
+#include "settings/settingskeys.h"
 #include "support/testhome.h"
 #include "tools/devbackend/httpserver.h"
 #include "vpn/windowsvless.h"
@@ -42,6 +43,8 @@ private:
 void TestWindowsVlessEndToEnd::initTestCase()
 {
     QVERIFY(m_home.isValid());
+    // Connects on this machine's own network: the block stays off here.
+    settings::setBlockIfVpnDrops(false);
     m_server.setHandler([](const HttpRequest &request, const HttpResponderPtr &reply) {
         reply->send(request.path() == u"/generate_204"_s ? 204 : 500, QByteArray(), QByteArray());
     });

@@ -139,8 +139,8 @@ void SettingsPage::buildConnectionCard()
         addSwitchRow(u"Connect when Solvik VPN starts"_s, settings::connectOnStart(), cardLayout);
     m_reconnect =
         addSwitchRow(u"Reconnect automatically"_s, settings::reconnectAutomatically(), cardLayout);
-    m_blockIfDropped = addSwitchRow(u"Block internet if the VPN drops"_s,
-                                    settings::blockIfVpnDrops(), cardLayout);
+    m_blockIfDropped =
+        addSwitchRow(u"Block internet if the VPN drops"_s, settings::blockIfVpnDrops(), cardLayout);
     m_allowLocalNetwork = addSwitchRow(u"Allow local network access while blocked"_s,
                                        settings::allowLocalNetwork(), cardLayout);
     m_allowLocalNetwork->setEnabled(m_blockIfDropped->isChecked());
