@@ -60,14 +60,15 @@ fi
 
 # The client reads its backend address from its settings store; point every identity it may use
 # (normal run, smoke test) at the development backend, keeping what else the store holds (theme,
-# accent, the tour seen).
+# accent, the tour seen). The block on a drop stays off: the engine stub tunnels nothing, and the
+# block would hold this machine's own traffic back.
 for store in SolvikVPN/SolvikVPN SolvikVPNTests/SmokeTest; do
     file=$XDG_CONFIG_HOME/$store.conf
     mkdir -p "$(dirname "$file")"
     [ -s "$file" ] || printf '[General]\n' > "$file"
     grep -q '^\[General\]$' "$file" || sed -i '1i [General]' "$file"
-    sed -i -e '/^apiUrl=/d' -e '/^production=/d' \
-        -e "s|^\[General\]\$|[General]\napiUrl=http://127.0.0.1:$port\nproduction=false|" "$file"
+    sed -i -e '/^apiUrl=/d' -e '/^production=/d' -e '/^blockIfVpnDrops=/d' \
+        -e "s|^\[General\]\$|[General]\napiUrl=http://127.0.0.1:$port\nproduction=false\nblockIfVpnDrops=false|" "$file"
 done
 
 echo "Development backend: http://127.0.0.1:$port (log: $home/devbackend.log)"

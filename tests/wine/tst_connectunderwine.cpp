@@ -2,6 +2,7 @@
 #include "common/protectedstore.h"
 #include "common/tunnelcontract.h"
 #include "platform/servicecontrol.h"
+#include "settings/settingskeys.h"
 #include "support/testhome.h"
 #include "vpn/vpncontroller.h"
 #include "vpn/windowsvless.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -145,6 +147,7 @@ private slots:
     void connectThenDisconnect();
     void untrustedFolderIsRefused();
     void killedEngineHeals();
+    void blockWithoutFilteringEngine();
 
 private:
     bool connectTo(VpnController &controller, const QString &serverId);
@@ -162,6 +165,8 @@ void ConnectUnderWineTest::initTestCase()
     QVERIFY(m_home->isValid());
     QCoreApplication::setOrganizationName(u"SolvikVPNTests"_s);
     QCoreApplication::setApplicationName(u"ConnectUnderWine"_s);
+    // Wine has no filtering engine: the block is the subject of one case only.
+    settings::setBlockIfVpnDrops(false);
     m_bed = std::make_unique<VpnTestBed>();
     QVERIFY(m_bed->signIn());
     qputenv(checkUrlsVariable,
@@ -300,6 +305,43 @@ void ConnectUnderWineTest::killedEngineHeals()
     QVERIFY(
         QTest::qWaitFor([&controller] { return !controller->disconnecting(); }, tunnelTimeoutMs));
     QVERIFY(!QFile::exists(tunnelcontract::tunnelErrorPath(tunnel)));
+}
+
+// Wine has no Base Filtering Engine: with the block on, the connect is refused before any engine
+// runs, and with the recording firewall standing in, it connects and the stop lifts the block.
+void ConnectUnderWineTest::blockWithoutFilteringEngine()
+{
+    settings::setBlockIfVpnDrops(true);
+    const auto blockOff = qScopeGuard([] { settings::setBlockIfVpnDrops(false); });
+    QStringList statuses;
+    QStringList failures;
+    const std::unique_ptr<VpnController> controller = makeController(statuses, failures);
+    const QString server = api::jsonText(m_bed->server(0).value(u"id"_s));
+    QVERIFY(!connectTo(*controller, server));
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(
+        failures.first().startsWith(u"The VPN was not connected: Solvik VPN could not block"_s),
+        qPrintable(failures.first()));
+    QCOMPARE(tunnelServices(), QStringList());
+
+    const QString recording = m_installation->directory() + u"/firewall.log"_s;
+    QFile switches(m_installation->directory() + u"/test-switches.txt"_s);
+    QVERIFY(switches.open(QIODevice::WriteOnly) &&
+            switches.write("SOLVIKVPN_RECORD_FIREWALL=" +
+                           QDir::toNativeSeparators(recording).toUtf8()) > 0);
+    switches.close();
+    failures.clear();
+    QVERIFY2(connectTo(*controller, server), qPrintable(failures.join(u" | "_s)));
+    controller->disconnectVpn();
+    QVERIFY(
+        QTest::qWaitFor([&controller] { return !controller->disconnecting(); }, tunnelTimeoutMs));
+    QFile log(recording);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    QVERIFY2(lines.first().startsWith("apply ") &&
+                 lines.first().contains("sing-box.exe|SolvikVPN|0"),
+             lines.first().constData());
+    QCOMPARE(lines.at(lines.size() - 2), QByteArray("remove"));
 }
 
 QTEST_GUILESS_MAIN(ConnectUnderWineTest)
