@@ -1,6 +1,7 @@
 #include "app/applicationidentity.h"
 #include "app/instancechannel.h"
 #include "settings/settingskeys.h"
+#include "support/privatenetwork.h"
 #include "support/testhome.h"
 
 #include "tunnelfixture.h"
@@ -15,12 +16,7 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstring>
 #include <memory>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -31,21 +27,6 @@ constexpr int commandTimeoutMs = 60000;
 
 // A network of this process's own with only loopback up: the client programs it starts reach
 // the development backend and nothing outside.
-bool enterPrivateNetwork()
-{
-    if (unshare(CLONE_NEWNET) != 0) {
-        return false;
-    }
-    ifreq request{};
-    std::strcpy(request.ifr_name, "lo");
-    const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const bool up = control >= 0 && ioctl(control, SIOCGIFFLAGS, &request) == 0 &&
-                    (request.ifr_flags = short(request.ifr_flags | IFF_UP),
-                     ioctl(control, SIOCSIFFLAGS, &request) == 0);
-    ::close(control);
-    return up;
-}
-
 struct Outcome
 {
     int code = -1;

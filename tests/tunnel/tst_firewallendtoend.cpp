@@ -1,5 +1,6 @@
 #include "common/engineconfiguration.h"
 #include "common/tunnelcontract.h"
+#include "support/privatenetwork.h"
 #include "tools/devbackend/httpserver.h"
 
 #include "tunnelfixture.h"
@@ -13,11 +14,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <cstring>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,24 +29,11 @@ constexpr quint16 echoPort = 7777;
 // Where the direct attempts go while the engine is down; the outside counts what arrives there.
 constexpr quint16 countedPort = 7778;
 
-bool bringLoopbackUp()
-{
-    ifreq request{};
-    std::strcpy(request.ifr_name, "lo");
-    const int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const bool up = control >= 0 && ioctl(control, SIOCGIFFLAGS, &request) == 0 &&
-                    (request.ifr_flags = short(request.ifr_flags | IFF_UP),
-                     ioctl(control, SIOCSIFFLAGS, &request) == 0);
-    ::close(control);
-    return up;
-}
-
 // The stand-in for the internet, in the forked child: an echo server on the outside address.
 [[noreturn]] void serveEcho(int ready, int go)
 {
     char byte = 0;
-    if (unshare(CLONE_NEWNET) != 0 || !bringLoopbackUp() || write(ready, "r", 1) != 1 ||
-        read(go, &byte, 1) != 1)
+    if (!enterPrivateNetwork() || write(ready, "r", 1) != 1 || read(go, &byte, 1) != 1)
         _exit(1);
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -130,7 +114,7 @@ private:
 void TestFirewallEndToEnd::initTestCase()
 {
     if (geteuid() != 0 || run(u"nft"_s, {u"--version"_s}) != 0 || run(u"ip"_s, {u"-V"_s}) != 0 ||
-        unshare(CLONE_NEWNET) != 0 || !bringLoopbackUp()) {
+        !enterPrivateNetwork()) {
         QSKIP("needs root, nft and ip for network namespaces of its own");
     }
     int ready[2];
