@@ -122,7 +122,8 @@ void TestSettingsPage::keyboard()
     page.themeChooser()->setFocus(Qt::MouseFocusReason);
     for (QWidget *next :
          QList<QWidget *>{page.accentChooser(), page.connectOnStartSwitch(), page.reconnectSwitch(),
-                          page.startAtLoginSwitch(), page.notificationsSwitch()}) {
+                          page.blockSwitch(), page.localNetworkSwitch(), page.startAtLoginSwitch(),
+                          page.notificationsSwitch()}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);
     }

@@ -76,6 +76,12 @@ void ConnectionStatesTest::reports_data()
                                << QString() << QString() << false;
     QTest::newRow("stop nobody asked for") << false << u"report"_s << Phase::NotConnected
                                            << notConnected << unexpectedStop << QString() << false;
+    // The status line says it; no error repeats it.
+    QTest::newRow("dropped behind the block")
+        << false << u"report"_s << Phase::Blocked
+        << u"Blocked: the VPN dropped. Internet access is held until you reconnect or "
+           u"disconnect."_s
+        << QString() << QString() << false;
     QTest::newRow("status unknown while running")
         << false << u"report"_s << Phase::Unknown << u"VPN status unknown"_s << QString()
         << QString() << true;
@@ -159,7 +165,9 @@ void ConnectionStatesTest::statusTexts_data()
     QTest::newRow("connecting") << Phase::Connecting << u"Connecting\u2026"_s;
     QTest::newRow("connected") << Phase::Connected << connected;
     QTest::newRow("reconnecting") << Phase::Reconnecting << u"Reconnecting\u2026 (attempt 2)"_s;
-    QTest::newRow("blocked carries no traffic") << Phase::Blocked << notConnected;
+    QTest::newRow("blocked") << Phase::Blocked
+                             << u"Blocked: the VPN dropped. Internet access is held until you "
+                                u"reconnect or disconnect."_s;
     QTest::newRow("disconnecting") << Phase::Disconnecting << u"Disconnecting\u2026"_s;
 }
 

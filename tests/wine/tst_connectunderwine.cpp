@@ -322,7 +322,7 @@ void ConnectUnderWineTest::blockWithoutFilteringEngine()
     QVERIFY2(
         failures.first().startsWith(u"The VPN was not connected: Solvik VPN could not block"_s),
         qPrintable(failures.first()));
-    QCOMPARE(tunnelServices(), QStringList());
+    QTRY_COMPARE_WITH_TIMEOUT(tunnelServices(), QStringList(), deletionTimeoutMs);
 
     const QString recording = m_installation->directory() + u"/firewall.log"_s;
     QFile switches(m_installation->directory() + u"/test-switches.txt"_s);

@@ -35,6 +35,8 @@ public:
     QFrame *connectionCard() const { return m_connectionCard; }
     ToggleSwitch *connectOnStartSwitch() const { return m_connectOnStart; }
     ToggleSwitch *reconnectSwitch() const { return m_reconnect; }
+    ToggleSwitch *blockSwitch() const { return m_blockIfDropped; }
+    ToggleSwitch *localNetworkSwitch() const { return m_allowLocalNetwork; }
     ToggleSwitch *startAtLoginSwitch() const { return m_startAtLogin; }
     ToggleSwitch *notificationsSwitch() const { return m_notifications; }
 
