@@ -39,7 +39,7 @@ lane "the release programs carry no test switch"
 cmake --preset release
 cmake --build --preset release -j "$jobs" --target solvikvpn solvikvpn-tunnel
 for name in SOLVIKVPN_SERVICE_ROOT SOLVIKVPN_ELEVATION SOLVIKVPN_CONNECTIVITY_CHECK_URLS \
-    SOLVIKVPN_TRUST_FOLDERS SOLVIKVPN_NO_LOOKUPS; do
+    SOLVIKVPN_TRUST_FOLDERS SOLVIKVPN_NO_LOOKUPS SOLVIKVPN_RECORD_FIREWALL; do
     grep -q "$name" build/debug/bin/solvikvpn build/debug/bin/solvikvpn-tunnel
     if grep -q "$name" build/release/bin/solvikvpn build/release/bin/solvikvpn-tunnel; then
         echo "The release build contains the test switch $name." >&2
