@@ -7,9 +7,10 @@
 // Environment variables through which tests reach into the programs: the POSIX service manager's
 // state directory, the client's elevator, the health check's pages, for Wine, which keeps no
 // access lists, trust in the folders the tunnel program judges, a normal client run that looks
-// nothing up on the internet, and a firewall that only records what it was asked to do. They exist only in builds
-// configured with SOLVIKVPN_TEST_SWITCHES, never in a release or anything shipped: there the
-// variable names are not even in the binaries, and every switch reads as unset.
+// nothing up on the internet, and a firewall that only records what it was asked to do. They
+// exist only in builds configured with SOLVIKVPN_TEST_SWITCHES, never in a release or anything
+// shipped: there the variable names are not even in the binaries, and every switch reads as
+// unset.
 namespace platform {
 
 enum class TestSwitch
