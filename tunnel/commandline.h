@@ -28,8 +28,7 @@ struct TunnelCommand
 
 // Reads the arguments that follow the program name; "--install" and "--service" take the tunnel
 // name, the profile path and then, in their order and each once, the option switches. Every
-// comparison is exact and
-// case-sensitive; nothing when the line is malformed or the tunnel name does not match its
-// pattern (the program then exits with 87). The profile path is checked later, by the mode
-// that uses it.
+// comparison is exact and case-sensitive; nothing when the line is malformed or the tunnel name
+// does not match its pattern (the program then exits with 87). The profile path is checked later,
+// by the mode that uses it.
 std::optional<TunnelCommand> parseTunnelCommandLine(const QStringList &arguments);

@@ -113,8 +113,7 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
         qScopeGuard([&profile] { tunnelcontract::wipeTunnelProfileFile(*profile.content); });
     if (m_options.block) {
         m_firewall = tunnelfirewall::open();
-        if (m_firewall->apply(
-                tunnelfirewall::rules(m_applicationDirectory, m_options.allowLocalNetwork)) != 0) {
+        if (applyBlock() != 0) {
             m_firewall.reset();
             return tunnelcontract::exitcode::firewallFailed;
         }
@@ -136,7 +135,9 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     bool ran = false;
     bool lost = false;
     if (engine->waitUntilReady(profile.content->proxyPort, stop)) {
-        renewBlock();
+        // Now with the tunnel adapter the engine made; a failure leaves the earlier block
+        // standing, which holds the adapter's traffic back too.
+        applyBlock();
         m_report(ServiceState::Running, 0);
         ran = true;
         if (m_options.reconnect) {
@@ -232,7 +233,7 @@ bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
                 return true;
             }
             if (passed) {
-                renewBlock();
+                applyBlock();
                 policy.healthy();
                 writeStatus(TunnelStatus());
                 break;
@@ -248,12 +249,11 @@ bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
     }
 }
 
-void EngineSupervisor::renewBlock()
+std::uint32_t EngineSupervisor::applyBlock()
 {
-    if (m_firewall) {
-        m_firewall->apply(
-            tunnelfirewall::rules(m_applicationDirectory, m_options.allowLocalNetwork));
-    }
+    return m_firewall ? m_firewall->apply(tunnelfirewall::rules(m_applicationDirectory,
+                                                                m_options.allowLocalNetwork))
+                      : 0;
 }
 
 QString EngineSupervisor::watchEngine(EngineRun &engine, quint16 port, const platform::Event &stop)

@@ -83,9 +83,8 @@ private:
     // Returns whether the run ends on a stop (false: the engine is lost for good).
     bool superviseRestarts(std::unique_ptr<EngineRun> &engine, const TunnelProfileRead &profile,
                            const platform::Event &stop);
-    // Puts the block up again, now with the tunnel adapter the engine made; a failure leaves the
-    // earlier block standing, which holds the adapter's traffic back too.
-    void renewBlock();
+    // Puts the block up, in place of the one before, while blocking is on; 0 or the error number.
+    std::uint32_t applyBlock();
     // Waits while the engine runs and passes the checks asked for; the reason it was lost, or
     // nothing once `stop` is set.
     QString watchEngine(EngineRun &engine, quint16 port, const platform::Event &stop);

@@ -24,7 +24,7 @@ std::uint32_t RecordingFirewall::remove()
 // and the toolkit's per-thread state must not be left on it.
 std::uint32_t RecordingFirewall::record(const std::string &line)
 {
-    std::ofstream file(std::filesystem::u8path(m_path), std::ios::app);
+    std::ofstream file(std::filesystem::u8path(m_path), std::ios::app | std::ios::binary);
     file << line << '\n';
     file.flush();
     return file ? platform::winerror::success : platform::winerror::generalFailure;

@@ -269,12 +269,12 @@ void WindowsVless::engineCheckEnded(QProcess *process, bool success)
 void WindowsVless::runHelper(HelperCommand command)
 {
     m_command = command;
+    const bool block = settings::blockIfVpnDrops();
     const QString arguments =
         command == HelperCommand::Install
-            ? tunnelcontract::installArguments(
-                  m_tunnelName, profilePath(),
-                  {settings::reconnectAutomatically(), settings::blockIfVpnDrops(),
-                   settings::blockIfVpnDrops() && settings::allowLocalNetwork()})
+            ? tunnelcontract::installArguments(m_tunnelName, profilePath(),
+                                               {settings::reconnectAutomatically(), block,
+                                                block && settings::allowLocalNetwork()})
             : tunnelcontract::stopArguments(m_tunnelName);
     const QString helper =
         QDir::toNativeSeparators(tunnelcontract::helperPath(applicationDirectory()));

@@ -1,15 +1,13 @@
 #include "platform/firewall.h"
 
-#include "platform/posix/childexec.h"
 #include "platform/posix/enginegroup.h"
-#include "platform/posix/fileio.h"
-#include "platform/posix/posixerror.h"
+#include "platform/supervisedprocess.h"
 #include "platform/winerror.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace platform {
@@ -70,51 +68,24 @@ std::string ruleset(const FirewallRules &rules, const std::string &engineGroup)
     return std::string(replaceTable) + "table inet solvikvpn {\n" + out + "}\n" + in + "}\n}\n";
 }
 
-// Runs nft with `script` on its standard input, its output discarded; 0 when it succeeded.
+// Runs nft with `script` on its standard input; 0 when it succeeded.
 std::uint32_t runNft(const std::string &script)
 {
-    const char *program = nullptr;
-    for (const char *candidate : nftPrograms) {
-        if (::access(candidate, X_OK) == 0) {
-            program = candidate;
-            break;
-        }
-    }
-    if (!program)
+    const auto program = std::find_if(std::begin(nftPrograms), std::end(nftPrograms),
+                                      [](const char *path) { return ::access(path, X_OK) == 0; });
+    if (program == std::end(nftPrograms))
         return winerror::fileNotFound;
-    posix::Pipe input;
-    posix::Pipe errorPipe;
-    if (!posix::makePipe(input, O_CLOEXEC) || !posix::makePipe(errorPipe, O_CLOEXEC))
-        return windowsErrorFromErrno(errno);
-    std::vector<std::string> words{program, "-f", "-"};
-    std::vector<char *> argv = childexec::argumentVector(words);
-    char *const environment[] = {nullptr};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        childexec::resetSignals();
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0 && ::dup2(input.read.get(), STDIN_FILENO) >= 0 &&
-            ::dup2(null, STDOUT_FILENO) >= 0 && ::dup2(null, STDERR_FILENO) >= 0) {
-            childexec::keepOnlyStandardStreams();
-            ::execve(argv[0], argv.data(), environment);
-        }
-        childexec::reportFailure(errorPipe.write.get());
+    SupervisedProcess nft;
+    if (const std::uint32_t error = nft.start(*program, {"-f", "-"}, std::string()))
+        return error;
+    const bool written = nft.writeInput(script.data(), script.size());
+    nft.closeInput();
+    // What nft says is read to its end only so that it never waits on a full pipe.
+    char discarded[512];
+    while (nft.readOutput(discarded, sizeof discarded) > 0) {
     }
-    const int forkErrno = errno;
-    input.read.close();
-    errorPipe.write.close();
-    if (pid < 0)
-        return windowsErrorFromErrno(forkErrno);
-    const bool written = posix::writeFully(input.write.get(), script.data(), script.size());
-    input.write.close();
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    int childErrno = 0;
-    if (posix::readFully(errorPipe.read.get(), &childErrno, sizeof childErrno))
-        return windowsErrorFromErrno(childErrno);
-    return written && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? winerror::success
-                                                                    : winerror::generalFailure;
+    nft.wait(-1);
+    return written && nft.exitCode() == 0 ? winerror::success : winerror::generalFailure;
 }
 
 #if SOLVIKVPN_TEST_SWITCHES
