@@ -1,6 +1,7 @@
 #include "app/applicationfont.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFont>
 #include <QFontDatabase>
 #include <QToolTip>
@@ -9,9 +10,14 @@ namespace applicationfont {
 
 void install()
 {
-    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/InterVariable.ttf"));
-    const QStringList families =
-        id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+    // One variable font, or on Windows the static weights of the same family.
+    QStringList families;
+    const QDir fonts(QStringLiteral(":/fonts"));
+    for (const QString &name : fonts.entryList(QDir::Files, QDir::Name)) {
+        const int id = QFontDatabase::addApplicationFont(fonts.filePath(name));
+        if (id >= 0 && families.isEmpty())
+            families = QFontDatabase::applicationFontFamilies(id);
+    }
 
     QFont font(families.isEmpty() ? QStringLiteral("Segoe UI") : families.first());
     font.setPixelSize(14);

@@ -11,7 +11,7 @@ packages=(
 )
 # A Node.js that bundles its own npm conflicts with Debian's npm package: keep the one present.
 if [ "${1:-}" = "--vendor" ] && ! command -v npm >/dev/null; then
-    packages+=(nodejs npm)
+    packages+=(nodejs npm fonts-inter)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Refreshes the vendored interface resources in resources/ from pinned npm packages and renders the
-# brand mark. Run by hand when a pin changes; the build and CI only read what this left in the tree.
+# Refreshes the vendored interface resources in resources/ from pinned npm and Debian packages and
+# renders the brand mark. Run by hand when a pin changes; the build and CI only read what this left in the tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --vendor
@@ -13,6 +13,22 @@ icons=(
     globe user-round external-link settings-2 shield power eye eye-off search refresh-cw zap
     map-pin monitor log-out chevron-down chevron-right arrow-up-right plus minus check x copy
 )
+
+# Inter: the variable font for Qt's own font engines, and the static weights the theme uses (400,
+# 500, 600, 700) for Windows, whose GDI draws a variable font at its default weight only.
+inter=4.0~beta7+ds-1
+for package in fonts-inter-variable fonts-inter; do
+    installed=$(dpkg-query -W -f='${Version}' "$package")
+    if [ "$installed" != "$inter" ]; then
+        echo "$package is $installed here; the pin is $inter." >&2
+        exit 1
+    fi
+done
+cp /usr/share/fonts/truetype/inter-vf/Inter-roman.var.ttf resources/fonts/InterVariable.ttf
+for weight in Regular Medium SemiBold Bold; do
+    cp "/usr/share/fonts/opentype/inter/Inter-$weight.otf" resources/fonts/
+done
+cp /usr/share/doc/fonts-inter/copyright resources/fonts/LICENSE.txt
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
