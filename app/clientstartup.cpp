@@ -40,6 +40,8 @@ constexpr int tourOfferMilliseconds = 350;
 constexpr int commandAnswerMilliseconds = 150000;
 constexpr int showAnswerMilliseconds = 5000;
 constexpr int hiddenStartMilliseconds = 15000;
+// A client asked to quit first lets a connect or disconnect under way end.
+constexpr int quitMilliseconds = 30000;
 
 // Website shots start from a known look, whatever an earlier shot left in the test store.
 void seedWebsiteShotSettings(const QString &shot)
@@ -81,6 +83,24 @@ int startHiddenClientFor(const QString &channel, const QStringList &arguments)
     return ClientCommands::exitFailed;
 }
 
+// "--quit": returns once the account's client has closed its channel, the last thing it does
+// before its process ends, so that an installer finds the programs free. The client may end
+// before its answer is on the way.
+int awaitClientEnd(const QString &channel, const QStringList &arguments)
+{
+    InstanceChannel::send(channel, arguments, commandAnswerMilliseconds);
+    QElapsedTimer waited;
+    waited.start();
+    while (InstanceChannel::answers(channel)) {
+        if (waited.hasExpired(quitMilliseconds)) {
+            std::fprintf(stderr, "Solvik VPN did not quit.\n");
+            return ClientCommands::exitFailed;
+        }
+        QThread::msleep(100);
+    }
+    return ClientCommands::exitDone;
+}
+
 // "--status" with no client running: the tunnel's own state, as the client would find it.
 int printStandaloneStatus()
 {
@@ -117,6 +137,10 @@ void obey(const QStringList &arguments, MainWindow &window, ClientCommands &comm
     case ClientCommand::Status:
         commands.status(answer);
         return;
+    case ClientCommand::Quit:
+        reply({ClientCommands::exitDone, QString()});
+        window.tray().requestQuit();
+        return;
     case ClientCommand::Help:
         reply({ClientCommands::exitDone, StartupOptions::helpText()});
         return;
@@ -150,6 +174,9 @@ int clientstartup::run(QApplication &application, const QStringList &arguments)
         const QStringList forwarded = arguments.mid(1);
         const int timeout = options.command == ClientCommand::None ? showAnswerMilliseconds
                                                                    : commandAnswerMilliseconds;
+        if (options.command == ClientCommand::Quit) {
+            return awaitClientEnd(channel->name(), forwarded);
+        }
         if (const auto answer = InstanceChannel::send(channel->name(), forwarded, timeout)) {
             return printAnswer(*answer);
         }
@@ -161,6 +188,7 @@ int clientstartup::run(QApplication &application, const QStringList &arguments)
             return startHiddenClientFor(channel->name(), forwarded);
         case ClientCommand::None:
         case ClientCommand::Help:
+        case ClientCommand::Quit:
             break;
         }
         if (!channel->claim()) {

@@ -21,14 +21,6 @@ namespace {
 // A client that serves the channel answers a knock at once.
 constexpr int knockTimeoutMs = 500;
 
-// Whether a client serves `name` and takes a connection.
-bool answers(const QString &name)
-{
-    QLocalSocket knock;
-    knock.connectToServer(name);
-    return knock.waitForConnected(knockTimeoutMs);
-}
-
 // One line of compact JSON, or nothing when `bytes` is not exactly that object.
 std::optional<QJsonObject> messageObject(const QByteArray &bytes)
 {
@@ -138,6 +130,13 @@ void InstanceChannel::read(QLocalSocket *socket)
             target->disconnectFromServer();
         }
     });
+}
+
+bool InstanceChannel::answers(const QString &name)
+{
+    QLocalSocket knock;
+    knock.connectToServer(name);
+    return knock.waitForConnected(knockTimeoutMs);
 }
 
 std::optional<InstanceChannel::Answer>

@@ -48,6 +48,8 @@ public:
     // of the expected form.
     static std::optional<Answer> send(const QString &name, const QStringList &arguments,
                                       int timeoutMs);
+    // Whether a client serves `name` and takes a connection.
+    static bool answers(const QString &name);
 
 signals:
     // `reply` is called once, maybe later, with what the sender prints and its exit code.

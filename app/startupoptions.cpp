@@ -98,6 +98,8 @@ StartupOptions StartupOptions::parse(const QStringList &arguments)
             setCommand(ClientCommand::Disconnect, argument);
         } else if (argument == u"--status"_s) {
             setCommand(ClientCommand::Status, argument);
+        } else if (argument == u"--quit"_s) {
+            setCommand(ClientCommand::Quit, argument);
         } else if (argument == u"--help"_s || argument == u"-h"_s) {
             setCommand(ClientCommand::Help, argument);
         } else if (options.error.isEmpty()) {
@@ -120,6 +122,8 @@ QString StartupOptions::helpText()
         u"  --disconnect          end the connection\n"
         u"  --status              print the connection's state; exit code 0 when\n"
         u"                        connected, 3 when not, 4 when signed out, 1 on error\n"
+        u"  --quit                end the running client (an installer asks this before\n"
+        u"                        it replaces the programs)\n"
         u"  --hidden              start in the notification area\n"
         u"  --help                show this list\n\n"
         u"For checks of the window (a smoke run quits by itself):\n"

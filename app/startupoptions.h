@@ -12,6 +12,7 @@ enum class ClientCommand
     Connect,    // "--connect [SERVER_ID | COUNTRY_CODE]"
     Disconnect, // "--disconnect"
     Status,     // "--status"
+    Quit,       // "--quit": a running client ends, as by the tray's Quit; none is started
     Help,       // "--help": the switches, printed without starting a window
 };
 

@@ -157,6 +157,13 @@ void TestCommandLineEndToEnd::commandsReachTheOneClient()
     QCOMPARE(outcome.output, u"Not connected"_s);
     QCOMPARE(run({u"--status"_s}).code, 3);
     QCOMPARE(clients().size(), 1);
+
+    // An installer's request: it returns once the client has closed its channel, the last
+    // thing it does, and starts none.
+    QCOMPARE(run({u"--quit"_s}).code, 0);
+    QTRY_COMPARE(clients().size(), 0);
+    QCOMPARE(run({u"--quit"_s}).code, 0);
+    QCOMPARE(clients().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineEndToEnd)

@@ -197,6 +197,8 @@ void TestStartupOptions::commands_data()
     QTest::newRow("a target with markup")
         << QStringList{program, u"--connect"_s, u"<b>x</b>"_s} << connect << u"<b>x</b>"_s
         << u"\"<b>x</b>\" is not a server id or a country code."_s;
+    QTest::newRow("quit") << QStringList{program, u"--quit"_s} << int(ClientCommand::Quit) << none
+                          << none;
     QTest::newRow("two commands")
         << QStringList{program, u"--status"_s, u"--disconnect"_s} << int(ClientCommand::Disconnect)
         << none << u"Give one command at a time; \"--disconnect\" is one too many."_s;
