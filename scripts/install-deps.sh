@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-svg-dev libqt6svg6 libsodium-dev doctest-dev
     g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
     clang libclang-rt-14-dev fonts-inter-variable fonts-dejavu-core
-    nftables iproute2
+    nftables iproute2 wixl msitools osslsigncode openssl
 )
 # A Node.js that bundles its own npm conflicts with Debian's npm package: keep the one present.
 if [ "${1:-}" = "--vendor" ] && ! command -v npm >/dev/null; then

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The Windows lane: MinGW-w64 builds run under Wine, in two parts.
+# The Windows lane: MinGW-w64 builds run under Wine, in three parts.
 # - The seam (preset mingw-wine): platform/ and its doctest suites, without Qt.
 # - The application (preset mingw-qt): the whole product against the Qt for MinGW-w64 kit, every
 #   QtTest suite that does not need Linux, the seam's suites again (linked as the product links
 #   them) and the client's smoke run. Without the kit this part is skipped, saying why.
+# - The package (scripts/test-windows-package.sh): the MSI of that build, signed, installed,
+#   upgraded and removed in a fresh prefix of its own.
 # The kit is the unpacked folder named by SOLVIKVPN_QT_MINGW_KIT, or else the team's tarball in
 # ../shared/qt6-mingw/ beside the repository, unpacked once into build/qt6-mingw-kit/.
 # Exits non-zero when configuring, building or any test fails.
@@ -74,3 +76,9 @@ ctest --preset mingw-qt
 grep -a -h -e '^tst_[a-z_]* needs Linux: ' -e '^SKIP   : ' \
     build/mingw-qt/Testing/Temporary/LastTest.log || true
 echo "-- the application: $(elapsed "$began") (smoke run's picture: build/mingw-qt/bin/smoke.png)"
+
+began=$SECONDS
+echo "-- Windows lane, the package"
+# A screen of a common size: on Xvfb's default 640 x 480 one the client is not scaled to 150 %.
+xvfb-run -a -s "-screen 0 1920x1080x24" bash scripts/test-windows-package.sh
+echo "-- the package: $(elapsed "$began")"

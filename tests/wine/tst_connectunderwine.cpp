@@ -88,17 +88,24 @@ bool copyWithLibraries(const QString &from, const QString &to)
 }
 
 // A throw-away installation in Wine's drive C: the tunnel program with its libraries, and the
-// engine stub as core/sing-box.exe with its own, since the service finds no others. Every tunnel
-// service of the product is removed when it is made and when it goes, whatever the test did.
+// engine stub as core/sing-box.exe with its own, since the service finds no others. The package's
+// lane names the folder its package installed instead. Every tunnel service of the product is
+// removed when it is made and when it goes, whatever the test did.
 class WineInstallation
 {
 public:
     WineInstallation()
+        : m_directory(qEnvironmentVariable("SOLVIKVPN_INSTALLED_PROGRAMS"))
     {
-        m_valid = m_root.isValid() && QDir(m_root.path()).mkpath(u"core"_s) &&
-                  copyWithLibraries(u"solvikvpn-tunnel.exe"_s, programPath()) &&
-                  copyWithLibraries(u"sing-box.exe"_s, m_root.filePath(u"core/sing-box.exe"_s)) &&
-                  sweep();
+        if (m_directory.isEmpty()) {
+            m_directory = m_root.path();
+            m_valid = m_root.isValid() && QDir(m_root.path()).mkpath(u"core"_s) &&
+                      copyWithLibraries(u"solvikvpn-tunnel.exe"_s, programPath()) &&
+                      copyWithLibraries(u"sing-box.exe"_s, m_root.filePath(u"core/sing-box.exe"_s));
+        } else {
+            m_valid = QFile::exists(programPath());
+        }
+        m_valid = m_valid && sweep();
     }
     ~WineInstallation()
     {
@@ -109,8 +116,8 @@ public:
     WineInstallation &operator=(const WineInstallation &) = delete;
 
     bool isValid() const { return m_valid; }
-    QString directory() const { return m_root.path(); }
-    QString programPath() const { return m_root.filePath(u"solvikvpn-tunnel.exe"_s); }
+    QString directory() const { return m_directory; }
+    QString programPath() const { return m_directory + u"/solvikvpn-tunnel.exe"_s; }
 
 private:
     // The clean-up may find a service that is still marked for deletion (1072, as Windows
@@ -125,6 +132,7 @@ private:
     }
 
     QTemporaryDir m_root;
+    QString m_directory;
     bool m_valid = false;
 };
 
