@@ -78,6 +78,9 @@ find "$stage" -type f \( -name '*.exe' -o -name '*.dll' \) \
 if [ -n "$engine" ]; then
     mkdir -p "$stage/core"
     cp "$engine" "$stage/core/sing-box.exe"
+elif [ ! -f "$stage/core/sing-box.exe" ]; then
+    echo "$build has no engine stub: it is built with the tests (SOLVIKVPN_TESTS=ON)." >&2
+    exit 1
 fi
 if $sign; then
     bash "$root/scripts/sign-windows.sh" "$stage/solvikvpn.exe" "$stage/solvikvpn-tunnel.exe"
