@@ -285,6 +285,12 @@ void ApiClient::finish(JobPtr job, const ApiResult &result)
         return;
     m_activeJobs.erase(found);
     emit activityChanged(activeCount());
+    if (!result.successful() && !result.cancelled) {
+        const QJsonValue code =
+            result.body.value(QLatin1String("error")).toObject().value(QLatin1String("code"));
+        emit requestFailed(job->method, job->path.section(u'?', 0, 0), result.status,
+                           code.toString());
+    }
     const Callback callback = std::move(job->callback);
     job->callback = nullptr;
     if (callback)

@@ -76,6 +76,10 @@ public:
 signals:
     void sessionExpired();
     void activityChanged(int count);
+    // A request ended without success (not by cancelAll): its method, its path without the query,
+    // the status and the reply's error code ("" without one). Never the bodies.
+    void requestFailed(const QByteArray &method, const QString &path, int status,
+                       const QString &errorCode);
 
 private:
     struct Job;

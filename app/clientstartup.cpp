@@ -12,6 +12,7 @@
 #include "ui/mainwindow.h"
 #include "ui/pages/settingspage.h"
 #include "ui/previewrun.h"
+#include "ui/problemreport.h"
 #include "ui/traycontroller.h"
 #include "ui/websitecapture.h"
 #include "vpn/windowsvless.h"
@@ -101,6 +102,19 @@ int awaitClientEnd(const QString &channel, const QStringList &arguments)
     return ClientCommands::exitDone;
 }
 
+// "--problem-report PATH", with the tunnel's state as the client would find it.
+int saveProblemReport(const QString &path)
+{
+    WindowsVless adapter;
+    QString error;
+    if (!problemreport::save(path, ClientCommands::standaloneStatus(adapter).line, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return ClientCommands::exitFailed;
+    }
+    std::printf("Problem report saved to %s\n", qPrintable(path));
+    return ClientCommands::exitDone;
+}
+
 // "--status" with no client running: the tunnel's own state, as the client would find it.
 int printStandaloneStatus()
 {
@@ -144,6 +158,9 @@ void obey(const QStringList &arguments, MainWindow &window, ClientCommands &comm
     case ClientCommand::Help:
         reply({ClientCommands::exitDone, StartupOptions::helpText()});
         return;
+    case ClientCommand::ProblemReport:
+        reply({ClientCommands::exitBadInput, u"Write a problem report without a client."_s});
+        return;
     }
 }
 
@@ -168,6 +185,9 @@ int clientstartup::run(QApplication &application, const QStringList &arguments)
         std::printf("%s", qPrintable(StartupOptions::helpText()));
         return ClientCommands::exitDone;
     }
+    if (options.command == ClientCommand::ProblemReport) {
+        return saveProblemReport(options.problemReportPath);
+    }
     std::unique_ptr<InstanceChannel> channel;
     if (options.usesInstance()) {
         channel = std::make_unique<InstanceChannel>(InstanceChannel::accountChannelId());
@@ -189,6 +209,7 @@ int clientstartup::run(QApplication &application, const QStringList &arguments)
         case ClientCommand::None:
         case ClientCommand::Help:
         case ClientCommand::Quit:
+        case ClientCommand::ProblemReport:
             break;
         }
         if (!channel->claim()) {

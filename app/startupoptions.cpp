@@ -100,6 +100,13 @@ StartupOptions StartupOptions::parse(const QStringList &arguments)
             setCommand(ClientCommand::Status, argument);
         } else if (argument == u"--quit"_s) {
             setCommand(ClientCommand::Quit, argument);
+        } else if (argument == u"--problem-report"_s) {
+            setCommand(ClientCommand::ProblemReport, argument);
+            if (i + 1 < arguments.size()) {
+                options.problemReportPath = arguments.at(++i);
+            } else if (options.error.isEmpty()) {
+                options.error = u"Name the file after \"--problem-report\"."_s;
+            }
         } else if (argument == u"--help"_s || argument == u"-h"_s) {
             setCommand(ClientCommand::Help, argument);
         } else if (options.error.isEmpty()) {
@@ -124,6 +131,7 @@ QString StartupOptions::helpText()
         u"                        connected, 3 when not, 4 when signed out, 1 on error\n"
         u"  --quit                end the running client (an installer asks this before\n"
         u"                        it replaces the programs)\n"
+        u"  --problem-report PATH write a problem report for support to PATH\n"
         u"  --hidden              start in the notification area\n"
         u"  --help                show this list\n\n"
         u"For checks of the window (a smoke run quits by itself):\n"

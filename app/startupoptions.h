@@ -8,12 +8,13 @@
 // What a start asks of the account's one client.
 enum class ClientCommand
 {
-    None,       // show the window (or, with "--hidden", only the tray icon)
-    Connect,    // "--connect [SERVER_ID | COUNTRY_CODE]"
-    Disconnect, // "--disconnect"
-    Status,     // "--status"
-    Quit,       // "--quit": a running client ends, as by the tray's Quit; none is started
-    Help,       // "--help": the switches, printed without starting a window
+    None,          // show the window (or, with "--hidden", only the tray icon)
+    Connect,       // "--connect [SERVER_ID | COUNTRY_CODE]"
+    Disconnect,    // "--disconnect"
+    Status,        // "--status"
+    Quit,          // "--quit": a running client ends, as by the tray's Quit; none is started
+    ProblemReport, // "--problem-report PATH": writes the report there and ends
+    Help,          // "--help": the switches, printed without starting a window
 };
 
 // The client's command line. All matches are case-sensitive.
@@ -31,6 +32,8 @@ struct StartupOptions
     ClientCommand command = ClientCommand::None;
     // The server id or two-letter country code after "--connect"; empty for the usual choice.
     QString connectTarget;
+    // The file after "--problem-report".
+    QString problemReportPath;
     // One line saying what is wrong with the command line; empty when nothing is.
     QString error;
 

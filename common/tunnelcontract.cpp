@@ -99,6 +99,11 @@ QString tunnelStatusPath(const QString &tunnelName)
     return serviceFilePath(tunnelName, u".status.dpapi"_s);
 }
 
+QString tunnelLogPath(const QString &tunnelName)
+{
+    return serviceFilePath(tunnelName, u".log.dpapi"_s);
+}
+
 QStringList optionSwitches(const TunnelOptions &options)
 {
     QStringList switches;

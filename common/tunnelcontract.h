@@ -41,6 +41,9 @@ QString tunnelErrorPath(const QString &tunnelName);
 // The tunnel status file (TunnelStatus), tunnelProfileFileName + ".status.dpapi", beside the
 // tunnel error file and written the same way.
 QString tunnelStatusPath(const QString &tunnelName);
+// The tunnel service's log, tunnelProfileFileName + ".log.dpapi", beside the tunnel error file
+// and written the same way; kept after a stop, for the problem report.
+QString tunnelLogPath(const QString &tunnelName);
 
 // How the service keeps a tunnel: whether it starts an engine again that ended by itself, and
 // whether it blocks traffic outside the tunnel while the tunnel is meant to be up, with or

@@ -45,6 +45,15 @@ QString exitReason(EngineRun &engine)
     return u"The VPN engine stopped (exit code %1)."_s.arg(engine.process().exitCode());
 }
 
+// The engine's last words, for the service log only and through its redaction.
+LogText lastOutputLine(EngineRun &engine)
+{
+    const QList<QByteArray> lines = engine.output().bytes().trimmed().split('\n');
+    return LogText::redacted(QString::fromUtf8(lines.constLast()));
+}
+
+using Level = DiagnosticLog::Level;
+
 // The health check needs an event loop; the service thread is the service manager's, not Qt's,
 // and the toolkit's per-thread state left on it breaks the process's end under Windows. A
 // thread of Qt's own, ended before this returns, keeps that state where it is cleaned up. A stop
@@ -111,9 +120,15 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     // the checks on its one open handle ran only now.
     const auto wipe =
         qScopeGuard([&profile] { tunnelcontract::wipeTunnelProfileFile(*profile.content); });
+    m_log.emplace(m_tunnelName, profile.ownerAccount);
+    m_log->write(Level::Info, "service.start",
+                 {{"port", profile.content->proxyPort},
+                  {"reconnect", m_options.reconnect ? 1 : 0},
+                  {"block", m_options.block ? 1 : 0}});
     if (m_options.block) {
         m_firewall = tunnelfirewall::open();
-        if (applyBlock() != 0) {
+        if (const std::uint32_t error = applyBlock(); error != 0) {
+            m_log->write(Level::Error, "firewall.failed", {{"error", qint64(error)}});
             m_firewall.reset();
             return tunnelcontract::exitcode::firewallFailed;
         }
@@ -130,11 +145,13 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
     if (const std::uint32_t error =
             engine->start(m_applicationDirectory, *profile.content, m_options.block);
         error != 0) {
+        m_log->write(Level::Error, "engine.startFailed", {{"error", qint64(error)}});
         return error;
     }
     bool ran = false;
     bool lost = false;
     if (engine->waitUntilReady(profile.content->proxyPort, stop)) {
+        m_log->write(Level::Info, "engine.ready");
         // Now with the tunnel adapter the engine made; a failure leaves the earlier block
         // standing, which holds the adapter's traffic back too.
         applyBlock();
@@ -150,6 +167,11 @@ std::uint32_t EngineSupervisor::superviseEngine(const platform::Event &stop)
 
     m_report(ServiceState::StopPending, 0);
     engine->stop();
+    m_log->write(lost || !ran ? Level::Error : Level::Info, "service.stop",
+                 {{"ran", ran ? 1 : 0},
+                  {"lost", lost ? 1 : 0},
+                  {"engineExit", engine->process().exitCode()},
+                  {"output", lastOutputLine(*engine)}});
     keepBlock = lost && m_firewall;
     if (keepBlock && !m_options.reconnect) {
         TunnelStatus status;
@@ -198,6 +220,9 @@ bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
         if (lastError.isEmpty()) {
             return true;
         }
+        m_log->write(
+            Level::Warning, "engine.lost",
+            {{"reason", LogText::redacted(lastError)}, {"output", lastOutputLine(*engine)}});
         // Stopped at once, so a silent engine frees its port and nothing half-working runs.
         engine->stop();
         for (;;) {
@@ -206,6 +231,7 @@ bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
             status.attempt = policy.attempt();
             status.lastError = lastError;
             if (!delay) {
+                m_log->write(Level::Error, "engine.gaveUp", {{"attempt", policy.attempt()}});
                 // The last engine's output stays for the tunnel error file.
                 status.state =
                     m_firewall ? TunnelStatus::State::Blocked : TunnelStatus::State::GaveUp;
@@ -215,6 +241,8 @@ bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
             status.state = TunnelStatus::State::Reconnecting;
             status.nextAttemptAt = QDateTime::currentDateTimeUtc().addMSecs(delay->count());
             writeStatus(status);
+            m_log->write(Level::Info, "engine.restartWait",
+                         {{"attempt", policy.attempt()}, {"delayMs", qint64(delay->count())}});
             // On the stop event, so a stop ends the wait at once and starts no engine.
             if (stop.wait(int(delay->count()))) {
                 return true;
@@ -232,6 +260,10 @@ bool EngineSupervisor::superviseRestarts(std::unique_ptr<EngineRun> &engine,
             if (stop.isSet()) {
                 return true;
             }
+            m_log->write(passed ? Level::Info : Level::Warning, "engine.restarted",
+                         {{"attempt", policy.attempt()},
+                          {"ready", ready ? 1 : 0},
+                          {"healthCheck", passed ? 1 : 0}});
             if (passed) {
                 applyBlock();
                 policy.healthy();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/servicelog.h"
+
 #include "common/tunnelcontract.h"
 #include "platform/event.h"
 #include "platform/firewall.h"
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class EngineRun;
 struct TunnelProfileRead;
@@ -94,6 +97,7 @@ private:
     QString m_profilePath;
     tunnelcontract::TunnelOptions m_options;
     std::unique_ptr<platform::Firewall> m_firewall; // while the block is up
+    std::optional<ServiceLog> m_log;                // once the profile names its owner
     StatusReporter m_report;
     Timings m_timings;
     std::atomic<bool> m_checkWanted{false};

@@ -5,6 +5,7 @@
 #include "locations/geolocator.h"
 #include "locations/latencyprobe.h"
 #include "locations/servercatalogue.h"
+#include "ui/clientlog.h"
 #include "vpn/tunneladapter.h"
 #include "vpn/vpncontroller.h"
 
@@ -50,6 +51,7 @@ public:
     ServerCatalogue &catalogue() { return m_catalogue; }
     Geolocator &geolocator() { return m_geolocator; }
     LatencyProbe &latencyProbe() { return m_latencyProbe; }
+    ClientLog &clientLog() { return m_clientLog; }
 
     bool lookupsEnabled() const { return m_lookups == Lookups::Enabled; }
     // Looks the user's own position up once, reported by the geolocator's ownLocationFound.
@@ -75,6 +77,7 @@ private:
     ServerCatalogue m_catalogue;
     Geolocator m_geolocator;
     LatencyProbe m_latencyProbe;
+    ClientLog m_clientLog;
     QTimer m_sweepTimer;
     QMetaObject::Connection m_ownLocationWait;
 };

@@ -11,6 +11,7 @@
 #include "ui/pages/settingspage.h"
 #include "ui/pages/signinpage.h"
 #include "ui/previewsamples.h"
+#include "ui/problemreport.h"
 #include "ui/productlinks.h"
 #include "ui/theme/icontint.h"
 #include "ui/theme/stylesheet.h"
@@ -219,6 +220,15 @@ void MainWindow::connectServices()
     connect(m_signInPage, &SignInPage::tourRequested, m_guidedTour, &GuidedTour::showWelcomeGuide);
     connect(m_signInPage, &SignInPage::quickGuideDismissed, m_guidedTour, &GuidedTour::finishTour);
     connect(m_settingsPage, &SettingsPage::appearanceChanged, this, &MainWindow::applyTheme);
+    connect(
+        m_settingsPage, &SettingsPage::problemReportRequested, this, [this](const QString &path) {
+            QString error;
+            if (problemreport::save(path, m_services->controller().state().statusText(), &error)) {
+                widgetfactory::setMessage(m_settingsPage->messageLabel(), QString());
+            } else {
+                widgetfactory::setMessage(m_settingsPage->messageLabel(), error);
+            }
+        });
     connect(&m_services->geolocator(), &Geolocator::ownLocationFound, this,
             [this](const ServerLocation &location) {
                 m_signInPage->worldMap()->setOwnLocation(location);

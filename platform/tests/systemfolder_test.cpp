@@ -57,6 +57,15 @@ std::string descriptorOf(const std::string &path)
     return text.get() ? platform::win32::toUtf8(text.get()) : "?";
 }
 
+// The error-file folder with whatever the product's services left in it, such as their logs,
+// in this Wine prefix.
+void removeFolder(const std::string &directory)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(*platform::win32::toWide(directory)),
+                                ignored);
+}
+
 } // namespace
 
 TEST_CASE("security descriptors: who besides the administrators may change the object")
@@ -113,7 +122,7 @@ TEST_CASE("the error-file folder is created closed to others and checked again")
     REQUIRE_FALSE(directory.empty());
     CHECK(directory.size() > 10);
     CHECK(directory.substr(directory.size() - 10) == "\\SolvikVPN");
-    RemoveDirectoryW(platform::win32::toWide(directory)->c_str());
+    removeFolder(directory);
 
     const std::uint32_t created =
         platform::prepareTunnelErrorDirectory(platform::currentAccountId());
@@ -142,7 +151,7 @@ TEST_CASE("trusting the folders, a test build still wants a real error-file fold
 {
     const std::string directory = platform::tunnelErrorDirectory();
     const std::wstring wide = *platform::win32::toWide(directory);
-    RemoveDirectoryW(wide.c_str());
+    removeFolder(directory);
     _putenv_s("SOLVIKVPN_TRUST_FOLDERS", "1");
     // Under Wine the access list would refuse it; trusted, it is made and kept.
     CHECK(platform::prepareTunnelErrorDirectory(platform::currentAccountId()) ==

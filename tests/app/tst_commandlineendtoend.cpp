@@ -1,5 +1,9 @@
+#include "api/devicecredentials.h"
+#include "api/replyrules.h"
 #include "app/applicationidentity.h"
 #include "app/instancechannel.h"
+#include "common/protectedstore.h"
+#include "common/servicelog.h"
 #include "settings/settingskeys.h"
 #include "support/privatenetwork.h"
 #include "support/testhome.h"
@@ -164,6 +168,43 @@ void TestCommandLineEndToEnd::commandsReachTheOneClient()
     QTRY_COMPARE(clients().size(), 0);
     QCOMPARE(run({u"--quit"_s}).code, 0);
     QCOMPARE(clients().size(), 0);
+
+    // What the run left for support: the client's log, the tunnel service's, and a report with
+    // both. Every step is there, and no secret of the run.
+    const QString reportPath = m_home->path() + u"/report.txt"_s;
+    QCOMPARE(run({u"--problem-report"_s, reportPath}).code, 0);
+    QFile reportFile(reportPath);
+    QVERIFY(reportFile.open(QIODevice::ReadOnly));
+    const QString report = QString::fromUtf8(reportFile.readAll());
+    QFile clientLog(protectedstore::dataDirectory() + u"/solvikvpn.log"_s);
+    QVERIFY(clientLog.open(QIODevice::ReadOnly));
+    const QString logs = QString::fromUtf8(clientLog.readAll()) +
+                         ServiceLog::read(settings::managedVlessTunnel()).join(u'\n');
+    for (const QString &step :
+         {u"client.start"_s, u"catalogue.loaded"_s, u"tunnel.state state=Connecting"_s,
+          u"tunnel.state state=Connected server="_s, u"tunnel.state state=Disconnecting"_s,
+          u"tunnel.state state=NotConnected"_s, u"service.start"_s, u"engine.ready"_s,
+          u"service.stop"_s}) {
+        QVERIFY2(logs.contains(step), qPrintable(step));
+        QVERIFY2(report.contains(step), qPrintable(step));
+    }
+    const QJsonObject tokens = api::unwrapData(m_bed->loginReply);
+    QStringList secrets{m_bed->backend.options().demoPassword,
+                        tokens.value(u"accessToken"_s).toString(),
+                        tokens.value(u"refreshToken"_s).toString(),
+                        api::deviceInfo().value(u"deviceToken"_s).toString()};
+    const QJsonObject connection =
+        m_bed->storedState().value(u"local"_s).toObject().value(u"connection"_s).toObject();
+    for (const QJsonValue &value : connection) {
+        if (value.toString().size() >= 8) {
+            secrets << value.toString();
+        }
+    }
+    QVERIFY(secrets.size() >= 6);
+    for (const QString &secret : secrets) {
+        QVERIFY(!secret.isEmpty());
+        QVERIFY2(!logs.contains(secret) && !report.contains(secret), qPrintable(secret));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCommandLineEndToEnd)

@@ -43,6 +43,7 @@ bool VpnTestBed::signIn()
     const std::optional<ApiResult> login = sendAndWait(api, "POST", backend::login, body, false);
     if (!login || !login->successful() || !session.acceptTokens(login->body))
         return false;
+    loginReply = login->body;
     session.checkProfile();
     return QTest::qWaitFor([this] { return session.authenticated(); }, 10000);
 }

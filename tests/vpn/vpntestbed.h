@@ -38,6 +38,8 @@ public:
     QJsonArray servers();
 
     DevBackend backend;
+    // The sign-in's reply, tokens included, for suites that look for them where they must not be.
+    QJsonObject loginReply;
     ApiClient api;
     Session session{api};
     FakeTunnelAdapter adapter;

@@ -9,11 +9,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -119,6 +122,7 @@ SettingsPage::SettingsPage(QWidget *parent, StartAtLogin startAtLogin)
 
     buildConnectionCard();
     layout->addWidget(m_connectionCard);
+    layout->addWidget(buildSupportCard());
 
     m_message = addLabel(QString(), layout, u"error"_s);
     m_message->hide();
@@ -164,6 +168,35 @@ void SettingsPage::buildConnectionCard()
         addLabel(u"Solvik VPN keeps running in the system tray when you close the window."_s,
                  cardLayout, u"muted"_s);
     note->setVisible(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+QFrame *SettingsPage::buildSupportCard()
+{
+    auto [card, cardLayout] = makeCard(u"Support"_s);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(12);
+    addLabel(u"If Solvik VPN misbehaves, save a problem report and send it to support. It holds "
+             u"no password, token or profile."_s,
+             row, u"muted"_s)
+        ->setWordWrap(true);
+    m_problemReport = new QPushButton(u"Save problem report\u2026"_s);
+    m_problemReport->setCursor(Qt::PointingHandCursor);
+    row->addWidget(m_problemReport, 0, Qt::AlignRight | Qt::AlignVCenter);
+    cardLayout->addLayout(row);
+    m_chooseReportPath = [](QWidget *parent) {
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        return QFileDialog::getSaveFileName(parent, u"Save problem report"_s,
+                                            documents + u"/Solvik VPN problem report.txt"_s,
+                                            u"Text files (*.txt)"_s);
+    };
+    connect(m_problemReport, &QPushButton::clicked, this, [this] {
+        const QString path = m_chooseReportPath(window());
+        if (!path.isEmpty()) {
+            emit problemReportRequested(path);
+        }
+    });
+    return card;
 }
 
 ToggleSwitch *SettingsPage::addSwitchRow(const QString &text, bool on, QVBoxLayout *layout)

@@ -8,6 +8,7 @@
 class AppearanceCombo;
 class QFrame;
 class QLabel;
+class QPushButton;
 class QVBoxLayout;
 class ToggleSwitch;
 
@@ -26,6 +27,9 @@ public:
         std::function<bool()> unregisterProgram;
     };
 
+    // Where the user saves a problem report; empty when they cancel.
+    using ReportPathChooser = std::function<QString(QWidget *parent)>;
+
     explicit SettingsPage(QWidget *parent = nullptr, StartAtLogin startAtLogin = {});
 
     QLabel *messageLabel() const { return m_message; }
@@ -39,6 +43,12 @@ public:
     ToggleSwitch *localNetworkSwitch() const { return m_allowLocalNetwork; }
     ToggleSwitch *startAtLoginSwitch() const { return m_startAtLogin; }
     ToggleSwitch *notificationsSwitch() const { return m_notifications; }
+    QPushButton *problemReportButton() const { return m_problemReport; }
+    // Tests answer the platform's save dialog themselves.
+    void setReportPathChooser(ReportPathChooser chooser)
+    {
+        m_chooseReportPath = std::move(chooser);
+    }
 
     // Smoke, preview and capture runs show the registration but never change it; allowed by
     // default.
@@ -47,6 +57,8 @@ public:
 signals:
     // "theme" or "accent" was stored.
     void appearanceChanged();
+    // The user chose where to save a problem report.
+    void problemReportRequested(const QString &path);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -54,6 +66,7 @@ protected:
 
 private:
     void buildConnectionCard();
+    QFrame *buildSupportCard();
     ToggleSwitch *addSwitchRow(const QString &text, bool on, QVBoxLayout *layout);
     void recolourSwitches();
     // The registration is the truth: the switch and "startAtLogin" follow it, and nothing is
@@ -74,4 +87,6 @@ private:
     ToggleSwitch *m_reconnect = nullptr;
     ToggleSwitch *m_startAtLogin = nullptr;
     ToggleSwitch *m_notifications = nullptr;
+    QPushButton *m_problemReport = nullptr;
+    ReportPathChooser m_chooseReportPath;
 };
