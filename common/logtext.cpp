@@ -29,7 +29,7 @@ LogText LogText::number(qint64 value)
 
 LogText LogText::identifier(QStringView text)
 {
-    static const QRegularExpression word(u"^[A-Za-z0-9/][A-Za-z0-9._:/-]{0,63}$"_s);
+    static const QRegularExpression word(u"^[A-Za-z0-9/#][A-Za-z0-9._:/#-]{0,63}$"_s);
     static const QRegularExpression token(u"[A-Za-z0-9_+=-]{%1,}"_s.arg(tokenRun));
     if (text.isEmpty())
         return {Checked{}, u"-"_s};

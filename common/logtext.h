@@ -18,9 +18,9 @@ public:
     {}
 
     static LogText number(qint64 value);
-    // A server id, a country code, a request path without its query, a version: kept when it is
-    // a short word of letters, digits and ". _ : / -" with no long run that could be a token;
-    // "-" stands for an empty one, anything else is logged as "[hidden]".
+    // A server id, a country code, a request path without its query, a version, a setting: kept
+    // when it is a short word of letters, digits and ". _ : / # -" with no long run that could be
+    // a token; "-" stands for an empty one, anything else is logged as "[hidden]".
     static LogText identifier(QStringView text);
     // "d•••@example.com": the first letter and the domain.
     static LogText maskedEmail(QStringView address);

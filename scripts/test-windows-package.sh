@@ -4,7 +4,8 @@
 # 100 % and 150 %, its programs connect end to end, a newer version replaces it keeping the user's
 # settings, an older one is refused, and the uninstall leaves nothing of the product but the
 # user's own data. Run by scripts/test-windows-lane.sh inside an X server (xvfb-run), after the
-# build. Exits non-zero at the first check that fails.
+# build. A problem report is written through the installed client as well. Exits non-zero at the
+# first check that fails.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/mingw-qt"
@@ -83,6 +84,14 @@ echo "-- connect and disconnect with the installed programs"
 SOLVIKVPN_INSTALLED_PROGRAMS=$windowsFolder sh "$root/cmake/wine-qtest.sh" wine \
     "$build/bin/tst_connectunderwine.exe" connectThenDisconnect ||
     fail "the installed programs did not connect and disconnect."
+
+echo "-- a problem report from the installed client"
+report="$WINEPREFIX/drive_c/report.txt"
+wine "$installed/solvikvpn.exe" --problem-report 'C:\report.txt' >/dev/null 2>&1 ||
+    fail "the installed client wrote no problem report."
+head -1 "$report" | grep -q "^Solvik VPN problem report" && grep -q "^Client log" "$report" &&
+    iconv -f UTF-8 -t UTF-8 "$report" >/dev/null || fail "the problem report is not plain text."
+rm "$report"
 
 echo "-- upgrade to $newer while the client runs"
 wine reg add "$userSettings" /v theme /t REG_SZ /d light /f >/dev/null 2>&1

@@ -4,6 +4,7 @@
 #include "api/session.h"
 #include "common/protectedstore.h"
 #include "locations/servercatalogue.h"
+#include "vpn/tunneladapter.h"
 #include "vpn/vpncontroller.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,7 @@
 using namespace Qt::Literals::StringLiterals;
 
 ClientLog::ClientLog(ApiClient &api, Session &session, ServerCatalogue &catalogue,
-                     VpnController &controller, QObject *parent)
+                     TunnelAdapter &adapter, VpnController &controller, QObject *parent)
     : QObject(parent)
     , m_log(defaultPath())
     , m_controller(controller)
@@ -46,6 +47,15 @@ ClientLog::ClientLog(ApiClient &api, Session &session, ServerCatalogue &catalogu
     connect(&catalogue, &ServerCatalogue::loadFailed, this, [this](int status, bool cancelled) {
         m_log.write(DiagnosticLog::Level::Warning, "catalogue.failed",
                     {{"status", status}, {"cancelled", cancelled ? 1 : 0}});
+    });
+    connect(&adapter, &TunnelAdapter::engineChecked, this, [this](bool passed) {
+        m_log.write(passed ? DiagnosticLog::Level::Info : DiagnosticLog::Level::Error,
+                    "engine.check", {{"passed", passed ? 1 : 0}});
+    });
+    connect(&adapter, &TunnelAdapter::helperFinished, this, [this](bool install, quint32 code) {
+        m_log.write(code == 0 ? DiagnosticLog::Level::Info : DiagnosticLog::Level::Error,
+                    install ? LogText("helper.install") : LogText("helper.stop"),
+                    {{"exitCode", qint64(code)}});
     });
     connect(&controller, &VpnController::changed, this, &ClientLog::logState);
     connect(&controller, &VpnController::startFailed, this,
@@ -83,6 +93,12 @@ void ClientLog::logState()
                  {"country",
                   LogText::identifier(server == servers.cend() ? QString() : server->countryCode)},
                  {"attempt", state.attempt}});
+}
+
+void ClientLog::settingChanged(const QString &key, const QString &value)
+{
+    m_log.write(DiagnosticLog::Level::Info, "settings.changed",
+                {{"name", LogText::identifier(key)}, {"value", LogText::identifier(value)}});
 }
 
 void ClientLog::logFailure(const LogText &event, const QString &message)

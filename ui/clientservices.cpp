@@ -20,7 +20,7 @@ ClientServices::ClientServices(std::unique_ptr<TunnelAdapter> adapter, Lookups l
     , m_controller(m_api, *m_adapter)
     , m_catalogue(m_api)
     , m_geolocator(m_catalogue, m_geolocationNetwork)
-    , m_clientLog(m_api, m_session, m_catalogue, m_controller)
+    , m_clientLog(m_api, m_session, m_catalogue, *m_adapter, m_controller)
 {
     m_geolocator.setEnabled(lookupsEnabled());
     connect(&m_catalogue, &ServerCatalogue::loaded, this, [this] {

@@ -22,6 +22,7 @@
 #include "ui/widgets/contentcard.h"
 #include "ui/widgets/navbutton.h"
 #include "ui/widgets/servertree.h"
+#include "ui/widgets/toggleswitch.h"
 #include "ui/widgets/trafficwidget.h"
 #include "ui/widgets/worldmap.h"
 
@@ -220,15 +221,9 @@ void MainWindow::connectServices()
     connect(m_signInPage, &SignInPage::tourRequested, m_guidedTour, &GuidedTour::showWelcomeGuide);
     connect(m_signInPage, &SignInPage::quickGuideDismissed, m_guidedTour, &GuidedTour::finishTour);
     connect(m_settingsPage, &SettingsPage::appearanceChanged, this, &MainWindow::applyTheme);
-    connect(
-        m_settingsPage, &SettingsPage::problemReportRequested, this, [this](const QString &path) {
-            QString error;
-            if (problemreport::save(path, m_services->controller().state().statusText(), &error)) {
-                widgetfactory::setMessage(m_settingsPage->messageLabel(), QString());
-            } else {
-                widgetfactory::setMessage(m_settingsPage->messageLabel(), error);
-            }
-        });
+    connect(m_settingsPage, &SettingsPage::problemReportRequested, this,
+            &MainWindow::saveProblemReport);
+    logSettingChanges();
     connect(&m_services->geolocator(), &Geolocator::ownLocationFound, this,
             [this](const ServerLocation &location) {
                 m_signInPage->worldMap()->setOwnLocation(location);
@@ -321,4 +316,34 @@ void MainWindow::maybeOfferTour()
 void MainWindow::showWelcomeGuide()
 {
     m_guidedTour->showWelcomeGuide();
+}
+
+void MainWindow::saveProblemReport(const QString &path)
+{
+    QString error;
+    const bool saved =
+        problemreport::save(path, m_services->controller().state().statusText(), &error);
+    widgetfactory::setMessage(m_settingsPage->messageLabel(), saved ? QString() : error);
+}
+
+// The log names a changed preference by its key.
+void MainWindow::logSettingChanges()
+{
+    ClientLog &log = m_services->clientLog();
+    connect(m_settingsPage, &SettingsPage::appearanceChanged, this, [&log] {
+        log.settingChanged(settings::keys::theme, settings::theme());
+        log.settingChanged(settings::keys::accent, settings::accent());
+    });
+    const std::pair<QLatin1StringView, ToggleSwitch *> switches[] = {
+        {settings::keys::connectOnStart, m_settingsPage->connectOnStartSwitch()},
+        {settings::keys::reconnectAutomatically, m_settingsPage->reconnectSwitch()},
+        {settings::keys::blockIfVpnDrops, m_settingsPage->blockSwitch()},
+        {settings::keys::allowLocalNetwork, m_settingsPage->localNetworkSwitch()},
+        {settings::keys::startAtLogin, m_settingsPage->startAtLoginSwitch()},
+        {settings::keys::showNotifications, m_settingsPage->notificationsSwitch()},
+    };
+    for (const auto &[key, toggle] : switches) {
+        connect(toggle, &QAbstractButton::toggled, this,
+                [&log, key](bool on) { log.settingChanged(key, on ? u"on"_s : u"off"_s); });
+    }
 }

@@ -55,6 +55,8 @@ public:
 
     // Restyles the whole window from the "theme" and "accent" settings.
     void applyTheme();
+    // Writes the problem report the user asked for; says on the settings page when it cannot.
+    void saveProblemReport(const QString &path);
     QWidget &surface() override { return *this; }
     Page currentPage() const override;
     void showPage(Page page) override;
@@ -88,6 +90,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Changed preferences go to the client's log.
+    void logSettingChanges();
     // Each page's message label.
     QList<QLabel *> messageLabels() const;
     void buildRail();

@@ -20,6 +20,9 @@ signals:
     void stateChanged(const ConnectionState &state);
     void failed(const QString &message);
     void busyChanged(bool busy);
+    // For the client's log: the engine's verdict on a profile, and how a helper run ended.
+    void engineChecked(bool passed);
+    void helperFinished(bool install, quint32 exitCode);
 
 public slots:
     virtual void start(const QString &tunnelName, const TunnelProfile &profile) = 0;

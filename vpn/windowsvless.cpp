@@ -256,6 +256,7 @@ void WindowsVless::engineCheckEnded(QProcess *process, bool success)
         process->kill();
     }
 
+    emit engineChecked(success);
     if (!success) {
         finishWithFailure(message.isEmpty() ? u"The VPN engine rejected the server profile. Update "
                                               u"Solvik VPN or contact support."_s
@@ -305,6 +306,7 @@ void WindowsVless::watchHelper()
 void WindowsVless::helperEnded(std::uint32_t exitCode)
 {
     const bool install = m_command == HelperCommand::Install;
+    emit helperFinished(install, exitCode);
     if (exitCode == platform::winerror::success) {
         // The helper removed the error file along with the service.
         if (!install) {

@@ -13,11 +13,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -42,6 +45,7 @@ private slots:
     void signOutOutcomes();
     void quickPageSwitchesLeaveOneOverlay();
     void appearanceChoicesApplyAtOnce();
+    void problemReportFromTheSettingsPage();
 
 private:
     void signIn();
@@ -282,6 +286,31 @@ void TestMainWindow::appearanceChoicesApplyAtOnce()
     QCOMPARE(fresh.accentChooser()->currentIndex(), -1);
     QCOMPARE(fresh.themeChooser()->currentData().toString(), u"light"_s);
     QCOMPARE(settings::accent(), u"#123456"_s);
+}
+
+void TestMainWindow::problemReportFromTheSettingsPage()
+{
+    SettingsPage *page = m_window->settingsPage();
+    page->themeChooser()->setCurrentIndex(page->themeChooser()->findData(u"light"_s));
+    QTemporaryDir directory;
+    QString chosen = directory.filePath(u"report.txt"_s);
+    page->setReportPathChooser([&chosen](QWidget *) { return chosen; });
+    page->problemReportButton()->click();
+    QFile report(chosen);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QByteArray text = report.readAll();
+    QVERIFY(text.startsWith("Solvik VPN problem report\n"));
+    QVERIFY(text.contains("  Theme: light\n"));
+    QVERIFY(text.contains(" settings.changed name=theme value=light"));
+    QVERIFY(page->messageLabel()->isHidden());
+
+    // A folder that is not there: the page says so and nothing is left behind.
+    chosen = directory.filePath(u"missing/report.txt"_s);
+    page->problemReportButton()->click();
+    QVERIFY(page->messageLabel()->isVisibleTo(page));
+    QVERIFY(page->messageLabel()->text().startsWith(u"The problem report could not be saved"_s));
+    QCOMPARE(QDir(directory.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{u"report.txt"_s});
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -170,19 +170,21 @@ void SettingsPage::buildConnectionCard()
     note->setVisible(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
+// One row without a title, so that the page still fits the window when the Connection card shows
+// its note about the tray.
 QFrame *SettingsPage::buildSupportCard()
 {
-    auto [card, cardLayout] = makeCard(u"Support"_s);
-    auto *row = new QHBoxLayout;
+    auto *card = new QFrame;
+    card->setObjectName(u"card"_s);
+    auto *row = new QHBoxLayout(card);
+    row->setContentsMargins(20, 18, 20, 18);
     row->setSpacing(12);
-    addLabel(u"If Solvik VPN misbehaves, save a problem report and send it to support. It holds "
-             u"no password, token or profile."_s,
-             row, u"muted"_s)
-        ->setWordWrap(true);
+    addLabel(u"Problems? Save a report for support. It holds no password, token or profile."_s, row,
+             QString());
+    row->setStretch(0, 1);
     m_problemReport = new QPushButton(u"Save problem report\u2026"_s);
     m_problemReport->setCursor(Qt::PointingHandCursor);
     row->addWidget(m_problemReport, 0, Qt::AlignRight | Qt::AlignVCenter);
-    cardLayout->addLayout(row);
     m_chooseReportPath = [](QWidget *parent) {
         const QString documents =
             QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
