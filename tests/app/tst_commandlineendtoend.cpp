@@ -18,7 +18,10 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <unistd.h>
@@ -169,8 +172,33 @@ void TestCommandLineEndToEnd::commandsReachTheOneClient()
     QCOMPARE(run({u"--quit"_s}).code, 0);
     QCOMPARE(clients().size(), 0);
 
-    // What the run left for support: the client's log, the tunnel service's, and a report with
-    // both. Every step is there, and no secret of the run.
+    // A connect whose engine ends at once, its words holding the profile's secrets and a proxy
+    // password, from a client of its own.
+    const QJsonObject tokens = api::unwrapData(m_bed->loginReply);
+    QStringList secrets{
+        m_bed->backend.options().demoPassword, tokens.value(u"accessToken"_s).toString(),
+        tokens.value(u"refreshToken"_s).toString(),
+        api::deviceInfo().value(u"deviceToken"_s).toString(), u"proxy-Pa55word-7713"_s};
+    const QJsonObject connection =
+        m_bed->storedState().value(u"local"_s).toObject().value(u"connection"_s).toObject();
+    const auto link = std::find_if(connection.begin(), connection.end(), [](const QJsonValue &v) {
+        return v.toString().startsWith(u"vless://"_s);
+    });
+    QVERIFY(link != connection.end());
+    const QUrl url(link->toString());
+    secrets << url.toString() << url.userName() << QUrlQuery(url).queryItemValue(u"pbk"_s);
+    const QByteArray words = "FATAL outbound " + secrets.at(5).toUtf8() + " user " +
+                             secrets.at(6).toUtf8() + " key " + secrets.at(7).toUtf8() +
+                             " password=" + secrets.at(4).toUtf8();
+    qputenv("SOLVIKVPN_STUB_FAIL", "run");
+    qputenv("SOLVIKVPN_STUB_DIAGNOSTIC", words);
+    QCOMPARE(run({u"--connect"_s, u"DE"_s}).code, 1);
+    QCOMPARE(run({u"--quit"_s}).code, 0);
+    qunsetenv("SOLVIKVPN_STUB_FAIL");
+    qunsetenv("SOLVIKVPN_STUB_DIAGNOSTIC");
+
+    // What the runs left for support: the client's log, the tunnel service's, and a report with
+    // both. Every step is there, and no secret.
     const QString reportPath = m_home->path() + u"/report.txt"_s;
     QCOMPARE(run({u"--problem-report"_s, reportPath}).code, 0);
     QFile reportFile(reportPath);
@@ -182,25 +210,15 @@ void TestCommandLineEndToEnd::commandsReachTheOneClient()
                          ServiceLog::read(settings::managedVlessTunnel()).join(u'\n');
     for (const QString &step :
          {u"client.start"_s, u"catalogue.loaded"_s, u"tunnel.state state=Connecting"_s,
+          u"engine.check passed=1"_s, u"helper.install exitCode=0"_s,
           u"tunnel.state state=Connected server="_s, u"tunnel.state state=Disconnecting"_s,
-          u"tunnel.state state=NotConnected"_s, u"service.start"_s, u"engine.ready"_s,
-          u"service.stop"_s}) {
+          u"helper.stop exitCode=0"_s, u"tunnel.state state=NotConnected"_s,
+          u"helper.install exitCode=1062"_s, u"tunnel.startFailed reason="_s, u"service.start"_s,
+          u"engine.ready"_s, u"service.stop ran=1"_s,
+          u"service.stop ran=0 lost=0 engineExit=1 output=\"FATAL"_s}) {
         QVERIFY2(logs.contains(step), qPrintable(step));
         QVERIFY2(report.contains(step), qPrintable(step));
     }
-    const QJsonObject tokens = api::unwrapData(m_bed->loginReply);
-    QStringList secrets{m_bed->backend.options().demoPassword,
-                        tokens.value(u"accessToken"_s).toString(),
-                        tokens.value(u"refreshToken"_s).toString(),
-                        api::deviceInfo().value(u"deviceToken"_s).toString()};
-    const QJsonObject connection =
-        m_bed->storedState().value(u"local"_s).toObject().value(u"connection"_s).toObject();
-    for (const QJsonValue &value : connection) {
-        if (value.toString().size() >= 8) {
-            secrets << value.toString();
-        }
-    }
-    QVERIFY(secrets.size() >= 6);
     for (const QString &secret : secrets) {
         QVERIFY(!secret.isEmpty());
         QVERIFY2(!logs.contains(secret) && !report.contains(secret), qPrintable(secret));
