@@ -243,12 +243,17 @@ void TestFirewallEndToEnd::blockHoldsUntilTheUserStops()
     QVERIFY(!hasTable());
     QVERIFY(echoes());
 
-    // A service that dies keeps the block; the clean-up lifts it.
+    // A service that dies keeps the block; the clean-up lifts it. Only this test's service:
+    // suites running beside it have services of their own.
     QCOMPARE(install(), 0);
     const QStringList processes = QDir(u"/proc"_s).entryList(QDir::Dirs);
     for (const QString &entry : processes) {
         QFile commandLine(u"/proc/%1/cmdline"_s.arg(entry));
-        if (commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains("--service"))
+        if (!commandLine.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray arguments = commandLine.readAll();
+        if (arguments.startsWith(QFile::encodeName(m_fixture->programPath()) + '\0') &&
+            arguments.contains("--service"))
             QCOMPARE(kill(entry.toInt(), SIGKILL), 0);
     }
     QTRY_VERIFY(!echoes(engineProxy()));
