@@ -26,4 +26,9 @@ QStringList runArguments()
             QStringLiteral("--disable-color")};
 }
 
+QStringList versionArguments()
+{
+    return {QStringLiteral("version")};
+}
+
 } // namespace enginecommand

@@ -16,5 +16,7 @@ QString engineDirectory(const QString &applicationDirectory);
 QStringList checkArguments();
 // The tunnel run by the service: "run", "-c", "stdin", "--disable-color".
 QStringList runArguments();
+// The engine's version, its first line of output: "version".
+QStringList versionArguments();
 
 } // namespace enginecommand

@@ -1,12 +1,14 @@
 #include "ui/problemreport.h"
 
 #include "common/diagnosticlog.h"
+#include "common/enginecommand.h"
 #include "common/servicelog.h"
 #include "settings/settingskeys.h"
 #include "ui/clientlog.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QProcess>
 #include <QSaveFile>
 #include <QSysInfo>
 
@@ -15,6 +17,23 @@ using namespace Qt::Literals::StringLiterals;
 namespace problemreport {
 
 namespace {
+
+constexpr int engineVersionTimeoutMs = 2000;
+
+// The engine's own first line ("sing-box version 1.12.0"), through the log's redaction.
+QString engineVersion()
+{
+    QProcess engine;
+    engine.start(enginecommand::enginePath(QCoreApplication::applicationDirPath()),
+                 enginecommand::versionArguments());
+    if (!engine.waitForFinished(engineVersionTimeoutMs)) {
+        engine.kill();
+        engine.waitForFinished();
+        return u"not found or not answering"_s;
+    }
+    const QString first = QString::fromUtf8(engine.readAllStandardOutput()).section(u'\n', 0, 0);
+    return first.isEmpty() ? u"no version given"_s : LogText::redacted(first).text();
+}
 
 QString yesNo(bool value)
 {
@@ -32,6 +51,7 @@ QString text(const QString &tunnelState)
     report += u"Solvik VPN problem report\n\n"_s;
     line(u"Written"_s, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     line(u"Program"_s, QCoreApplication::applicationVersion());
+    line(u"Engine"_s, engineVersion());
     line(u"Qt"_s, QString::fromLatin1(qVersion()));
     line(u"System"_s, QSysInfo::prettyProductName() + u" ("_s + QSysInfo::kernelType() + u' ' +
                           QSysInfo::kernelVersion() + u", "_s + QSysInfo::currentCpuArchitecture() +

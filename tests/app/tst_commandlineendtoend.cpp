@@ -219,6 +219,7 @@ void TestCommandLineEndToEnd::commandsReachTheOneClient()
         QVERIFY2(logs.contains(step), qPrintable(step));
         QVERIFY2(report.contains(step), qPrintable(step));
     }
+    QVERIFY(report.contains(u"\nEngine: sing-box version 1.12.0 (engine stub)\n"_s));
     for (const QString &secret : secrets) {
         QVERIFY(!secret.isEmpty());
         QVERIFY2(!logs.contains(secret) && !report.contains(secret), qPrintable(secret));

@@ -2,6 +2,7 @@
 #include "api/replyrules.h"
 #include "settings/settingskeys.h"
 #include "support/testhome.h"
+#include "ui/clientlog.h"
 #include "ui/clientservices.h"
 #include "ui/mainwindow.h"
 #include "ui/pages/accountpage.h"
@@ -226,6 +227,10 @@ void TestMainWindow::signOutOutcomes()
         QVERIFY(!m_window->services().session().authenticated());
         QVERIFY(m_window->signInPage()->emailEdit()->isEnabled());
         QVERIFY(!m_window->navigationIndicator()->isVisible());
+        // The log says so, without the address.
+        const QString log = DiagnosticLog::tail(ClientLog::defaultPath(), 20).join(u'\n');
+        QVERIFY(log.contains(u" info  session.signedOut"_s));
+        QVERIFY(!log.contains(u"@example.com"_s));
     } else {
         QVERIFY(m_window->services().session().authenticated());
         QCOMPARE(m_backend->requestCount(u"POST /auth/logout"_s), 0);

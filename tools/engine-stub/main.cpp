@@ -1,6 +1,7 @@
 // A stand-in for the sing-box engine, for tests only. It honours the engine's command line
-// ("check -c stdin", "run -c stdin --disable-color"), decodes the configuration strictly, serves
-// the probe inbound and ends on SIGINT/SIGTERM. Failure modes: see stubmodes.h and README.md.
+// ("check -c stdin", "run -c stdin --disable-color", "version"), decodes the configuration
+// strictly, serves the probe inbound and ends on SIGINT/SIGTERM. Failure modes: see stubmodes.h and
+// README.md.
 #include "enginecommands.h"
 #include "enginelog.h"
 #include "stubmodes.h"
@@ -43,14 +44,15 @@ CommandLine parseCommandLine(const QStringList &arguments)
             continue;
         } else if (argument.startsWith(u'-')) {
             line.error = u"unknown flag: "_s + argument;
-        } else if (line.command.isEmpty() && (argument == u"check"_s || argument == u"run"_s)) {
+        } else if (line.command.isEmpty() &&
+                   (argument == u"check"_s || argument == u"run"_s || argument == u"version"_s)) {
             line.command = argument;
         } else {
             line.error = u"unknown command \""_s + argument + u"\" for \"sing-box\""_s;
         }
     }
     if (line.error.isEmpty() && line.command.isEmpty())
-        line.error = u"a command is required: check or run"_s;
+        line.error = u"a command is required: check, run or version"_s;
     return line;
 }
 
@@ -78,6 +80,10 @@ int main(int argc, char *argv[])
     if (!line.error.isEmpty()) {
         log.writeRaw("Error: " + line.error.toUtf8() + '\n');
         return 1;
+    }
+    if (line.command == u"version"_s) {
+        std::fputs("sing-box version 1.12.0 (engine stub)\n", stdout);
+        return 0;
     }
     QByteArray configuration;
     if (!readConfiguration(line.config, &configuration)) {
