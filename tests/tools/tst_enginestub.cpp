@@ -232,8 +232,8 @@ private slots:
             << checkArguments << QStringList() << QByteArray() << 1
             << QByteArray("FATAL[0000] decode config at stdin: unexpected end of JSON input\n");
         QTest::newRow("unknown command")
-            << QStringList{u"version"_s} << QStringList() << good << 1
-            << QByteArray("Error: unknown command \"version\" for \"sing-box\"\n");
+            << QStringList{u"merge"_s} << QStringList() << good << 1
+            << QByteArray("Error: unknown command \"merge\" for \"sing-box\"\n");
         QTest::newRow("exit code") << checkArguments << QStringList{u"SOLVIKVPN_STUB_EXIT_CODE=7"_s}
                                    << good << 7 << QByteArray();
         QTest::newRow("diagnostic")
