@@ -1,10 +1,11 @@
 #include "common/diagnosticlog.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -18,6 +19,24 @@ QString fieldValue(const QString &value)
     QString quoted = value;
     quoted.replace(u'"', u'\'');
     return u'"' + quoted + u'"';
+}
+
+// The time as "2026-12-08T14:03:05.123Z", without QDateTime: the tunnel service writes its log from
+// the service manager's thread, where the toolkit's date and time leave per-thread state that
+// keeps the service's process from ending under Windows.
+QString utcNow()
+{
+    using namespace std::chrono;
+    const auto now = floor<milliseconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                  int(time.minutes().count()), int(time.seconds().count()),
+                  int(time.subseconds().count()));
+    return QString::fromLatin1(text);
 }
 
 QLatin1StringView levelName(DiagnosticLog::Level level)
@@ -70,8 +89,7 @@ DiagnosticLog::DiagnosticLog(QString path, Limits limits)
 
 QString DiagnosticLog::line(Level level, const LogText &event, std::initializer_list<Field> fields)
 {
-    QString text = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + u' ' +
-                   levelName(level) + u' ' + event.text();
+    QString text = utcNow() + u' ' + levelName(level) + u' ' + event.text();
     for (const Field &field : fields) {
         text += u' ' + field.name + u'=' + fieldValue(field.value.text());
     }

@@ -39,12 +39,6 @@ LogText LogText::identifier(QStringView text)
     return {Checked{}, candidate};
 }
 
-LogText LogText::maskedEmail(QStringView address)
-{
-    static const QRegularExpression email(u"^[^@\\s]+@[A-Za-z0-9.-]+$"_s);
-    return {Checked{}, email.match(address).hasMatch() ? maskAddress(address) : hidden};
-}
-
 LogText LogText::redacted(QStringView text)
 {
     // In this order: a link may hold credentials, a UUID or an address, and a credential's

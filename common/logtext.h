@@ -22,8 +22,6 @@ public:
     // when it is a short word of letters, digits and ". _ : / # -" with no long run that could be
     // a token; "-" stands for an empty one, anything else is logged as "[hidden]".
     static LogText identifier(QStringView text);
-    // "d•••@example.com": the first letter and the domain.
-    static LogText maskedEmail(QStringView address);
     // Text from outside (engine output, failure messages) with every link, UUID, e-mail
     // address, credential and token-like run replaced, control characters as spaces, cut to
     // maximumLength characters.

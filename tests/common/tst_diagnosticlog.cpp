@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
+#include <system_error>
+
 using namespace Qt::Literals::StringLiterals;
 
 class TestDiagnosticLog : public QObject
@@ -56,9 +59,6 @@ void TestDiagnosticLog::identifiers()
     QCOMPARE(LogText::identifier(u"9f8e7d6c5b4a39281706f5e4d3c2b1a0"_s).text(), u"[hidden]"_s);
     QCOMPARE(LogText::identifier(u"my secret"_s).text(), u"[hidden]"_s);
     QCOMPARE(LogText::identifier(u"dana@example.com"_s).text(), u"[hidden]"_s);
-    QCOMPARE(LogText::maskedEmail(u"dana@example.com"_s).text(),
-             u"d\u2022\u2022\u2022@example.com"_s);
-    QCOMPARE(LogText::maskedEmail(u"not an address"_s).text(), u"[hidden]"_s);
 }
 
 void TestDiagnosticLog::staysWithinBounds()
@@ -90,18 +90,23 @@ void TestDiagnosticLog::hostileFiles()
     const QString path = directory.filePath(u"client.log"_s);
     const DiagnosticLog::Limits limits{4096, 3};
 
-    // A link at the log's path is taken away, not written through.
+    // A symbolic link at the log's path is taken away, not written through. Windows lets only
+    // privileged accounts make one; where none can be made, there is none to refuse.
     const QString target = directory.filePath(u"elsewhere.txt"_s);
     QFile elsewhere(target);
     QVERIFY(elsewhere.open(QIODevice::WriteOnly) && elsewhere.write("keep\n") == 5);
     elsewhere.close();
-    QVERIFY(QFile::link(target, path));
-    QCOMPARE(DiagnosticLog::tail(path, 10), QStringList());
-    DiagnosticLog(path, limits).write(DiagnosticLog::Level::Info, "client.start");
-    QVERIFY(!QFileInfo(path).isSymLink());
-    QVERIFY(elsewhere.open(QIODevice::ReadOnly));
-    QCOMPARE(elsewhere.readAll(), QByteArray("keep\n"));
-    elsewhere.close();
+    std::error_code refused;
+    std::filesystem::create_symlink(std::filesystem::path(target.toStdU16String()),
+                                    std::filesystem::path(path.toStdU16String()), refused);
+    if (!refused) {
+        QCOMPARE(DiagnosticLog::tail(path, 10), QStringList());
+        DiagnosticLog(path, limits).write(DiagnosticLog::Level::Info, "client.start");
+        QVERIFY(!QFileInfo(path).isSymLink());
+        QVERIFY(elsewhere.open(QIODevice::ReadOnly));
+        QCOMPARE(elsewhere.readAll(), QByteArray("keep\n"));
+        elsewhere.close();
+    }
 
     // A 2 GiB file (sparse) is rotated away unread; the report reads only its end.
     QFile huge(path);
