@@ -24,7 +24,7 @@ const QString proxyPasswordKey = u"proxyPassword"_s;
 // Anchored on the whole text: "$" alone would let a trailing line feed through.
 bool isValidProxyPassword(const QString &password)
 {
-    thread_local const QRegularExpression pattern(
+    static const QRegularExpression pattern(
         QRegularExpression::anchoredPattern(u"^[a-f0-9-]{36}$"_s));
     return pattern.match(password).hasMatch();
 }
@@ -59,7 +59,7 @@ QString serviceFilePath(const QString &tunnelName, const QString &suffix)
 
 bool isValidTunnelName(const QString &name)
 {
-    thread_local const QRegularExpression pattern(
+    static const QRegularExpression pattern(
         QRegularExpression::anchoredPattern(QLatin1String(tunnelNamePattern)));
     return pattern.match(name).hasMatch();
 }

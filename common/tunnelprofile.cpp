@@ -23,38 +23,40 @@ bool matches(const QString &text, const QRegularExpression &pattern)
     return pattern.match(text).hasMatch();
 }
 
-// The patterns are compiled once per thread: the validator is called from any thread. Whole-text
-// anchoring matters: "$" alone would also accept a value ending in a line feed ("%0A").
+// Compiled once; matching a shared pattern is safe from any thread. Not thread_local: a
+// thread-local object on a thread the system created (the service manager's) is destroyed by the
+// MinGW runtime after its memory was freed, which corrupted the tunnel service's heap at exit.
+// Whole-text anchoring matters: "$" alone would also accept a value ending in a line feed ("%0A").
 const QRegularExpression &forbiddenCharacters()
 {
-    thread_local const QRegularExpression pattern(QStringLiteral(R"([\x00-\x20\x7f])"));
+    static const QRegularExpression pattern(QStringLiteral(R"([\x00-\x20\x7f])"));
     return pattern;
 }
 
 const QRegularExpression &userIdPattern()
 {
-    thread_local const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
         QStringLiteral("^[A-Fa-f0-9]{8}-(?:[A-Fa-f0-9]{4}-){3}[A-Fa-f0-9]{12}$")));
     return pattern;
 }
 
 const QRegularExpression &hostNamePattern()
 {
-    thread_local const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
         QStringLiteral("^(?=.{1,253}$)[A-Za-z0-9](?:[A-Za-z0-9.-]*[A-Za-z0-9])?$")));
     return pattern;
 }
 
 const QRegularExpression &publicKeyPattern()
 {
-    thread_local const QRegularExpression pattern(
+    static const QRegularExpression pattern(
         QRegularExpression::anchoredPattern(QStringLiteral("^[A-Za-z0-9_-]{43}$")));
     return pattern;
 }
 
 const QRegularExpression &shortIdPattern()
 {
-    thread_local const QRegularExpression pattern(
+    static const QRegularExpression pattern(
         QRegularExpression::anchoredPattern(QStringLiteral("^(?:[A-Fa-f0-9]{2}){1,8}$")));
     return pattern;
 }
@@ -73,7 +75,7 @@ bool isKnownFingerprint(const QString &name)
 // address. Shorter forms ("203.0.113", "1234") mean different addresses to different resolvers.
 const QRegularExpression &ipv4Pattern()
 {
-    thread_local const QRegularExpression pattern(QRegularExpression::anchoredPattern(
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(
         QStringLiteral(R"(^(?:(?:25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])\.){3})"
                        R"((?:25[0-5]|2[0-4][0-9]|1[0-9]{2}|[1-9]?[0-9])$)")));
     return pattern;
