@@ -15,6 +15,7 @@
 #include "benchreport.h"
 #include "common/tunnelcontract.h"
 #include "platform/servicecontrol.h"
+#include "settings/settingskeys.h"
 #include "support/testhome.h"
 #include "tools/devbackend/httpserver.h"
 #include "vpn/vpncontroller.h"
@@ -119,6 +120,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot set up the installation\n");
         return 1;
     }
+    // Connects on this machine's own network: the block stays off here.
+    settings::setBlockIfVpnDrops(false);
     qputenv("SOLVIKVPN_SERVICE_ROOT", QFile::encodeName(fixture.serviceRoot()));
     qputenv("SOLVIKVPN_ELEVATION", "direct");
     qputenv("SOLVIKVPN_STUB_NO_TUN", "1");
@@ -149,6 +152,12 @@ int main(int argc, char *argv[])
         if (controller.state().phase == ConnectionState::Phase::Connected && moments.connected < 0)
             moments.connected = benchreport::elapsedMs(clock);
     });
+    // Why a round failed, for the message that ends the run.
+    QString lastError;
+    for (auto signal : {&VpnController::error, &VpnController::connectFailed}) {
+        QObject::connect(&controller, signal, &controller,
+                         [&lastError](const QString &message) { lastError = message; });
+    }
     QTimer servicePoll;
     servicePoll.setTimerType(Qt::PreciseTimer);
     QObject::connect(&servicePoll, &QTimer::timeout, &controller, [&] {
@@ -172,7 +181,8 @@ int main(int argc, char *argv[])
             [&] { return !controller.connecting() && !controller.busy(); }, roundTimeoutMs);
         servicePoll.stop();
         if (!connected || !controller.running() || moments.running < 0 || moments.connected < 0) {
-            std::fprintf(stderr, "round %d did not connect\n", round + 1);
+            std::fprintf(stderr, "round %d did not connect: %s\n", round + 1,
+                         qPrintable(lastError));
             return 1;
         }
         if (round == 0) {

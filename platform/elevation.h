@@ -54,6 +54,12 @@ public:
     State poll();
     std::uint32_t exitCode() const;
 
+    // What the caller may wait on for the program's end instead of calling poll() on a clock:
+    // Windows: the process handle, signalled when the program ends; POSIX: a process descriptor
+    // (pidfd) that turns readable then. -1 when there is none (no process, or a system without
+    // process descriptors): the caller polls. Owned by this object, valid until close().
+    std::intptr_t endHandle() const;
+
     bool isOpen() const;
     // Releases the process handle (CloseHandle); the program keeps running.
     void close();

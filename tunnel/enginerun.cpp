@@ -5,6 +5,7 @@
 #include "common/secretwipe.h"
 #include "platform/crypto.h"
 #include "platform/probeport.h"
+#include "tunnel/pollschedule.h"
 
 #include <QDir>
 
@@ -97,17 +98,23 @@ bool EngineRun::waitUntilReady(quint16 port, const platform::Event &stop)
     if (!m_fed) {
         return false;
     }
-    for (int attempt = 0; attempt < m_timings.probeAttempts; ++attempt) {
+    // An engine that is quick to listen is seen quickly; a slow one is given as long as ever.
+    PollSchedule schedule(std::chrono::milliseconds(m_timings.probeRetryDelayMs),
+                          m_timings.probeAttempts);
+    for (;;) {
         if (m_process.hasExited() || stop.isSet()) {
             return false;
         }
         if (platform::probeLoopbackPort(port, m_timings.probeTimeoutMs)) {
             return true;
         }
+        const std::optional<std::chrono::milliseconds> pause = schedule.nextPause();
+        if (!pause) {
+            return false;
+        }
         // Waiting on the stop event lets a stop end the pause at once.
-        stop.wait(m_timings.probeRetryDelayMs);
+        stop.wait(static_cast<int>(pause->count()));
     }
-    return false;
 }
 
 void EngineRun::stop()

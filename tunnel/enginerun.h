@@ -30,7 +30,7 @@ public:
     std::uint32_t start(const QString &applicationDirectory,
                         const tunnelcontract::TunnelProfileFile &profile, bool exempt);
     // Waits for the probe port; false when the configuration could not be written, the engine
-    // ended, `stop` was set or the attempts ran out.
+    // ended, `stop` was set or the time of `probeAttempts` attempts ran out.
     bool waitUntilReady(quint16 port, const platform::Event &stop);
     // Break, then terminate; closes the containment and waits for the output to end. Once only.
     void stop();

@@ -7,6 +7,7 @@
 #include "platform/testswitch.h"
 #include "platform/winerror.h"
 #include "tunnel/healthcheck.h"
+#include "tunnel/pollschedule.h"
 #include "tunnel/tunnelfirewall.h"
 #include "tunnel/tunnelprofilefile.h"
 
@@ -42,25 +43,28 @@ bool matches(const char *pattern, const QString &text)
     return expression.match(text).hasMatch();
 }
 
-// Queries the service up to `queries` times, 100 ms apart (the first at once), until `done`
-// accepts its status. 0 when it did; else the failed query's error number, or 1053 when the
-// service never got there.
+// Queries the service (the first time at once) until `done` accepts its status, for as long as
+// `queries` queries 100 ms apart would take; the pauses start short (PollSchedule), so a service
+// that is there at once is seen at once. 0 when it did; else the failed query's error number, or
+// 1053 when the service never got there.
 template<typename Done>
 std::uint32_t pollUntil(platform::ServiceHandle &service, int queries,
                         platform::ServiceStatus &status, Done done)
 {
-    for (int query = 0; query < queries; ++query) {
-        if (query > 0) {
-            std::this_thread::sleep_for(pollInterval);
-        }
+    PollSchedule schedule(pollInterval, queries);
+    for (;;) {
         if (const std::uint32_t error = service.query(status); error != 0) {
             return error;
         }
         if (done(status)) {
             return 0;
         }
+        const std::optional<std::chrono::milliseconds> pause = schedule.nextPause();
+        if (!pause) {
+            return tunnelcontract::exitcode::serviceTimeout;
+        }
+        std::this_thread::sleep_for(*pause);
     }
-    return tunnelcontract::exitcode::serviceTimeout;
 }
 
 // Waits for RUNNING; 0 then, else the install's result for the state the service ended in.
@@ -85,12 +89,14 @@ platform::ServiceHandle createReplacingOld(platform::ServiceManager &manager,
 {
     const unsigned access =
         platform::ServiceStart | platform::ServiceQueryStatus | platform::ServiceDelete;
-    for (int attempt = 1;; ++attempt) {
+    PollSchedule schedule(pollInterval, createAttempts);
+    for (;;) {
         platform::ServiceHandle service = manager.createService(definition, access);
-        if (service.error() != winerror::serviceMarkedForDelete || attempt == createAttempts) {
+        const std::optional<std::chrono::milliseconds> pause = schedule.nextPause();
+        if (service.error() != winerror::serviceMarkedForDelete || !pause) {
             return service;
         }
-        std::this_thread::sleep_for(pollInterval);
+        std::this_thread::sleep_for(*pause);
     }
 }
 

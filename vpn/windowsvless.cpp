@@ -9,6 +9,7 @@
 #include "platform/servicecontrol.h"
 #include "settings/settingskeys.h"
 #include "vpn/engineerrormessage.h"
+#include "vpn/processendnotifier.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,6 +24,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// Only where the system cannot tell the helper's end (see ProcessEndNotifier).
 constexpr int helperPollIntervalMs = 200;
 
 QString permissionMessage(std::uint32_t error)
@@ -284,7 +286,12 @@ void WindowsVless::runHelper(HelperCommand command)
         finishWithFailure(permissionMessage(error));
         return;
     }
-    m_helperWatch.start();
+    m_helperEnd = std::make_unique<ProcessEndNotifier>(m_helper.endHandle());
+    if (m_helperEnd->isActive()) {
+        connect(m_helperEnd.get(), &ProcessEndNotifier::ended, this, &WindowsVless::watchHelper);
+    } else {
+        m_helperWatch.start();
+    }
 }
 
 void WindowsVless::watchHelper()
@@ -294,6 +301,11 @@ void WindowsVless::watchHelper()
         return;
     }
     const std::uint32_t exitCode = m_helper.exitCode();
+    // The notifier may be the caller: it goes once control has left it, and it no longer
+    // watches the handle closed here.
+    if (m_helperEnd) {
+        m_helperEnd.release()->deleteLater();
+    }
     m_helper.close();
     m_helperWatch.stop();
     if (state == platform::ElevatedProcess::State::ElevationRefused) {

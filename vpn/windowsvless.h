@@ -8,6 +8,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
+class ProcessEndNotifier;
 class QProcess;
 
 // The tunnel adapter of the desktop client. A start prepares the tunnel profile file, lets the
@@ -67,5 +70,7 @@ private:
     QPointer<QProcess> m_check;
     QTimer m_checkDeadline;
     platform::ElevatedProcess m_helper;
+    // The helper's end arrives from the system; the timer polls only where it cannot.
+    std::unique_ptr<ProcessEndNotifier> m_helperEnd;
     QTimer m_helperWatch;
 };

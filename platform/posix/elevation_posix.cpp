@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -56,6 +57,8 @@ Elevator chooseElevator()
 struct ElevatedProcess::Impl
 {
     pid_t pid = -1;
+    // Readable once the program has ended; the program is not reaped until poll().
+    posix::UniqueFd endDescriptor;
     bool direct = true;
     bool reaped = false;
     State state = State::Running;
@@ -115,6 +118,8 @@ std::uint32_t ElevatedProcess::start(const std::string &program, const std::stri
     }
     d = std::make_unique<Impl>();
     d->pid = pid;
+    // Our own unreaped child: its number cannot have been reused yet.
+    d->endDescriptor = posix::UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     d->direct = elevator.direct;
     return winerror::success;
 }
@@ -154,6 +159,11 @@ ElevatedProcess::State ElevatedProcess::poll()
 std::uint32_t ElevatedProcess::exitCode() const
 {
     return d ? d->exitCode : 1;
+}
+
+std::intptr_t ElevatedProcess::endHandle() const
+{
+    return isOpen() && d->endDescriptor.get() >= 0 ? d->endDescriptor.get() : -1;
 }
 
 bool ElevatedProcess::isOpen() const

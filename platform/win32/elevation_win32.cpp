@@ -69,6 +69,11 @@ std::uint32_t ElevatedProcess::exitCode() const
     return d ? d->exitCode : 1;
 }
 
+std::intptr_t ElevatedProcess::endHandle() const
+{
+    return isOpen() ? reinterpret_cast<std::intptr_t>(d->process.get()) : -1;
+}
+
 bool ElevatedProcess::isOpen() const
 {
     return d && d->process.valid();

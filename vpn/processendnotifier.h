@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+
+// Tells once that a program has ended, from the handle its launcher hands out for that
+// (platform::ElevatedProcess::endHandle): on Windows a wait on the process handle, elsewhere a
+// read notification on the process descriptor. No clock is involved, so the end is seen at once.
+// Where the handle is -1 nothing is watched and isActive() is false: the caller polls instead.
+// The handle must stay open while this object lives.
+class ProcessEndNotifier : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ProcessEndNotifier(std::intptr_t handle, QObject *parent = nullptr);
+
+    bool isActive() const { return m_active; }
+
+signals:
+    void ended();
+
+private:
+    bool m_active = false;
+};
