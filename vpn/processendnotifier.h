@@ -17,6 +17,8 @@ public:
     explicit ProcessEndNotifier(std::intptr_t handle, QObject *parent = nullptr);
 
     bool isActive() const { return m_active; }
+    // Gives up the watch: to be called before the handle closes.
+    void stop();
 
 signals:
     void ended();

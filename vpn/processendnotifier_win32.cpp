@@ -16,3 +16,10 @@ ProcessEndNotifier::ProcessEndNotifier(std::intptr_t handle, QObject *parent)
     });
     m_active = notifier->isEnabled();
 }
+
+void ProcessEndNotifier::stop()
+{
+    if (auto *notifier = findChild<QWinEventNotifier *>()) {
+        notifier->setEnabled(false);
+    }
+}

@@ -24,8 +24,10 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-// Only where the system cannot tell the helper's end (see ProcessEndNotifier).
+// Where the system cannot tell the helper's end (see ProcessEndNotifier), and otherwise a slow
+// second look in case its word is lost.
 constexpr int helperPollIntervalMs = 200;
+constexpr int helperSafetyPollIntervalMs = 1000;
 
 QString permissionMessage(std::uint32_t error)
 {
@@ -95,7 +97,6 @@ WindowsVless::WindowsVless(QObject *parent)
             engineCheckEnded(m_check, false);
         }
     });
-    m_helperWatch.setInterval(helperPollIntervalMs);
     connect(&m_helperWatch, &QTimer::timeout, this, &WindowsVless::watchHelper);
 }
 
@@ -287,11 +288,9 @@ void WindowsVless::runHelper(HelperCommand command)
         return;
     }
     m_helperEnd = std::make_unique<ProcessEndNotifier>(m_helper.endHandle());
-    if (m_helperEnd->isActive()) {
-        connect(m_helperEnd.get(), &ProcessEndNotifier::ended, this, &WindowsVless::watchHelper);
-    } else {
-        m_helperWatch.start();
-    }
+    connect(m_helperEnd.get(), &ProcessEndNotifier::ended, this, &WindowsVless::watchHelper);
+    m_helperWatch.start(m_helperEnd->isActive() ? helperSafetyPollIntervalMs
+                                                : helperPollIntervalMs);
 }
 
 void WindowsVless::watchHelper()
@@ -301,9 +300,11 @@ void WindowsVless::watchHelper()
         return;
     }
     const std::uint32_t exitCode = m_helper.exitCode();
-    // The notifier may be the caller: it goes once control has left it, and it no longer
-    // watches the handle closed here.
+    // The notifier may be the caller: it stops watching the handle closed here at once, and goes
+    // once control has left it.
     if (m_helperEnd) {
+        m_helperEnd->stop();
+        m_helperEnd->disconnect(this);
         m_helperEnd.release()->deleteLater();
     }
     m_helper.close();

@@ -70,7 +70,8 @@ private:
     QPointer<QProcess> m_check;
     QTimer m_checkDeadline;
     platform::ElevatedProcess m_helper;
-    // The helper's end arrives from the system; the timer polls only where it cannot.
+    // The helper's end arrives from the system; the timer polls where it cannot, and slowly
+    // besides.
     std::unique_ptr<ProcessEndNotifier> m_helperEnd;
     QTimer m_helperWatch;
 };
