@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
+#include <QResource>
 #include <QToolTip>
 
 namespace applicationfont {
@@ -14,7 +15,10 @@ void install()
     QStringList families;
     const QDir fonts(QStringLiteral(":/fonts"));
     for (const QString &name : fonts.entryList(QDir::Files, QDir::Name)) {
-        const int id = QFontDatabase::addApplicationFont(fonts.filePath(name));
+        // Registered from the resource's own bytes: registered by file name, every font engine
+        // made later would read the whole file into memory again.
+        const int id = QFontDatabase::addApplicationFontFromData(
+            QResource(fonts.filePath(name)).uncompressedData());
         if (id >= 0 && families.isEmpty())
             families = QFontDatabase::applicationFontFamilies(id);
     }

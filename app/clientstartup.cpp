@@ -254,12 +254,13 @@ int clientstartup::run(QApplication &application, const QStringList &arguments)
     MainWindow window(nullptr, lookups ? ClientServices::Lookups::Enabled
                                        : ClientServices::Lookups::Disabled);
     if (options.smokeTest) {
-        window.settingsPage()->setSystemChangesAllowed(false);
+        window.setSystemChangesAllowed(false);
     }
     if (!options.startsHidden(QSystemTrayIcon::isSystemTrayAvailable())) {
         window.show();
     }
-    ClientCommands commands(window.services(), *window.connectionPage());
+    ClientCommands commands(window.services(),
+                            [&window]() -> ConnectionPage & { return *window.connectionPage(); });
     if (channel) {
         QObject::connect(channel.get(), &InstanceChannel::received, &window,
                          [&window, &commands](const QStringList &arguments,

@@ -3,7 +3,7 @@
 // resident memory right after that frame. Each figure is read from outside the window's code: the
 // parent times the child process until it reports the frame, the child reads its own resident
 // size from the system. Offscreen, so the figures include painting but no window manager.
-// Targets, for reading only: at most 3 times the time and 2 times the memory of the bare window.
+// Targets, for reading only: at most 1.5 times the time and the memory of the bare window.
 #include "app/applicationfont.h"
 #include "benchreport.h"
 #include "ui/mainwindow.h"
@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <memory>
@@ -25,6 +26,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 constexpr int rounds = 7;
+// Long enough for what a window builds after its first frame.
+constexpr int settleMs = 300;
 
 double residentMegabytes()
 {
@@ -40,7 +43,8 @@ double residentMegabytes()
     return 0;
 }
 
-// Reports the first frame painted into `window` on standard output, then quits.
+// Reports the first frame of `window` on standard output, and what the process holds once the
+// window has settled, then quits.
 class FirstFrame : public QObject
 {
 public:
@@ -53,15 +57,22 @@ public:
 protected:
     bool eventFilter(QObject *object, QEvent *event) override
     {
-        auto *widget = qobject_cast<QWidget *>(object);
-        if (!m_seen && event->type() == QEvent::Paint && widget && widget->window() == m_window) {
+        if (!m_seen && event->type() == QEvent::Expose &&
+            object == static_cast<QObject *>(m_window->windowHandle())) {
             m_seen = true;
-            // The whole frame, not just its first widget: report once painting has finished.
-            QTimer::singleShot(0, qApp, [] {
-                std::printf("painted %.1f\n", residentMegabytes());
-                std::fflush(stdout);
-                QCoreApplication::quit();
-            });
+            // The window paints its frame while handling this event; the report is queued behind
+            // it, ahead of anything the window queues meanwhile.
+            QMetaObject::invokeMethod(
+                qApp,
+                [] {
+                    std::printf("painted %.1f\n", residentMegabytes());
+                    std::fflush(stdout);
+                    QTimer::singleShot(settleMs, qApp, [] {
+                        std::printf("settled %.1f\n", residentMegabytes());
+                        QCoreApplication::quit();
+                    });
+                },
+                Qt::QueuedConnection);
         }
         return false;
     }
@@ -95,6 +106,7 @@ struct Sample
 {
     double ms = 0;
     double megabytes = 0;
+    double settledMegabytes = 0;
 };
 
 std::vector<Sample> measure(const QString &program, const QString &mode)
@@ -114,10 +126,11 @@ std::vector<Sample> measure(const QString &program, const QString &mode)
             continue;
         }
         const double ms = benchreport::elapsedMs(timer);
-        const QByteArray line = child.readAllStandardOutput().trimmed();
         child.waitForFinished(30000);
-        if (line.startsWith("painted ")) {
-            samples.push_back({ms, line.mid(8).toDouble()});
+        const QList<QByteArray> lines = child.readAllStandardOutput().trimmed().split('\n');
+        if (lines.size() == 2 && lines.at(0).startsWith("painted ") &&
+            lines.at(1).startsWith("settled ")) {
+            samples.push_back({ms, lines.at(0).mid(8).toDouble(), lines.at(1).mid(8).toDouble()});
         }
     }
     return samples;
@@ -134,13 +147,16 @@ Sample report(const char *label, const std::vector<Sample> &samples)
 {
     std::vector<double> times;
     std::vector<double> memory;
+    std::vector<double> settled;
     for (const Sample &sample : samples) {
         times.push_back(sample.ms);
         memory.push_back(sample.megabytes);
+        settled.push_back(sample.settledMegabytes);
     }
     benchreport::printSpread(label, 22, times);
-    const Sample medians{median(times), median(memory)};
-    std::printf("  %-22s resident %6.1f MB (median)\n", "", medians.megabytes);
+    const Sample medians{median(times), median(memory), median(settled)};
+    std::printf("  %-22s resident %6.1f MB at the first frame, %6.1f MB %d ms later (medians)\n",
+                "", medians.megabytes, medians.settledMegabytes, settleMs);
     return medians;
 }
 
@@ -159,8 +175,8 @@ int main(int argc, char **argv)
     const Sample plain = report("bare QMainWindow", bare);
     const Sample client = report("signed-out window", window);
     if (plain.ms > 0 && plain.megabytes > 0) {
-        std::printf("  ratio: %.2fx the time (target at most 3x), %.2fx the memory (target at most "
-                    "2x)\n",
+        std::printf("  ratio: %.2fx the time, %.2fx the memory at the first frame (targets at most "
+                    "1.5x each)\n",
                     client.ms / plain.ms, client.megabytes / plain.megabytes);
     }
     return 0;

@@ -36,10 +36,10 @@ QString locationOf(const ServerCatalogue &catalogue, const QString &id)
 
 } // namespace
 
-ClientCommands::ClientCommands(ClientServices &services, ConnectionPage &page, QObject *parent)
+ClientCommands::ClientCommands(ClientServices &services, PageSource page, QObject *parent)
     : QObject(parent)
     , m_services(services)
-    , m_page(page)
+    , m_page(std::move(page))
 {}
 
 QString ClientCommands::serverFor(const QString &target, const ServerCatalogue &catalogue,
@@ -214,9 +214,9 @@ void ClientCommands::startConnect(const QString &target, const Reply &reply)
     }
     awaitTunnel(reply, up);
     if (id.isEmpty()) {
-        m_page.quickConnect();
+        m_page().quickConnect();
     } else {
-        m_page.chooseServer(id);
+        m_page().chooseServer(id);
         controller.connectVpn(id);
     }
 }

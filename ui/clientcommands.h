@@ -42,7 +42,10 @@ public:
         int tunnelMs = 120000;
     };
 
-    ClientCommands(ClientServices &services, ConnectionPage &page, QObject *parent = nullptr);
+    // The connection page is asked for only when a command needs it: the window may build it late.
+    using PageSource = std::function<ConnectionPage &()>;
+
+    ClientCommands(ClientServices &services, PageSource page, QObject *parent = nullptr);
     void setTimings(Timings timings) { m_timings = timings; }
 
     // With the Connect button's rules: the server `target` names, else the best server of the
@@ -74,6 +77,6 @@ private:
     QString currentLine() const;
 
     ClientServices &m_services;
-    ConnectionPage &m_page;
+    PageSource m_page;
     Timings m_timings;
 };

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <future>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -82,11 +83,34 @@ QList<QPolygonF> parseLandOutline(const QByteArray &geoJson)
     return land;
 }
 
-QList<QPolygonF> loadLandOutline()
+namespace {
+
+QList<QPolygonF> readLandOutline()
 {
     QFile file(u":/map/land.json"_s);
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
     }
     return parseLandOutline(file.readAll());
+}
+
+// The first caller decides where the outline is read: on a thread of its own for a preload, else
+// on the caller's thread when the outline is first asked for.
+const std::shared_future<QList<QPolygonF>> &landOutline(std::launch policy)
+{
+    static const std::shared_future<QList<QPolygonF>> outline =
+        std::async(policy, readLandOutline).share();
+    return outline;
+}
+
+} // namespace
+
+QList<QPolygonF> loadLandOutline()
+{
+    return landOutline(std::launch::deferred).get();
+}
+
+void preloadLandOutline()
+{
+    landOutline(std::launch::async);
 }

@@ -11,5 +11,8 @@
 // unwrapped, and its part beyond longitude 180 or -180 is repeated on the map's other side.
 QList<QPolygonF> parseLandOutline(const QByteArray &geoJson);
 
-// The outline the map draws, from ":/map/land.json"; empty when the resource is missing.
+// The outline the map draws, from ":/map/land.json"; empty when the resource is missing. Read
+// once per process; waits for a read that preloadLandOutline() started.
 QList<QPolygonF> loadLandOutline();
+// Starts reading the outline on another thread, so that it is ready when a map first paints.
+void preloadLandOutline();

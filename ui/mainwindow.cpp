@@ -31,9 +31,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <utility>
 
@@ -46,6 +48,8 @@ namespace {
 constexpr QSize windowSize{1180, 780};
 constexpr QSize minimumWindowSize{850, 600};
 constexpr int railIconSize = 22;
+// A shown window that gets no frame (started minimised) still gets its tray icon and pages.
+constexpr int undrawnBuildDelayMs = 500;
 
 } // namespace
 
@@ -61,7 +65,6 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     setMinimumSize(minimumWindowSize);
     setMaximumSize(windowSize);
     resize(windowSize);
-    setWindowIcon(QIcon(u":/app/solvikvpn.ico"_s));
     applyTheme();
 
     auto *shell = new QWidget;
@@ -76,13 +79,7 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     shellLayout->addWidget(m_stack, 1);
 
     m_signInPage = new SignInPage(*m_services);
-    m_connectionPage = new ConnectionPage(*m_services);
-    m_accountPage = new AccountPage(*m_services);
-    m_settingsPage = new SettingsPage;
     m_stack->addWidget(m_signInPage);
-    m_stack->addWidget(m_connectionPage);
-    m_stack->addWidget(m_accountPage);
-    m_stack->addWidget(m_settingsPage);
     m_guidedTour = new GuidedTour(*this, m_services->session(), this);
 
     m_navIndicator = new QFrame(m_rail);
@@ -97,21 +94,11 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
     ApiClient &api = m_services->api();
     api.setBaseUrl(QUrl(configuration.baseUrl));
     api.setProduction(configuration.production);
-
-    m_tray = new TrayController(*this, m_services->controller());
-    connect(m_tray, &TrayController::messageRaised, this, &MainWindow::showError);
-    connect(m_tray, &TrayController::quickGuideRequested, this, &MainWindow::showWelcomeGuide);
-    connect(m_tray, &TrayController::connectRequested, m_connectionPage,
-            &ConnectionPage::connectClicked);
-    connect(m_tray, &TrayController::disconnectRequested, &m_services->controller(),
-            &VpnController::disconnectVpn);
     connect(&m_services->catalogue(), &ServerCatalogue::loaded, this, &MainWindow::catalogueLoaded);
 
     showPage(SignIn);
-    m_connectionPage->updateConnectionUi();
     applyTheme();
     syncNavigation(SignIn);
-    m_services->lookUpOwnLocation();
     if (api::isAllowedApiUrl(api.baseUrl(), configuration.production)) {
         QTimer::singleShot(0, this, [this] {
             m_restoringSession = true;
@@ -120,13 +107,97 @@ MainWindow::MainWindow(std::unique_ptr<TunnelAdapter> adapter, ClientServices::L
             m_restoringSession = m_services->api().hasTokens() && !m_previewMode;
         });
     }
+    // A shown window builds the rest once its first frame is on screen (see eventFilter()); a
+    // hidden one, or one that is never drawn, as soon as the client runs.
+    QTimer::singleShot(0, this, [this] {
+        QTimer::singleShot(isVisible() ? undrawnBuildDelayMs : 0, this, &MainWindow::buildPages);
+    });
+}
+
+void MainWindow::buildPages()
+{
+    if (m_connectionPage) {
+        return;
+    }
+    m_connectionPage = new ConnectionPage(*m_services);
+    m_accountPage = new AccountPage(*m_services);
+    m_settingsPage = new SettingsPage;
+    m_settingsPage->setSystemChangesAllowed(m_systemChangesAllowed);
+    const ThemePalette palette = ThemePalette::fromSettings();
+    const QList<QWidget *> pages{m_connectionPage, m_accountPage, m_settingsPage};
+    for (QWidget *page : pages) {
+        m_stack->addWidget(page);
+        icontint::retint(page, palette);
+    }
+    themePages(palette);
+    setWindowIcon(QIcon(u":/app/solvikvpn.ico"_s));
+    m_tray = new TrayController(*this, m_services->controller());
+    connect(m_tray, &TrayController::messageRaised, this, &MainWindow::showError);
+    connect(m_tray, &TrayController::quickGuideRequested, this, &MainWindow::showWelcomeGuide);
+    connect(m_tray, &TrayController::connectRequested, m_connectionPage,
+            &ConnectionPage::connectClicked);
+    connect(m_tray, &TrayController::disconnectRequested, &m_services->controller(),
+            &VpnController::disconnectVpn);
+    connectPages();
+    controllerChanged();
+    m_services->lookUpOwnLocation();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_connectionPage && windowHandle()) {
+        windowHandle()->installEventFilter(this);
+    }
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The window paints its first frame while handling this event: what is queued now comes after.
+    if (watched == windowHandle() && event->type() == QEvent::Expose) {
+        windowHandle()->removeEventFilter(this);
+        QMetaObject::invokeMethod(this, &MainWindow::buildPages, Qt::QueuedConnection);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+ConnectionPage *MainWindow::connectionPage()
+{
+    buildPages();
+    return m_connectionPage;
+}
+
+AccountPage *MainWindow::accountPage()
+{
+    buildPages();
+    return m_accountPage;
+}
+
+SettingsPage *MainWindow::settingsPage()
+{
+    buildPages();
+    return m_settingsPage;
+}
+
+TrayController &MainWindow::tray()
+{
+    buildPages();
+    return *m_tray;
+}
+
+void MainWindow::setSystemChangesAllowed(bool allowed)
+{
+    m_systemChangesAllowed = allowed;
+    if (m_settingsPage) {
+        m_settingsPage->setSystemChangesAllowed(allowed);
+    }
 }
 
 MainWindow::~MainWindow() = default;
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    m_tray->handleClose(event);
+    tray().handleClose(event);
 }
 
 void MainWindow::buildRail()
@@ -171,9 +242,12 @@ void MainWindow::buildRail()
 
 void MainWindow::controllerChanged()
 {
-    m_connectionPage->updateConnectionUi();
+    // Pages built later catch up then.
+    if (m_connectionPage) {
+        m_connectionPage->updateConnectionUi();
+        m_tray->setSignedIn(m_services->session().authenticated());
+    }
     m_accountButton->setEnabled(m_services->session().authenticated());
-    m_tray->setSignedIn(m_services->session().authenticated());
     m_signInPage->updateDisconnectPrevious();
 }
 
@@ -185,13 +259,13 @@ void MainWindow::catalogueLoaded()
     m_firstCatalogueOfSession = false;
     const QString remembered = settings::lastServerId();
     if (m_services->catalogue().contains(remembered)) {
-        m_connectionPage->selectServer(remembered);
+        connectionPage()->selectServer(remembered);
     }
     const VpnController &controller = m_services->controller();
     // A tunnel that runs already, this account's or an earlier one's, is left as it is.
     if (std::exchange(m_connectAfterFirstCatalogue, false) && !controller.running() &&
         !controller.connecting() && !controller.busy()) {
-        m_connectionPage->connectClicked();
+        connectionPage()->connectClicked();
     }
 }
 
@@ -201,8 +275,6 @@ void MainWindow::connectServices()
             [this](int index) { syncNavigation(Page(index)); });
     VpnController &controller = m_services->controller();
     connect(&controller, &VpnController::changed, this, &MainWindow::controllerChanged);
-    connect(m_connectionPage, &ConnectionPage::errorRaised, this, &MainWindow::showError);
-    connect(m_connectionPage, &ConnectionPage::errorWithdrawn, this, &MainWindow::withdrawError);
     connect(&controller, &VpnController::error, this, &MainWindow::showError);
     connect(&controller, &VpnController::startFailed, this, &MainWindow::showError);
     connect(&controller, &VpnController::serverChangeRequired, &controller,
@@ -210,9 +282,8 @@ void MainWindow::connectServices()
     Session &session = m_services->session();
     connect(&session, &Session::changed, this, &MainWindow::handleSession);
     connect(&session, &Session::profile, this, [this](const QJsonObject &profile) {
-        m_accountPage->emailLabel()->setText(api::profileEmail(profile));
+        accountPage()->emailLabel()->setText(api::profileEmail(profile));
     });
-    connectAccountPage();
     connect(&session, &Session::error, this, [this](const QString &text) {
         m_signInPage->setFormEnabled(true);
         showError(text);
@@ -220,6 +291,13 @@ void MainWindow::connectServices()
     connect(m_signInPage, &SignInPage::clearMessagesRequested, this, &MainWindow::clearMessages);
     connect(m_signInPage, &SignInPage::tourRequested, m_guidedTour, &GuidedTour::showWelcomeGuide);
     connect(m_signInPage, &SignInPage::quickGuideDismissed, m_guidedTour, &GuidedTour::finishTour);
+}
+
+void MainWindow::connectPages()
+{
+    connect(m_connectionPage, &ConnectionPage::errorRaised, this, &MainWindow::showError);
+    connect(m_connectionPage, &ConnectionPage::errorWithdrawn, this, &MainWindow::withdrawError);
+    connectAccountPage();
     connect(m_settingsPage, &SettingsPage::appearanceChanged, this, &MainWindow::applyTheme);
     connect(m_settingsPage, &SettingsPage::problemReportRequested, this,
             &MainWindow::saveProblemReport);
@@ -246,7 +324,7 @@ NavButton *MainWindow::navigationButton(Page page) const
     return nullptr;
 }
 
-QWidget *MainWindow::landmark(Landmark landmark) const
+QWidget *MainWindow::landmark(Landmark landmark)
 {
     switch (landmark) {
     case Landmark::SignInForm:
@@ -256,31 +334,31 @@ QWidget *MainWindow::landmark(Landmark landmark) const
     case Landmark::QuickGuideCard:
         return m_signInPage->quickGuideCard();
     case Landmark::LocationTree:
-        return m_connectionPage->tree();
+        return connectionPage()->tree();
     case Landmark::QuickConnectButton:
-        return m_connectionPage->quickConnectButton();
+        return connectionPage()->quickConnectButton();
     case Landmark::ConnectButton:
-        return m_connectionPage->connectButton();
+        return connectionPage()->connectButton();
     case Landmark::AccountTab:
         return m_accountButton;
     case Landmark::SettingsTab:
         return m_settingsButton;
     case Landmark::LocationSidebar:
-        return m_connectionPage->sidebar();
+        return connectionPage()->sidebar();
     case Landmark::TrafficChart:
-        return m_connectionPage->trafficChart();
+        return connectionPage()->trafficChart();
     case Landmark::WorldMap:
-        return m_connectionPage->worldMap();
+        return connectionPage()->worldMap();
     case Landmark::ConnectionCard:
-        return m_connectionPage->connectionCard();
+        return connectionPage()->connectionCard();
     case Landmark::SubscriptionCard:
-        return m_accountPage->subscriptionCard();
+        return accountPage()->subscriptionCard();
     case Landmark::DevicesCard:
-        return m_accountPage->devicesCard();
+        return accountPage()->devicesCard();
     case Landmark::ThemeChooser:
-        return m_settingsPage->themeChooser();
+        return settingsPage()->themeChooser();
     case Landmark::AppearanceCard:
-        return m_settingsPage->appearanceCard();
+        return settingsPage()->appearanceCard();
     }
     return nullptr;
 }
@@ -290,22 +368,22 @@ void MainWindow::showSampleAccount(const PreviewAccount &account)
     m_previewMode = true;
     m_services->api().setOffline(true);
     m_services->session().beginPreview(account.userId, account.deviceId);
-    m_accountPage->emailLabel()->setText(account.email);
-    m_accountPage->showSample(account.access, account.offers, account.devices);
+    accountPage()->emailLabel()->setText(account.email);
+    accountPage()->showSample(account.access, account.offers, account.devices);
     m_services->catalogue().loadRecords(account.servers);
     // Measured-looking latencies, so the rows show figures rather than a measurement under way.
     const QList<api::ServerRecord> &servers = m_services->catalogue().servers();
     for (qsizetype index = 0; index < servers.size(); ++index) {
         m_services->latencyProbe().setLatency(servers.at(index).id, 24 + 7 * int(index));
     }
-    m_connectionPage->selectServer(account.selectedServerId);
+    connectionPage()->selectServer(account.selectedServerId);
 }
 
 void MainWindow::showSampleConnection(const QString &serverId, const QString &elapsed,
                                       const ServerLocation &ownLocation)
 {
-    m_connectionPage->worldMap()->setOwnLocation(ownLocation);
-    m_connectionPage->showSampleConnection(serverId, elapsed);
+    connectionPage()->worldMap()->setOwnLocation(ownLocation);
+    connectionPage()->showSampleConnection(serverId, elapsed);
 }
 
 void MainWindow::maybeOfferTour()
@@ -323,7 +401,7 @@ void MainWindow::saveProblemReport(const QString &path)
     QString error;
     const bool saved =
         problemreport::save(path, m_services->controller().state().statusText(), &error);
-    widgetfactory::setMessage(m_settingsPage->messageLabel(), saved ? QString() : error);
+    widgetfactory::setMessage(settingsPage()->messageLabel(), saved ? QString() : error);
 }
 
 // The log names a changed preference by its key.

@@ -19,12 +19,14 @@ class QCloseEvent;
 class QFrame;
 class QLabel;
 class QPushButton;
+class QShowEvent;
 class QStackedWidget;
 class QTimer;
 class QVariantAnimation;
 class SettingsPage;
 class SignInPage;
 class TrayController;
+struct ThemePalette;
 
 // The client's one window: a navigation rail beside a stack of four pages (0 sign-in,
 // 1 connection, 2 account, 3 settings), painted by one stylesheet made for the chosen theme and
@@ -43,11 +45,13 @@ public:
 
     ClientServices &services() { return *m_services; }
     // The tray icon, Quit and what closing the window means.
-    TrayController &tray() { return *m_tray; }
+    TrayController &tray();
     SignInPage *signInPage() const { return m_signInPage; }
-    ConnectionPage *connectionPage() const { return m_connectionPage; }
-    AccountPage *accountPage() const { return m_accountPage; }
-    SettingsPage *settingsPage() const { return m_settingsPage; }
+    // The pages the signed-out window does not show are built after its first frame, or when
+    // first asked for.
+    ConnectionPage *connectionPage();
+    AccountPage *accountPage();
+    SettingsPage *settingsPage();
     QStackedWidget *pages() const { return m_stack; }
     QFrame *navigationIndicator() const { return m_navIndicator; }
     // The rail button of a signed-in page; null for the sign-in page.
@@ -55,12 +59,14 @@ public:
 
     // Restyles the whole window from the "theme" and "accent" settings.
     void applyTheme();
+    // Off for smoke runs: the settings page then changes nothing of the system.
+    void setSystemChangesAllowed(bool allowed);
     // Writes the problem report the user asked for; says on the settings page when it cannot.
     void saveProblemReport(const QString &path);
     QWidget &surface() override { return *this; }
     Page currentPage() const override;
     void showPage(Page page) override;
-    QWidget *landmark(Landmark landmark) const override;
+    QWidget *landmark(Landmark landmark) override;
     // Brings the rail in line with the page on top.
     void syncNavigation(Page page);
     // Puts `text` in the message label of the page on top.
@@ -88,8 +94,16 @@ public slots:
 protected:
     // Closing the window is not quitting: the tray controller decides.
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The connection, account and settings pages, the tray icon and the lookup of the user's own
+    // location; once.
+    void buildPages();
+    void connectPages();
+    // What the theme gives the pages beyond the style sheet.
+    void themePages(const ThemePalette &palette);
     // Changed preferences go to the client's log.
     void logSettingChanges();
     // Each page's message label.
@@ -130,4 +144,5 @@ private:
     bool m_connectAfterFirstCatalogue = false;
     GuidedTour *m_guidedTour = nullptr;
     bool m_previewMode = false;
+    bool m_systemChangesAllowed = true;
 };

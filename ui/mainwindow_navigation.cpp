@@ -36,8 +36,8 @@ void MainWindow::openPage(Page page)
     showPage(page);
     // The account page is brought up to date each time it is opened.
     if (page == Account && !m_previewMode) {
-        m_accountPage->loadDevices(1);
-        m_accountPage->refreshSubscription();
+        accountPage()->loadDevices(1);
+        accountPage()->refreshSubscription();
     }
 }
 
@@ -48,6 +48,9 @@ MainWindow::Page MainWindow::currentPage() const
 
 void MainWindow::showPage(Page page)
 {
+    if (page != SignIn) {
+        buildPages();
+    }
     // Only one page picture fades at a time: a new switch ends the previous one at once.
     delete m_transition;
     if (page == currentPage() || !isVisible()) {

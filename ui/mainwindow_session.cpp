@@ -17,10 +17,10 @@ using widgetfactory::setMessage;
 
 void MainWindow::showError(const QString &text)
 {
-    QLabel *label = m_connectionPage->messageLabel();
+    QLabel *label = m_signInPage->messageLabel();
     switch (m_stack->currentIndex()) {
-    case SignIn:
-        label = m_signInPage->messageLabel();
+    case Connection:
+        label = m_connectionPage->messageLabel();
         break;
     case Account:
         label = m_accountPage->messageLabel();
@@ -45,6 +45,9 @@ void MainWindow::withdrawError(const QString &text)
 
 QList<QLabel *> MainWindow::messageLabels() const
 {
+    if (!m_connectionPage) {
+        return {m_signInPage->messageLabel()};
+    }
     return {m_signInPage->messageLabel(), m_connectionPage->messageLabel(),
             m_accountPage->messageLabel(), m_settingsPage->messageLabel()};
 }
@@ -65,8 +68,8 @@ void MainWindow::handleSession(bool authenticated)
             return;
         }
     } else {
-        m_connectionPage->clearLocations();
-        setMessage(m_connectionPage->messageLabel(), QString());
+        connectionPage()->clearLocations();
+        setMessage(connectionPage()->messageLabel(), QString());
     }
     ++m_sessionGeneration;
     m_signInPage->setFormEnabled(!authenticated);
@@ -84,8 +87,8 @@ void MainWindow::handleSession(bool authenticated)
             m_firstCatalogueOfSession = true;
             m_connectAfterFirstCatalogue =
                 m_restoringSession && !tunnelFound && settings::connectOnStart();
-            m_accountPage->signedIn(m_sessionGeneration);
-            m_connectionPage->loadServers();
+            accountPage()->signedIn(m_sessionGeneration);
+            connectionPage()->loadServers();
         }
         m_restoringSession = false;
     } else {
@@ -98,8 +101,8 @@ void MainWindow::handleSession(bool authenticated)
         m_firstCatalogueOfSession = false;
         m_connectAfterFirstCatalogue = false;
         controller.setAccount(apiUrl, QString(), QString());
-        m_accountPage->signedOut(m_sessionGeneration);
-        m_connectionPage->setAccessTier(QString());
+        accountPage()->signedOut(m_sessionGeneration);
+        connectionPage()->setAccessTier(QString());
     }
     controllerChanged();
 }
@@ -130,7 +133,7 @@ void MainWindow::logout()
     const VpnController &controller = m_services->controller();
     if (controller.connecting() || controller.busy() || controller.running() ||
         controller.blocked()) {
-        m_accountPage->refuseSignOut(QStringLiteral("Disconnect the VPN first."));
+        accountPage()->refuseSignOut(QStringLiteral("Disconnect the VPN first."));
         return;
     }
     m_loggingOut = true;

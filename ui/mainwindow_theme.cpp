@@ -18,15 +18,12 @@ void MainWindow::applyTheme()
     if (styleSheet != this->styleSheet()) {
         setStyleSheet(styleSheet);
     }
-    setWindowIcon(QIcon(QStringLiteral(":/app/solvikvpn.ico")));
     // The early call of construction comes before the pages exist.
-    if (m_connectionPage) {
+    if (m_signInPage) {
         m_signInPage->worldMap()->setAppearance(palette.light, palette.accent);
-        m_connectionPage->setAppearance(palette.light, palette.accent);
     }
-    // The plan pill is coloured by the accent.
-    if (m_accountPage) {
-        m_accountPage->renderPlanCard();
+    if (m_connectionPage) {
+        themePages(palette);
     }
 
     icontint::retint(this, palette);
@@ -36,4 +33,11 @@ void MainWindow::applyTheme()
             button->setColours(palette.mutedIcon, palette.navIconActive);
         }
     }
+}
+
+void MainWindow::themePages(const ThemePalette &palette)
+{
+    m_connectionPage->setAppearance(palette.light, palette.accent);
+    // The plan pill is coloured by the accent.
+    m_accountPage->renderPlanCard();
 }

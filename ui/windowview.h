@@ -46,7 +46,7 @@ public:
     virtual Page currentPage() const = 0;
     // Switches the stack; the old page's picture fades and slides away over the new one.
     virtual void showPage(Page page) = 0;
-    virtual QWidget *landmark(Landmark landmark) const = 0;
+    virtual QWidget *landmark(Landmark landmark) = 0;
 
     // Signs the sample account in and shows it instead of a backend session: its servers with one
     // selected, its plan and devices. Nothing is asked of the backend afterwards either.

@@ -222,8 +222,8 @@ ContentCard *ConnectionPage::makeCard()
     layout->setSpacing(10);
     m_connectionError = addLabel(QString(), layout, u"error"_s);
     m_connectionError->hide();
-    m_connectionStatus = addLabel(
-        ConnectionState{ConnectionState::Phase::NotConnected}.statusText(), layout, u"muted"_s);
+    // The page may be built after the controller reported its first state.
+    m_connectionStatus = addLabel(m_services.controller().state().statusText(), layout, u"muted"_s);
     m_connectionStatus->setWordWrap(false);
 
     auto *row = new QHBoxLayout;

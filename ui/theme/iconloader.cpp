@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -24,13 +25,18 @@ constexpr qreal disabledOpacity = 0.4;
 
 QIcon loadIcon(const QString &name, const QColor &colour, int size)
 {
-    if (name == u"brand-logo"_s) {
-        return QIcon(u":/app/solvik-vpn-mark.png"_s);
-    }
-    const QString key = name + colour.name() + QString::number(size);
+    // The brand bitmap is decoded once, whatever the colour and size.
+    const bool brand = name == u"brand-logo"_s;
+    const QString key = brand ? name : name + colour.name() + QString::number(size);
     const auto found = cache().constFind(key);
     if (found != cache().constEnd()) {
         return *found;
+    }
+    if (brand) {
+        // Named as PNG, so that no image plugin is loaded to guess the format.
+        QImageReader reader(u":/app/solvik-vpn-mark.png"_s, "png");
+        reader.setAutoDetectImageFormat(false);
+        return *cache().insert(key, QIcon(QPixmap::fromImage(reader.read())));
     }
     QFile file(u":/icons/"_s + name + u".svg"_s);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -38,20 +44,22 @@ QIcon loadIcon(const QString &name, const QColor &colour, int size)
     }
     const QByteArray svg = file.readAll().replace("currentColor", colour.name().toLatin1());
     QSvgRenderer renderer(svg);
-    QIcon icon;
-    for (const QIcon::Mode mode :
-         {QIcon::Normal, QIcon::Active, QIcon::Selected, QIcon::Disabled}) {
+    const auto render = [&](qreal opacity) {
         QPixmap pixmap(QSize(size, size) * devicePixelRatio);
         pixmap.setDevicePixelRatio(devicePixelRatio);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        if (mode == QIcon::Disabled) {
-            painter.setOpacity(disabledOpacity);
-        }
+        painter.setOpacity(opacity);
         renderer.render(&painter, QRectF(0, 0, size, size));
-        painter.end();
-        icon.addPixmap(pixmap, mode, QIcon::Off);
+        return pixmap;
+    };
+    // Hovered and selected look as the normal icon: one picture serves the three.
+    const QPixmap normal = render(1.0);
+    QIcon icon;
+    for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Active, QIcon::Selected}) {
+        icon.addPixmap(normal, mode, QIcon::Off);
     }
+    icon.addPixmap(render(disabledOpacity), QIcon::Disabled, QIcon::Off);
     cache().insert(key, icon);
     return icon;
 }

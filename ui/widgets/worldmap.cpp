@@ -85,10 +85,16 @@ void paintLabel(QPainter &painter, const QString &text, const LabelStyle &style,
 } // namespace
 
 WorldMap::WorldMap(QWidget *parent)
-    : WorldMap(loadLandOutline(), parent)
-{}
+    : WorldMap(std::nullopt, parent)
+{
+    preloadLandOutline();
+}
 
 WorldMap::WorldMap(QList<QPolygonF> land, QWidget *parent)
+    : WorldMap(std::optional(std::move(land)), parent)
+{}
+
+WorldMap::WorldMap(std::optional<QList<QPolygonF>> land, QWidget *parent)
     : QWidget(parent)
     , m_land(std::move(land))
     , m_panAnimation(new QVariantAnimation(this))
@@ -365,7 +371,10 @@ void WorldMap::paintBackground()
     painter.setTransform(m_view.transform(), true);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colours.land);
-    for (const QPolygonF &polygon : m_land) {
+    if (!m_land) {
+        m_land = loadLandOutline();
+    }
+    for (const QPolygonF &polygon : std::as_const(*m_land)) {
         painter.drawPolygon(polygon, Qt::OddEvenFill);
     }
     painter.restore();

@@ -72,6 +72,8 @@ private:
         ServerLocation location;
     };
 
+    WorldMap(std::optional<QList<QPolygonF>> land, QWidget *parent);
+
     QRectF zoomInRect() const;
     QRectF zoomOutRect() const;
     const Marker *highlightedMarker() const;
@@ -104,7 +106,8 @@ private:
     };
 
     QList<Marker> m_markers;
-    const QList<QPolygonF> m_land;
+    // Unset for the built-in outline until the first paint needs it.
+    std::optional<QList<QPolygonF>> m_land;
     QString m_selectedId;
     QString m_connectionAddress;
     MapView m_view;
