@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
-#include <QResource>
 #include <QToolTip>
 
 namespace applicationfont {
@@ -15,10 +14,7 @@ void install()
     QStringList families;
     const QDir fonts(QStringLiteral(":/fonts"));
     for (const QString &name : fonts.entryList(QDir::Files, QDir::Name)) {
-        // Registered from the resource's own bytes: registered by file name, every font engine
-        // made later would read the whole file into memory again.
-        const int id = QFontDatabase::addApplicationFontFromData(
-            QResource(fonts.filePath(name)).uncompressedData());
+        const int id = QFontDatabase::addApplicationFont(fonts.filePath(name));
         if (id >= 0 && families.isEmpty())
             families = QFontDatabase::applicationFontFamilies(id);
     }

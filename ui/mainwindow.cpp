@@ -139,7 +139,8 @@ void MainWindow::buildPages()
     connect(m_tray, &TrayController::disconnectRequested, &m_services->controller(),
             &VpnController::disconnectVpn);
     connectPages();
-    controllerChanged();
+    m_connectionPage->updateConnectionUi();
+    m_tray->setSignedIn(m_services->session().authenticated());
     m_services->lookUpOwnLocation();
 }
 
@@ -242,7 +243,7 @@ void MainWindow::buildRail()
 
 void MainWindow::controllerChanged()
 {
-    // Pages built later catch up then.
+    // Pages built later catch up as they are built.
     if (m_connectionPage) {
         m_connectionPage->updateConnectionUi();
         m_tray->setSignedIn(m_services->session().authenticated());

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QHash>
-#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
@@ -25,20 +24,13 @@ constexpr qreal disabledOpacity = 0.4;
 
 QIcon loadIcon(const QString &name, const QColor &colour, int size)
 {
-    // The brand bitmap is decoded once, whatever the colour and size.
-    const bool brand = name == u"brand-logo"_s;
-    const QString key = brand ? name : name + colour.name() + QString::number(size);
+    const QString key = name + colour.name() + QString::number(size);
     const auto found = cache().constFind(key);
     if (found != cache().constEnd()) {
         return *found;
     }
-    if (brand) {
-        // Named as PNG, so that no image plugin is loaded to guess the format.
-        QImageReader reader(u":/app/solvik-vpn-mark.png"_s, "png");
-        reader.setAutoDetectImageFormat(false);
-        return *cache().insert(key, QIcon(QPixmap::fromImage(reader.read())));
-    }
-    QFile file(u":/icons/"_s + name + u".svg"_s);
+    QFile file(name == u"brand-logo"_s ? u":/app/solvik-vpn-mark.svg"_s
+                                       : u":/icons/"_s + name + u".svg"_s);
     if (!file.open(QIODevice::ReadOnly)) {
         return QIcon();
     }

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -219,6 +220,16 @@ void WorldMap::showEvent(QShowEvent *event)
 {
     m_shown = true;
     updateFrameTimer();
+    // Painted on another thread while the rest of the window paints; the first paint takes it.
+    const BackgroundKey key = backgroundKey();
+    if (key != m_backgroundKey && !m_pendingBackground.valid()) {
+        m_pendingKey = key;
+        m_pendingBackground =
+            std::async(std::launch::async, [key, view = m_view.transform(), colours = m_palette.map,
+                                            land = m_land] {
+                return paintBackground(key, view, colours, land ? *land : loadLandOutline());
+            });
+    }
     QWidget::showEvent(event);
 }
 
@@ -321,11 +332,20 @@ void WorldMap::paintEvent(QPaintEvent *)
     const double elapsed = double(m_clock.elapsed());
     // The fill, the glow, the land and the fade change only with the view and the theme, while
     // the dots, the arc and the halo move every frame: the first four are painted once per view.
-    const BackgroundKey key{size(), devicePixelRatioF(), m_view.centre(), m_view.zoom(),
-                            m_palette.light};
+    const BackgroundKey key = backgroundKey();
+    if (m_pendingBackground.valid()) {
+        QImage ready = m_pendingBackground.get();
+        if (m_pendingKey == key) {
+            m_background = std::move(ready);
+            m_backgroundKey = key;
+        }
+    }
     if (key != m_backgroundKey) {
         m_backgroundKey = key;
-        paintBackground();
+        if (!m_land) {
+            m_land = loadLandOutline();
+        }
+        m_background = paintBackground(key, m_view.transform(), m_palette.map, *m_land);
     }
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -351,30 +371,28 @@ void WorldMap::paintEvent(QPaintEvent *)
     paintZoomButtons(painter);
 }
 
-void WorldMap::paintBackground()
+QImage WorldMap::paintBackground(const BackgroundKey &key, const QTransform &view,
+                                 const ThemePalette::Map &colours, const QList<QPolygonF> &land)
 {
-    const ThemePalette::Map &colours = m_palette.map;
-    const double w = width();
-    const double h = height();
-    m_background = QImage(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
-    m_background.setDevicePixelRatio(devicePixelRatioF());
-    QPainter painter(&m_background);
+    const double w = key.size.width();
+    const double h = key.size.height();
+    const QRectF rect(0, 0, w, h);
+    QImage background(key.size * key.devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+    background.setDevicePixelRatio(key.devicePixelRatio);
+    QPainter painter(&background);
     painter.setRenderHint(QPainter::Antialiasing);
 
-    painter.fillRect(rect(), colours.sea);
+    painter.fillRect(rect, colours.sea);
     QRadialGradient glow(QPointF(0.62 * w, 0.35 * h), 0.8 * w);
     glow.setColorAt(0, colours.glow);
     glow.setColorAt(1, colours.sea);
-    painter.fillRect(rect(), glow);
+    painter.fillRect(rect, glow);
 
     painter.save();
-    painter.setTransform(m_view.transform(), true);
+    painter.setTransform(view, true);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colours.land);
-    if (!m_land) {
-        m_land = loadLandOutline();
-    }
-    for (const QPolygonF &polygon : std::as_const(*m_land)) {
+    for (const QPolygonF &polygon : land) {
         painter.drawPolygon(polygon, Qt::OddEvenFill);
     }
     painter.restore();
@@ -383,6 +401,12 @@ void WorldMap::paintBackground()
     fade.setColorAt(0, colours.fade);
     fade.setColorAt(1, withAlpha(colours.fade, 0));
     painter.fillRect(QRectF(0, 0, w, fadeHeight), fade);
+    return background;
+}
+
+WorldMap::BackgroundKey WorldMap::backgroundKey() const
+{
+    return {size(), devicePixelRatioF(), m_view.centre(), m_view.zoom(), m_palette.light};
 }
 
 QRectF WorldMap::zoomInRect() const

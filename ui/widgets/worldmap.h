@@ -11,6 +11,7 @@
 #include <QPolygonF>
 #include <QWidget>
 
+#include <future>
 #include <optional>
 
 class QTimer;
@@ -86,8 +87,6 @@ private:
     void stopAnimations();
     void updateFrameTimer();
 
-    // Fill, glow, land and top fade for the current view and theme, into m_background.
-    void paintBackground();
     void paintArc(QPainter &painter, const QPointF &end, double elapsed) const;
     // Every server's dot, then the highlighted one's at `at` on top.
     void paintDots(QPainter &painter, const Marker *highlighted, const QPointF &at,
@@ -105,6 +104,11 @@ private:
         bool operator==(const BackgroundKey &) const = default;
     };
 
+    BackgroundKey backgroundKey() const;
+    // Fill, glow, land and top fade for a view and theme; safe on any thread.
+    static QImage paintBackground(const BackgroundKey &key, const QTransform &view,
+                                  const ThemePalette::Map &colours, const QList<QPolygonF> &land);
+
     QList<Marker> m_markers;
     // Unset for the built-in outline until the first paint needs it.
     std::optional<QList<QPolygonF>> m_land;
@@ -117,6 +121,8 @@ private:
     QElapsedTimer m_clock;
     QImage m_background;
     BackgroundKey m_backgroundKey;
+    std::future<QImage> m_pendingBackground;
+    BackgroundKey m_pendingKey;
     QPointF m_pressPos;
     QPointF m_lastPos;
     QString m_pressedServerId;
