@@ -19,13 +19,14 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr int rounds = 7;
+constexpr int rounds = 11;
 // Long enough for what a window builds after its first frame.
 constexpr int settleMs = 300;
 
@@ -109,31 +110,29 @@ struct Sample
     double settledMegabytes = 0;
 };
 
-std::vector<Sample> measure(const QString &program, const QString &mode)
+// One start of the child in `mode`; nothing when it did not report.
+std::optional<Sample> measure(const QString &program, const QString &mode)
 {
-    std::vector<Sample> samples;
-    for (int round = 0; round < rounds; ++round) {
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-        child.setProcessEnvironment(environment);
-        QElapsedTimer timer;
-        timer.start();
-        child.start(program, {mode});
-        if (!child.waitForReadyRead(30000)) {
-            child.kill();
-            child.waitForFinished();
-            continue;
-        }
-        const double ms = benchreport::elapsedMs(timer);
-        child.waitForFinished(30000);
-        const QList<QByteArray> lines = child.readAllStandardOutput().trimmed().split('\n');
-        if (lines.size() == 2 && lines.at(0).startsWith("painted ") &&
-            lines.at(1).startsWith("settled ")) {
-            samples.push_back({ms, lines.at(0).mid(8).toDouble(), lines.at(1).mid(8).toDouble()});
-        }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    child.setProcessEnvironment(environment);
+    QElapsedTimer timer;
+    timer.start();
+    child.start(program, {mode});
+    if (!child.waitForReadyRead(30000)) {
+        child.kill();
+        child.waitForFinished();
+        return std::nullopt;
     }
-    return samples;
+    const double ms = benchreport::elapsedMs(timer);
+    child.waitForFinished(30000);
+    const QList<QByteArray> lines = child.readAllStandardOutput().trimmed().split('\n');
+    if (lines.size() != 2 || !lines.at(0).startsWith("painted ") ||
+        !lines.at(1).startsWith("settled ")) {
+        return std::nullopt;
+    }
+    return Sample{ms, lines.at(0).mid(8).toDouble(), lines.at(1).mid(8).toDouble()};
 }
 
 double median(std::vector<double> values)
@@ -170,8 +169,17 @@ int main(int argc, char **argv)
     QCoreApplication application(argc, argv);
     const QString program = QCoreApplication::applicationFilePath();
     std::printf("Process start to first painted frame, %d runs each, offscreen:\n", rounds);
-    const std::vector<Sample> bare = measure(program, u"--bare"_s);
-    const std::vector<Sample> window = measure(program, u"--window"_s);
+    // Alternated, so that a machine slowing down or speeding up weighs on both alike.
+    std::vector<Sample> bare;
+    std::vector<Sample> window;
+    for (int round = 0; round < rounds; ++round) {
+        if (const auto sample = measure(program, u"--bare"_s)) {
+            bare.push_back(*sample);
+        }
+        if (const auto sample = measure(program, u"--window"_s)) {
+            window.push_back(*sample);
+        }
+    }
     const Sample plain = report("bare QMainWindow", bare);
     const Sample client = report("signed-out window", window);
     if (plain.ms > 0 && plain.megabytes > 0) {

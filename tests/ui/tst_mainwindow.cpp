@@ -47,6 +47,7 @@ private slots:
     void quickPageSwitchesLeaveOneOverlay();
     void appearanceChoicesApplyAtOnce();
     void problemReportFromTheSettingsPage();
+    void restOfTheWindowFollowsItsFirstFrame();
 
 private:
     void signIn();
@@ -316,6 +317,33 @@ void TestMainWindow::problemReportFromTheSettingsPage()
     QVERIFY(page->messageLabel()->text().startsWith(u"The problem report could not be saved"_s));
     QCOMPARE(QDir(directory.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList{u"report.txt"_s});
+}
+
+// The signed-out window is drawn with its sign-in page alone; the other pages and the window icon
+// follow the first frame, a window never shown gets them once the client runs, and asking for a
+// page builds them at once.
+void TestMainWindow::restOfTheWindowFollowsItsFirstFrame()
+{
+    QTRY_COMPARE(m_window->pages()->count(), 4);
+    QVERIFY(!m_window->windowIcon().isNull());
+
+    const auto window = [] {
+        return std::make_unique<MainWindow>(std::make_unique<FakeTunnelAdapter>(),
+                                            ClientServices::Lookups::Disabled);
+    };
+    const auto shown = window();
+    shown->show();
+    QCOMPARE(shown->pages()->count(), 1);
+    QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+    QTRY_COMPARE(shown->pages()->count(), 4);
+
+    const auto hidden = window();
+    QTRY_COMPARE(hidden->pages()->count(), 4);
+
+    const auto asked = window();
+    QVERIFY(asked->settingsPage());
+    QCOMPARE(asked->pages()->count(), 4);
+    QCOMPARE(asked->pages()->widget(MainWindow::Settings), asked->settingsPage());
 }
 
 QTEST_MAIN(TestMainWindow)

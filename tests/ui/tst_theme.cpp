@@ -230,6 +230,13 @@ void TestTheme::iconsAreTintedAndCached()
         }
     }
     QVERIFY(inked > 20);
+    for (const QIcon::Mode mode : {QIcon::Active, QIcon::Selected}) {
+        QCOMPARE(first.pixmap(QSize(22, 22), 2.0, mode).toImage(), normal);
+    }
+    // The brand mark keeps its own colour whatever the tint.
+    const QImage brand =
+        loadIcon(u"brand-logo"_s, Qt::red, 25).pixmap(QSize(25, 25), 2.0).toImage();
+    QCOMPARE(brand.pixelColor(25, 15).rgb(), QColor(0x87, 0xd6, 0xc2).rgb());
     // A single stroke, so no overlap adds up: 40 % of full opacity is 102.
     const QImage disabled =
         loadIcon(u"minus"_s, Qt::red, 22).pixmap(QSize(22, 22), 2.0, QIcon::Disabled).toImage();
