@@ -58,6 +58,8 @@ void TestDiagnosticLog::identifiers()
     // A token, a password with a space and an address are not words.
     QCOMPARE(LogText::identifier(u"9f8e7d6c5b4a39281706f5e4d3c2b1a0"_s).text(), u"[hidden]"_s);
     QCOMPARE(LogText::identifier(u"my secret"_s).text(), u"[hidden]"_s);
+    // A line break would start a line of its own in the log.
+    QCOMPARE(LogText::identifier(u"de-fra-1\n"_s).text(), u"[hidden]"_s);
     QCOMPARE(LogText::identifier(u"dana@example.com"_s).text(), u"[hidden]"_s);
 }
 
