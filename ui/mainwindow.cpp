@@ -123,13 +123,11 @@ void MainWindow::buildPages()
     m_accountPage = new AccountPage(*m_services);
     m_settingsPage = new SettingsPage;
     m_settingsPage->setSystemChangesAllowed(m_systemChangesAllowed);
-    const ThemePalette palette = ThemePalette::fromSettings();
-    const QList<QWidget *> pages{m_connectionPage, m_accountPage, m_settingsPage};
-    for (QWidget *page : pages) {
-        m_stack->addWidget(page);
-        icontint::retint(page, palette);
-    }
-    themePages(palette);
+    m_stack->addWidget(m_connectionPage);
+    m_stack->addWidget(m_accountPage);
+    m_stack->addWidget(m_settingsPage);
+    // Their icons are tinted as they are made; the theme gives them the rest.
+    themePages(ThemePalette::fromSettings());
     setWindowIcon(QIcon(u":/app/solvikvpn.ico"_s));
     m_tray = new TrayController(*this, m_services->controller());
     connect(m_tray, &TrayController::messageRaised, this, &MainWindow::showError);
@@ -139,8 +137,7 @@ void MainWindow::buildPages()
     connect(m_tray, &TrayController::disconnectRequested, &m_services->controller(),
             &VpnController::disconnectVpn);
     connectPages();
-    m_connectionPage->updateConnectionUi();
-    m_tray->setSignedIn(m_services->session().authenticated());
+    syncPagesWithController();
     m_services->lookUpOwnLocation();
 }
 
@@ -245,11 +242,16 @@ void MainWindow::controllerChanged()
 {
     // Pages built later catch up as they are built.
     if (m_connectionPage) {
-        m_connectionPage->updateConnectionUi();
-        m_tray->setSignedIn(m_services->session().authenticated());
+        syncPagesWithController();
     }
     m_accountButton->setEnabled(m_services->session().authenticated());
     m_signInPage->updateDisconnectPrevious();
+}
+
+void MainWindow::syncPagesWithController()
+{
+    m_connectionPage->updateConnectionUi();
+    m_tray->setSignedIn(m_services->session().authenticated());
 }
 
 void MainWindow::catalogueLoaded()

@@ -115,6 +115,8 @@ private:
     // The account page's reports: errors, the plan line, the access tier, sign-out.
     void connectAccountPage();
     void controllerChanged();
+    // The connection page's state and the tray's menu, from the controller and the session.
+    void syncPagesWithController();
     // The first complete catalogue of a session: the remembered location, and a connect when a
     // restored session asks for one.
     void catalogueLoaded();
