@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
+#include <QResource>
 #include <QToolTip>
 
 namespace applicationfont {
@@ -12,9 +13,20 @@ void install()
 {
     // One variable font, or on Windows the static weights of the same family.
     QStringList families;
+    // The machine's fonts are listed first, as reading a font from a path would: the bundled
+    // faces are then registered after them and win over a font of the same family and style.
+    QFontDatabase::families();
     const QDir fonts(QStringLiteral(":/fonts"));
     for (const QString &name : fonts.entryList(QDir::Files, QDir::Name)) {
-        const int id = QFontDatabase::addApplicationFont(fonts.filePath(name));
+        // Registered where the resource lies: read from its path, the font would be copied once
+        // here and once more for every face the font engine opens.
+        const QResource resource(fonts.filePath(name));
+        const QByteArray data =
+            resource.compressionAlgorithm() == QResource::NoCompression
+                ? QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()),
+                                          resource.size())
+                : resource.uncompressedData();
+        const int id = QFontDatabase::addApplicationFontFromData(data);
         if (id >= 0 && families.isEmpty())
             families = QFontDatabase::applicationFontFamilies(id);
     }

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFontMetrics>
+#include <QRawFont>
 #include <QTest>
 #include <QToolTip>
 
@@ -28,6 +30,15 @@ void TestApplicationFont::installsBundledFont()
     QCOMPARE(font.styleStrategy(),
              QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
     QCOMPARE(font.hintingPreference(), QFont::PreferNoHinting);
+
+    // Regular text draws with a bundled face, even where the machine has a font of that family.
+    QList<QByteArray> bundledHeads;
+    for (const QString &name : QDir(u":/fonts"_s).entryList(QDir::Files)) {
+        QFile file(u":/fonts/"_s + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        bundledHeads.append(QRawFont(file.readAll(), 14).fontTable("head"));
+    }
+    QVERIFY(bundledHeads.contains(QRawFont::fromFont(font).fontTable("head")));
 
     const QFont toolTip = QToolTip::font();
     QCOMPARE(toolTip.family(), font.family());
