@@ -1,5 +1,7 @@
 #include "app/applicationfont.h"
 
+#include "platform/systemfonts.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFont>
@@ -13,6 +15,7 @@ void install()
 {
     // One variable font, or on Windows the static weights of the same family.
     QStringList families;
+    platform::waitForSystemFonts();
     // The machine's fonts are listed first, as reading a font from a path would: the bundled
     // faces are then registered after them and win over a font of the same family and style.
     QFontDatabase::families();

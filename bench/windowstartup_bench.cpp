@@ -6,6 +6,7 @@
 // Targets, for reading only: at most 1.5 times the time and the memory of the bare window.
 #include "app/applicationfont.h"
 #include "benchreport.h"
+#include "platform/systemfonts.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -85,6 +86,10 @@ private:
 
 int runChild(int argc, char **argv, bool fullWindow)
 {
+    // As the client's own start does.
+    if (fullWindow) {
+        platform::readSystemFontsAhead();
+    }
     QApplication application(argc, argv);
     std::unique_ptr<QMainWindow> window;
     if (fullWindow) {

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config ccache clang-format
-    qt6-base-dev qt6-svg-dev libqt6svg6 libsodium-dev doctest-dev
+    qt6-base-dev qt6-svg-dev libqt6svg6 libsodium-dev libfontconfig-dev doctest-dev
     g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
     clang libclang-rt-14-dev fonts-inter-variable fonts-dejavu-core
     nftables iproute2 wixl msitools osslsigncode openssl

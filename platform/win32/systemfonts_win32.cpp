@@ -1,0 +1,9 @@
+#include "platform/systemfonts.h"
+
+namespace platform {
+
+void readSystemFontsAhead() {}
+
+void waitForSystemFonts() {}
+
+} // namespace platform
