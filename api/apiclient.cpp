@@ -65,11 +65,19 @@ int httpStatus(const QNetworkReply *reply)
 
 ApiClient::ApiClient(QObject *parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
     , m_retryTimer(new QTimer(this))
 {
     m_retryTimer->setSingleShot(true);
     connect(m_retryTimer, &QTimer::timeout, this, &ApiClient::startRefresh);
+}
+
+QNetworkAccessManager &ApiClient::network()
+{
+    // Made at the first request: a window that starts signed out sends none before it is drawn.
+    if (!m_network) {
+        m_network = new QNetworkAccessManager(this);
+    }
+    return *m_network;
 }
 
 ApiClient::~ApiClient()
@@ -228,7 +236,7 @@ void ApiClient::send(JobPtr job)
     const QByteArray bytes = job->body.isEmpty()
                                  ? QByteArray()
                                  : QJsonDocument(job->body).toJson(QJsonDocument::Compact);
-    QNetworkReply *reply = m_network->sendCustomRequest(request, job->method, bytes);
+    QNetworkReply *reply = network().sendCustomRequest(request, job->method, bytes);
     ReplyReader *reader = readBounded(reply);
     job->reply = reply;
     connect(reply, &QNetworkReply::finished, this,
@@ -308,7 +316,7 @@ void ApiClient::startRefresh()
     const QNetworkRequest request = baseRequest(m_baseUrl.resolved(QUrl(backend::refresh)));
     const QByteArray bytes = QJsonDocument(QJsonObject{{QStringLiteral("token"), m_refreshToken}})
                                  .toJson(QJsonDocument::Compact);
-    QNetworkReply *reply = m_network->post(request, bytes);
+    QNetworkReply *reply = network().post(request, bytes);
     ReplyReader *reader = readBounded(reply);
     m_refreshReply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply, reader, generation] {

@@ -95,7 +95,9 @@ private:
     // Holds a reply just sent to the size limit and the deadline; the reader takes its body in.
     ReplyReader *readBounded(QNetworkReply *reply) const;
 
-    QNetworkAccessManager *m_network;
+    QNetworkAccessManager &network();
+
+    QNetworkAccessManager *m_network = nullptr;
     QTimer *m_retryTimer;
     TokenHandler m_tokenHandler;
     RetryInterval m_retryInterval;

@@ -141,9 +141,14 @@ bool isPublicAddress(const QString &text)
 }
 
 Geolocator::Geolocator(ServerCatalogue &catalogue, QNetworkAccessManager &network, QObject *parent)
+    : Geolocator(catalogue, parent)
+{
+    m_network = &network;
+}
+
+Geolocator::Geolocator(ServerCatalogue &catalogue, QObject *parent)
     : QObject(parent)
     , m_catalogue(catalogue)
-    , m_network(network)
     , m_serviceUrl(geolocationServiceUrl())
     , m_resolveHost(lookUpHost)
 {}
@@ -296,5 +301,9 @@ ReplyReader *Geolocator::get(const QUrl &url)
     ReplyReader::askUncompressed(request);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
-    return new ReplyReader(m_network.get(request), maxReplyBytes);
+    // Made at the first request: the lookups start after the window is drawn.
+    if (!m_network) {
+        m_network = new QNetworkAccessManager(this);
+    }
+    return new ReplyReader(m_network->get(request), maxReplyBytes);
 }

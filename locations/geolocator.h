@@ -53,8 +53,10 @@ public:
         std::function<void(const QString &host, QObject *context,
                            std::function<void(const QList<QHostAddress> &addresses)> done)>;
 
+    // Requests go through `network`, or without it through a manager of the locator's own.
     Geolocator(ServerCatalogue &catalogue, QNetworkAccessManager &network,
                QObject *parent = nullptr);
+    explicit Geolocator(ServerCatalogue &catalogue, QObject *parent = nullptr);
 
     // Off in the smoke, preview and capture runs: nothing is looked up or requested at all.
     void setEnabled(bool enabled) { m_enabled = enabled; }
@@ -86,7 +88,7 @@ private:
     ReplyReader *get(const QUrl &url);
 
     ServerCatalogue &m_catalogue;
-    QNetworkAccessManager &m_network;
+    QNetworkAccessManager *m_network = nullptr;
     QUrl m_serviceUrl;
     int m_transferTimeoutMs = defaultTransferTimeoutMs;
     HostResolver m_resolveHost;

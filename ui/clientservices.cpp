@@ -19,7 +19,7 @@ ClientServices::ClientServices(std::unique_ptr<TunnelAdapter> adapter, Lookups l
     , m_adapter(adapter ? std::move(adapter) : std::make_unique<WindowsVless>())
     , m_controller(m_api, *m_adapter)
     , m_catalogue(m_api)
-    , m_geolocator(m_catalogue, m_geolocationNetwork)
+    , m_geolocator(m_catalogue)
     , m_clientLog(m_api, m_session, m_catalogue, *m_adapter, m_controller)
 {
     m_geolocator.setEnabled(lookupsEnabled());

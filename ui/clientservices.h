@@ -9,7 +9,6 @@
 #include "vpn/tunneladapter.h"
 #include "vpn/vpncontroller.h"
 
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
@@ -19,12 +18,11 @@
 
 // The objects the window works with, built in this order and kept for the window's life: the
 // backend client, the session bound to it, the tunnel adapter, the VPN controller bound to both,
-// the network access manager of the public geolocation lookups, then the server catalogue with
-// its geolocation and latency measurement. They are wired to each other here: a loaded catalogue
-// reaches the controller and starts the lookups and a measurement, a sign-out forgets the
-// servers and the measurement repeats every 30 s. Pages receive what they use from here through
-// their constructors. Tests build it with their own adapter and point the client at a development
-// backend.
+// then the server catalogue with its geolocation and latency measurement. They are wired to each
+// other here: a loaded catalogue reaches the controller and starts the lookups and a measurement, a
+// sign-out forgets the servers and the measurement repeats every 30 s. Pages receive what they use
+// from here through their constructors. Tests build it with their own adapter and point the client
+// at a development backend.
 class ClientServices : public QObject
 {
     Q_OBJECT
@@ -73,7 +71,6 @@ private:
     Session m_session;
     std::unique_ptr<TunnelAdapter> m_adapter;
     VpnController m_controller;
-    QNetworkAccessManager m_geolocationNetwork;
     ServerCatalogue m_catalogue;
     Geolocator m_geolocator;
     LatencyProbe m_latencyProbe;
