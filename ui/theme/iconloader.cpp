@@ -1,10 +1,9 @@
 #include "ui/theme/iconloader.h"
 
+#include "ui/theme/tintediconengine.h"
+
 #include <QFile>
 #include <QHash>
-#include <QPainter>
-#include <QPixmap>
-#include <QSvgRenderer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -16,9 +15,6 @@ QHash<QString, QIcon> &cache()
     static QHash<QString, QIcon> icons;
     return icons;
 }
-
-constexpr qreal devicePixelRatio = 2.0;
-constexpr qreal disabledOpacity = 0.4;
 
 } // namespace
 
@@ -35,23 +31,7 @@ QIcon loadIcon(const QString &name, const QColor &colour, int size)
         return QIcon();
     }
     const QByteArray svg = file.readAll().replace("currentColor", colour.name().toLatin1());
-    QSvgRenderer renderer(svg);
-    const auto render = [&](qreal opacity) {
-        QPixmap pixmap(QSize(size, size) * devicePixelRatio);
-        pixmap.setDevicePixelRatio(devicePixelRatio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setOpacity(opacity);
-        renderer.render(&painter, QRectF(0, 0, size, size));
-        return pixmap;
-    };
-    // Hovered and selected look as the normal icon: one picture serves the three.
-    const QPixmap normal = render(1.0);
-    QIcon icon;
-    for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Active, QIcon::Selected}) {
-        icon.addPixmap(normal, mode, QIcon::Off);
-    }
-    icon.addPixmap(render(disabledOpacity), QIcon::Disabled, QIcon::Off);
+    const QIcon icon(new TintedIconEngine(svg, size));
     cache().insert(key, icon);
     return icon;
 }
