@@ -168,7 +168,6 @@ void obey(const QStringList &arguments, MainWindow &window, ClientCommands &comm
 
 int clientstartup::run(QApplication &application, const QStringList &arguments)
 {
-    applicationfont::install();
     // Numbers and dates format the same on every machine.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     identity::apply(RunKind::Normal);
@@ -218,6 +217,8 @@ int clientstartup::run(QApplication &application, const QStringList &arguments)
             return answer ? printAnswer(*answer) : ClientCommands::exitFailed;
         }
     }
+    // Only a start that shows something needs the font; the machine's font list is read meanwhile.
+    applicationfont::install();
     QString captureDirectory;
     if (options.websiteCapture()) {
         // Refused before anything is written, the test store's reset included.
