@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 
@@ -233,6 +234,16 @@ void TestTheme::iconsAreTintedAndCached()
     for (const QIcon::Mode mode : {QIcon::Active, QIcon::Selected}) {
         QCOMPARE(first.pixmap(QSize(22, 22), 2.0, mode).toImage(), normal);
     }
+    // Painted into a rectangle, the icon draws the picture it gives for that size; asked for
+    // more than it holds, it gives what it holds.
+    QImage painted(22, 22, QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    QPainter painter(&painted);
+    first.paint(&painter, painted.rect());
+    painter.end();
+    QCOMPARE(painted, first.pixmap(QSize(22, 22), 1.0).toImage());
+    QCOMPARE(first.actualSize(QSize(64, 64)), QSize(44, 44));
+    QCOMPARE(first.actualSize(QSize(16, 16)), QSize(16, 16));
     // The brand mark keeps its own colour whatever the tint.
     const QImage brand =
         loadIcon(u"brand-logo"_s, Qt::red, 25).pixmap(QSize(25, 25), 2.0).toImage();
