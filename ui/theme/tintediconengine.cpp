@@ -19,7 +19,7 @@ TintedIconEngine::TintedIconEngine(const QByteArray &svg, int size)
     , m_size(size)
 {
     auto promise = std::make_shared<std::promise<Pictures>>();
-    m_shared->rendered = promise->get_future().share();
+    m_shared->rendered = promise->get_future();
     QThreadPool::globalInstance()->start(
         [promise, svg, size] { promise->set_value(render(svg, size)); });
 }
@@ -46,14 +46,14 @@ TintedIconEngine::Pictures TintedIconEngine::render(const QByteArray &svg, int s
 
 const QIcon &TintedIconEngine::icon()
 {
-    if (m_shared->icon.isNull()) {
-        const Pictures &pictures = m_shared->rendered.get();
-        const QPixmap normal = QPixmap::fromImage(pictures.normal);
+    if (m_shared->rendered.valid()) {
+        Pictures pictures = m_shared->rendered.get();
+        const QPixmap normal = QPixmap::fromImage(std::move(pictures.normal));
         // Hovered and selected look as the normal icon: one picture serves the three.
         for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Active, QIcon::Selected}) {
             m_shared->icon.addPixmap(normal, mode, QIcon::Off);
         }
-        m_shared->icon.addPixmap(QPixmap::fromImage(pictures.disabled), QIcon::Disabled,
+        m_shared->icon.addPixmap(QPixmap::fromImage(std::move(pictures.disabled)), QIcon::Disabled,
                                  QIcon::Off);
     }
     return m_shared->icon;
@@ -75,7 +75,7 @@ void TintedIconEngine::paint(QPainter *painter, const QRect &rect, QIcon::Mode m
 
 QSize TintedIconEngine::actualSize(const QSize &size, QIcon::Mode, QIcon::State)
 {
-    QSize actual = QSize(m_size, m_size) * devicePixelRatio;
+    QSize actual = pictureSize();
     if (actual.width() > size.width() || actual.height() > size.height()) {
         actual.scale(size, Qt::KeepAspectRatio);
     }
@@ -84,7 +84,12 @@ QSize TintedIconEngine::actualSize(const QSize &size, QIcon::Mode, QIcon::State)
 
 QList<QSize> TintedIconEngine::availableSizes(QIcon::Mode, QIcon::State)
 {
-    return {QSize(m_size, m_size) * devicePixelRatio};
+    return {pictureSize()};
+}
+
+QSize TintedIconEngine::pictureSize() const
+{
+    return QSize(m_size, m_size) * devicePixelRatio;
 }
 
 QIconEngine *TintedIconEngine::clone() const

@@ -32,14 +32,15 @@ private:
     };
     struct Shared
     {
-        std::shared_future<Pictures> rendered;
-        // Made from the pictures at the first use, on the GUI thread.
+        // Taken, and so let go, at the first use, on the GUI thread, which makes `icon` of them.
+        std::future<Pictures> rendered;
         QIcon icon;
     };
 
     explicit TintedIconEngine(std::shared_ptr<Shared> shared, int size);
     static Pictures render(const QByteArray &svg, int size);
     const QIcon &icon();
+    QSize pictureSize() const;
 
     std::shared_ptr<Shared> m_shared;
     int m_size;
