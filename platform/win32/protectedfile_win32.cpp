@@ -54,6 +54,27 @@ std::optional<std::wstring> widePath(const std::string &path)
     return win32::nativeSeparators(*wide);
 }
 
+// A reader holds the target only for the moment of its read, and shares delete access; a
+// replacing rename is still refused while it does (always under Wine, and on Windows without
+// POSIX rename semantics). Giving up there would silently keep the old content, such as a tunnel
+// status that no longer holds, so the move waits out the reader for a bounded time.
+constexpr int moveAttempts = 50;
+constexpr DWORD moveRetryPauseMs = 10;
+
+bool moveIntoPlace(const std::wstring &temporary, const std::wstring &target)
+{
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(temporary.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+            attempt == moveAttempts)
+            return false;
+        Sleep(moveRetryPauseMs);
+    }
+}
+
 bool writeAndMove(const std::wstring &target, const std::wstring &temporary,
                   PSECURITY_DESCRIPTOR descriptor, const DpapiOutput &blob)
 {
@@ -73,8 +94,7 @@ bool writeAndMove(const std::wstring &target, const std::wstring &temporary,
         DeleteFileW(temporary.c_str());
         return false;
     }
-    if (!MoveFileExW(temporary.c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!moveIntoPlace(temporary, target)) {
         DeleteFileW(temporary.c_str());
         return false;
     }
@@ -117,8 +137,10 @@ std::vector<std::uint8_t> readProtectedFile(const std::string &path)
     const std::optional<std::wstring> widePathText = widePath(path);
     if (!widePathText)
         return {};
-    // Sharing delete lets a concurrent writer move its new file into place while we read. The
-    // entry itself is opened: a reparse point under the name is refused, never followed.
+    // Sharing delete lets a concurrent writer move its new file into place while we read where
+    // the system allows that; elsewhere the writer waits until the handle is closed, which is
+    // why it is closed before the decryption. The entry itself is opened: a reparse point under
+    // the name is refused, never followed.
     UniqueHandle file(CreateFileW(widePathText->c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -134,8 +156,10 @@ std::vector<std::uint8_t> readProtectedFile(const std::string &path)
         return {};
 
     std::vector<std::uint8_t> encrypted(static_cast<std::size_t>(size));
+    const bool read = win32::readExactly(file.get(), encrypted);
+    file.close();
     std::vector<std::uint8_t> plain;
-    if (win32::readExactly(file.get(), encrypted))
+    if (read)
         plain = unprotectBlob(encrypted);
     secureZero(encrypted);
     return plain;

@@ -296,9 +296,9 @@ void ConnectUnderWineTest::killedEngineHeals()
     QVERIFY(kill.waitForFinished(tunnelTimeoutMs));
     QCOMPARE(kill.exitCode(), 0);
     const QString reconnecting = u"Reconnecting\u2026 (attempt 1)"_s;
-    QTRY_VERIFY_WITH_TIMEOUT(statuses.contains(reconnecting) &&
-                                 statuses.constLast() == connectedStatus,
-                             tunnelTimeoutMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(statuses.contains(reconnecting) &&
+                                  statuses.constLast() == connectedStatus,
+                              qPrintable((statuses + failures).join(u" | "_s)), tunnelTimeoutMs);
     QStringList seen = statuses.mid(statuses.indexOf(reconnecting));
     seen.removeDuplicates();
     QCOMPARE(seen, (QStringList{reconnecting, connectedStatus}));
