@@ -21,15 +21,11 @@ void install()
     QFontDatabase::families();
     const QDir fonts(QStringLiteral(":/fonts"));
     for (const QString &name : fonts.entryList(QDir::Files, QDir::Name)) {
-        // Registered where the resource lies: read from its path, the font would be copied once
-        // here and once more for every face the font engine opens.
-        const QResource resource(fonts.filePath(name));
-        const QByteArray data =
-            resource.compressionAlgorithm() == QResource::NoCompression
-                ? QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()),
-                                          resource.size())
-                : resource.uncompressedData();
-        const int id = QFontDatabase::addApplicationFontFromData(data);
+        // Registered where the resource lies (an uncompressed resource's data is not copied):
+        // read from its path, the font would be copied once here and once more for every face
+        // the font engine opens.
+        const int id = QFontDatabase::addApplicationFontFromData(
+            QResource(fonts.filePath(name)).uncompressedData());
         if (id >= 0 && families.isEmpty())
             families = QFontDatabase::applicationFontFamilies(id);
     }
