@@ -5,9 +5,9 @@
 # (QT_QPA_PLATFORM=offscreen; values without spaces) inside Windows, where the suite's own child
 # processes inherit them as well. QtTest's console output does not come through Wine: the results
 # go to a file, printed here as they come, so that a suite stopped for its time shows how far it
-# got. The exit code is the program's (the number of failed functions), or
-# 1 when Wine reported a crash of any program the suite started (a service's crash after it
-# reported its end would otherwise pass unseen).
+# got. The exit code is the program's (the number of failed functions), or 1 when Wine reported a
+# crash of any program the suite started (a service's crash after it reported its end would
+# otherwise pass unseen).
 set -u
 wine=$1
 program=$2
