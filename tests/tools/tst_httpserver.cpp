@@ -121,19 +121,27 @@ void TestHttpServer::forgottenResponderDropsConnection()
     QVERIFY(received.isEmpty());
 }
 
+// Over one raw socket: Qt's connection pool may open a fresh connection on its own (it does under
+// Wine when the reply overtakes its upload bookkeeping), which says nothing about the server.
 void TestHttpServer::keepAliveReusesConnection()
 {
     HttpServer server;
     server.setHandler([](const HttpRequest &request, const HttpResponderPtr &reply) {
-        reply->send(200, request.body.isEmpty() ? QByteArray("{}") : request.body);
+        reply->send(200, request.body);
     });
     QVERIFY(server.listen());
-    SyncHttpClient client(baseOf(server));
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(client.send("POST", u"/echo"_s, QJsonDocument(QJsonObject{{u"i"_s, i}}).toJson())
-                     .json()
-                     .value(u"i"),
-                 QJsonValue(i));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(socket.waitForConnected(2000));
+    QByteArray received;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray body = "echo " + QByteArray::number(i);
+        socket.write("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                     QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        QTRY_VERIFY((received += socket.readAll()).endsWith("\r\n\r\n" + body));
+        QVERIFY(received.contains("Connection: keep-alive"));
+        QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    }
     QCOMPARE(server.connectionCount(), 1);
     const auto log = server.requests();
     QCOMPARE(log.size(), 3);
