@@ -139,7 +139,7 @@ void TestHttpServer::keepAliveReusesConnection()
         socket.write("POST /echo HTTP/1.1\r\nHost: x\r\nContent-Length: " +
                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
         QTRY_VERIFY((received += socket.readAll()).endsWith("\r\n\r\n" + body));
-        QVERIFY(received.contains("Connection: keep-alive"));
+        QCOMPARE(received.count("Connection: keep-alive"), i + 1);
         QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
     }
     QCOMPARE(server.connectionCount(), 1);
